@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "crash/stack/decoder.h"
-#if RVX_HAVE_ANALYSER
+#if 1
 #include "crash/stack/function_analyser.h"
 #endif
 #include "crash/stack/image_file.h"
@@ -119,7 +119,7 @@ int Run(const Args& args) {
   rvx::ImageFile image;
   if (!image.Load(bytes, file, error)) return Fail(file + ": " + error);
 
-#if RVX_HAVE_ANALYSER
+#if 1
   if (!function.empty()) {
     uint32_t entry = 0;
     rvx::RegionInfo region;
