@@ -15,6 +15,12 @@
 
 namespace fw {
 
+// Notifications that a parent receives from a child window (WM_COMMAND, WM_NOTIFY) are reflected to the child
+// control as CN_BASE + the message.
+constexpr UINT CN_BASE = 0xBC00;
+constexpr UINT CN_COMMAND = CN_BASE + WM_COMMAND;
+constexpr UINT CN_NOTIFY = CN_BASE + WM_NOTIFY;
+
 struct TMessage {
   UINT msg;
   WPARAM wParam;

@@ -10,7 +10,6 @@ namespace fw {
 namespace {
 constexpr char kWindowClass[] = "FwWindow";
 constexpr char kControlProp[] = "FwControl";
-constexpr UINT CN_BASE = 0xBC00;  // reflected notifications: CN_BASE + the original message
 
 void RegisterFrameworkClass() {
   static bool done = false;
@@ -623,7 +622,7 @@ void TButton::CreateParamsFor(CreateParams& p) {
 }
 
 void TButton::WndProc(TMessage& m) {
-  if (m.msg == CN_BASE + WM_COMMAND) {
+  if (m.msg == CN_COMMAND) {
     if (HIWORD(m.wParam) == BN_CLICKED) Click();
     return;
   }
