@@ -32,7 +32,6 @@ bool IdentToColor(std::string_view ident, TColor& color);
 TColor ColorValue(const Value& value);
 
 enum TFontStyle : uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
-enum class TAlignment { taLeftJustify, taRightJustify, taCenter };
 
 // Pixels per inch of the screen (96 unless the system says otherwise); set once by the application.
 int ScreenPixelsPerInch();
