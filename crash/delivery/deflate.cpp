@@ -28,14 +28,17 @@ constexpr uint32_t kMinLookahead = kMaxMatch + kMinMatch + 1;  // 262
 constexpr uint32_t kMaxDistance = kWindowSize - kMinLookahead;  // longest distance searched
 constexpr int kSymbolBufferSize = 16384;
 constexpr int kFlushSymbols = kSymbolBufferSize - 1;  // a block is flushed with this many symbols
+// Candidates searched per position. The configuration shortens the chain to 2 when the match found at
+// the previous position is already 4 long; greedy parsing never searches a position inside a match, so
+// that length is always below 3 here and every search may visit 8 candidates.
 constexpr int kMaxChain = 8;
-constexpr int kShortChain = 2;       // chain length after a match of kGoodLength or more
-constexpr uint32_t kGoodLength = 4;
-constexpr uint32_t kNiceLength = 16;  // a match this long ends the search
+constexpr uint32_t kNiceLength = 16;      // a match this long ends the search
 constexpr uint32_t kMaxInsertLength = 5;  // positions inside longer matches are not hashed
 
-// Positions are stored with this bias, so that the cleared value 0 is never within reach of any position.
-constexpr uint32_t kPosBias = kWindowSize;
+// Hash heads and chain links hold positions modulo 65536: a candidate's distance is recovered as
+// (pos - stored) mod 65536. Stale or never-written entries can only name some earlier position within
+// reach, and every candidate is verified byte by byte, so they cost a comparison but never a wrong match.
+using Link = uint16_t;
 
 // Pending output of one block: the longest dynamic block (16383 matches of 48 bits plus the trees) and
 // the longest stored block (never longer than the fixed-code form of the same block) both fit.
@@ -100,14 +103,14 @@ class Compressor {
  public:
   Compressor(const uint8_t* src, uint32_t length, uint8_t* dst, int64_t capacity)
       : src_(src), length_(length), dst_(dst), capacity_(capacity) {
-    std::fill(std::begin(head_), std::end(head_), 0u);
+    std::fill(std::begin(head_), std::end(head_), Link(0));
   }
 
   // Returns the stream length, or 0 when it does not fit.
   int32_t Run();
 
  private:
-  uint32_t LongestMatch(uint32_t pos, uint32_t candidate, uint32_t lastMatch, uint32_t* distance) const;
+  uint32_t LongestMatch(uint32_t pos, uint32_t distance, uint32_t* bestDistance) const;
   void StartBlock();
   bool FlushBlock(bool final, uint32_t end);
   void WriteStored(bool final, uint32_t end);
@@ -140,8 +143,8 @@ class Compressor {
   int64_t capacity_;
   int64_t written_ = 0;
 
-  uint32_t head_[kHashSize];
-  uint32_t prev_[kWindowSize];
+  Link head_[kHashSize];
+  Link prev_[kWindowSize];
 
   int symbols_ = 0;
   uint8_t lit_[kSymbolBufferSize];    // literal byte, or match length - 3
@@ -156,29 +159,58 @@ class Compressor {
   int bitCount_ = 0;
 };
 
-uint32_t Compressor::LongestMatch(uint32_t pos, uint32_t candidate, uint32_t lastMatch, uint32_t* distance) const {
+// Longest match for pos among the chain that starts `distance` bytes back (distance within reach).
+uint32_t Compressor::LongestMatch(uint32_t pos, uint32_t distance, uint32_t* bestDistance) const {
   const uint8_t* scan = src_ + pos;
   const uint32_t available = length_ - pos;
   const uint32_t maxLen = std::min<uint32_t>(available, kMaxMatch);
   const uint32_t nice = std::min(maxLen, kNiceLength);
-  const uint32_t limit = pos + kPosBias - kMaxDistance;  // smallest stored position still in reach
-  int chain = lastMatch >= kGoodLength ? kShortChain : kMaxChain;
+  const uint32_t reach = std::min(pos, kMaxDistance);
+  int chain = kMaxChain;
   uint32_t best = kMinMatch - 1;
-  const uint16_t start = Load16(scan);
-  uint16_t end = Load16(scan + best - 1);
-  do {
-    const uint8_t* match = src_ + (candidate - kPosBias);
-    if (Load16(match + best - 1) == end && Load16(match) == start) {
-      const uint32_t len = 2 + CommonLength(match + 2, scan + 2, maxLen - 2);
+  if (maxLen >= 8) {
+    const uint64_t head = Load64(scan);
+    for (;;) {
+      const uint8_t* match = scan - distance;
+      // While the best is shorter than 8 bytes, the first eight bytes decide; beyond, the two bytes at the
+      // current best length must match before the whole candidate is compared.
+      if (best < 8) {
+        const uint64_t x = Load64(match) ^ head;
+        const uint32_t len = x ? static_cast<uint32_t>(std::countr_zero(x)) >> 3
+                               : 8 + CommonLength(match + 8, scan + 8, maxLen - 8);
+        if (len > best) {
+          best = len;
+          *bestDistance = distance;
+          if (len >= nice) break;
+        }
+      } else if (Load16(match + best - 1) == Load16(scan + best - 1) && Load32(match) == Load32(scan)) {
+        const uint32_t len = 4 + CommonLength(match + 4, scan + 4, maxLen - 4);
+        if (len > best) {
+          best = len;
+          *bestDistance = distance;
+          if (len >= nice) break;
+        }
+      }
+      if (--chain == 0) break;
+      const uint32_t next = (pos - prev_[(pos - distance) & kWindowMask]) & 0xFFFF;
+      if (next <= distance || next > reach) break;
+      distance = next;
+    }
+  } else {
+    for (;;) {
+      const uint8_t* match = scan - distance;
+      const uint32_t len = CommonLength(match, scan, maxLen);
       if (len > best) {
         best = len;
-        *distance = static_cast<uint32_t>(scan - match);
+        *bestDistance = distance;
         if (len >= nice) break;
-        end = Load16(scan + best - 1);
       }
+      if (--chain == 0) break;
+      const uint32_t next = (pos - prev_[(pos - distance) & kWindowMask]) & 0xFFFF;
+      if (next <= distance || next > reach) break;
+      distance = next;
     }
-    candidate = prev_[(candidate - kPosBias) & kWindowMask];
-  } while (candidate >= limit && --chain);
+  }
   return best >= kMinMatch ? best : 0;
 }
 
@@ -193,16 +225,16 @@ int32_t Compressor::Run() {
   const uint32_t n = length_;
   StartBlock();
   uint32_t pos = 0;
-  uint32_t lastMatch = 0;
   while (pos < n) {
     uint32_t matchLen = 0;
     uint32_t matchDist = 0;
     if (n - pos >= kMinMatch) {
       const uint32_t h = HashAt(s + pos);
-      const uint32_t candidate = head_[h];
-      head_[h] = pos + kPosBias;
+      const Link candidate = head_[h];
+      head_[h] = static_cast<Link>(pos);
       prev_[pos & kWindowMask] = candidate;
-      if (candidate + kMaxDistance >= pos + kPosBias) matchLen = LongestMatch(pos, candidate, lastMatch, &matchDist);
+      const uint32_t distance = (pos - candidate) & 0xFFFF;
+      if (distance != 0 && distance <= std::min(pos, kMaxDistance)) matchLen = LongestMatch(pos, distance, &matchDist);
     }
     if (matchLen) {
       lit_[symbols_] = static_cast<uint8_t>(matchLen - kMinMatch);
@@ -215,18 +247,16 @@ int32_t Compressor::Run() {
         for (uint32_t p = pos + 1; p < end; ++p) {
           const uint32_t h = HashAt(s + p);
           prev_[p & kWindowMask] = head_[h];
-          head_[h] = p + kPosBias;
+          head_[h] = static_cast<Link>(p);
         }
       }
       pos = end;
-      lastMatch = matchLen;
     } else {
       lit_[symbols_] = s[pos];
       dist_[symbols_] = 0;
       ++symbols_;
       ++litFreq_[s[pos]];
       ++pos;
-      lastMatch = 0;
     }
     if (symbols_ == kFlushSymbols) {
       if (!FlushBlock(false, pos)) return 0;
