@@ -291,9 +291,10 @@ void DisassembleFunction(const MemoryReader& memory, Address entry, std::string&
         c = i + 1;
         break;
       }
-    if (uint64_t(lineLimit) * 12 / 10 < c) {
+    // "[...]" only when lines are really left out.
+    if (uint64_t(lineLimit) * 12 / 10 < c && c - 1 > lineLimit) {
       cutFront = true;
-      begin = c - 1 >= lineLimit ? c - 1 - lineLimit : 0;
+      begin = c - 1 - lineLimit;
     }
     if (c + lineLimit < rendered.size()) {
       end = c + lineLimit;
