@@ -570,13 +570,48 @@ bool Analyser::Run(Address entry) {
   return true;
 }
 
+RuntimeRoutines& OwnRoutinesSlot() {
+  static RuntimeRoutines routines;
+  return routines;
+}
+
 }  // namespace
 
+void SetOwnRuntimeRoutines(const RuntimeRoutines& routines) { OwnRoutinesSlot() = routines; }
+const RuntimeRoutines& OwnRuntimeRoutines() { return OwnRoutinesSlot(); }
+
+RuntimeRoutines WithOwnRoutines(RuntimeRoutines r) {
+  const RuntimeRoutines& own = OwnRuntimeRoutines();
+  if (!r.handleAnyException) r.handleAnyException = own.handleAnyException;
+  if (!r.handleOnException) r.handleOnException = own.handleOnException;
+  if (!r.handleAutoException) r.handleAutoException = own.handleAutoException;
+  if (!r.handleFinally) r.handleFinally = own.handleFinally;
+  if (!r.halt) r.halt = own.halt;
+  return r;
+}
+
 bool AnalyseFunction(const MemoryReader& memory, Address entry, const AnalysisOptions& options, TFunctionInfo& out) {
-  Analyser analyser(memory, options, out);
+  AnalysisOptions effective = options;
+  effective.routines = WithOwnRoutines(options.routines);
+  Analyser analyser(memory, effective, out);
   return analyser.Run(entry);
 }
 
 std::string AddressTextOf(Address address) { return AddressText(address, false); }
+
+#ifdef _WIN32
+bool AnalyseFunction(Address entry, const TDATryRead* snapshot, const RuntimeRoutines& routines, TFunctionInfo& out) {
+  ProcessReader reader(snapshot);
+  AnalysisOptions options;
+  options.routines = routines;
+  return AnalyseFunction(reader, entry, options, out);
+}
+
+void DisassembleFunction(Address entry, std::string& text, Address exceptionAddress, TFunctionInfo& info,
+                         bool autoDelimiters, uint32_t lineLimit) {
+  ProcessReader reader;
+  DisassembleFunction(reader, entry, text, exceptionAddress, info, autoDelimiters, lineLimit);
+}
+#endif
 
 }  // namespace rvx

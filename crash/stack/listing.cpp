@@ -225,7 +225,9 @@ void DisassembleFunction(const MemoryReader& memory, Address entry, std::string&
   text.clear();
   if (!AnalyseFunction(memory, entry, options, info)) return;
   std::vector<Line> lines;
-  Lister lister(memory, info, options, autoDelimiters);
+  AnalysisOptions effective = options;
+  effective.routines = WithOwnRoutines(options.routines);
+  Lister lister(memory, info, effective, autoDelimiters);
   if (!lister.Build(lines)) {
     text = "Internal error in ParseFunction while composing the disassembling string...  :-(";
     return;
