@@ -118,9 +118,10 @@ using ComponentFactory = std::function<TComponent*(TComponent* owner)>;
 void RegisterComponentClass(const std::string& className, ComponentFactory factory);
 TComponent* CreateComponentByClass(const std::string& className, TComponent* owner);  // nullptr if unknown
 
+// `static fw::ClassRegistration<TButton> reg("TButton");` makes a class known to the loader.
 template <class T>
-struct RegisterClass {
-  explicit RegisterClass(const char* name) {
+struct ClassRegistration {
+  explicit ClassRegistration(const char* name) {
     RegisterComponentClass(name, [](TComponent* owner) -> TComponent* { return new T(owner); });
   }
 };
