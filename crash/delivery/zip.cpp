@@ -29,8 +29,9 @@ void Put32(std::string& s, uint32_t v) {
   Put16(s, v >> 16);
 }
 
-// UTF-16 -> UTF-8; pairs of surrogates form one character, a lone surrogate becomes U+FFFD.
-std::string Utf8Of(const std::wstring& text) {
+}  // namespace
+
+std::string ZipUtf8(const std::wstring& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
     uint32_t c = static_cast<uint32_t>(text[i]) & 0xFFFF;
@@ -58,6 +59,8 @@ std::string Utf8Of(const std::wstring& text) {
   }
   return out;
 }
+
+namespace {
 
 // The fields shared by the local header (offset 4) and the central record (offset 6).
 void PutCommonFields(std::string& s, const ZipSource& src, uint32_t crc, uint32_t packed, uint32_t size,
@@ -106,7 +109,7 @@ bool ZipFilesWith(ZipIo& io, const std::wstring& archivePath, const std::vector<
     std::string central;
     for (size_t i = 0; i < sourcePaths.size() && ok; ++i) {
       const bool named = i < entryNames.size() && !entryNames[i].empty();
-      const std::string name = Utf8Of(named ? entryNames[i] : ZipDefaultName(sourcePaths[i]));
+      const std::string name = ZipUtf8(named ? entryNames[i] : ZipDefaultName(sourcePaths[i]));
       if (name.empty() || name.size() > 0xFFFF) continue;
       ZipSource src;
       std::string packed;
