@@ -1,0 +1,18 @@
+// The contact editor program.
+#include <windows.h>
+
+#include "app/unit1.h"
+#include "framework/forms.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  fw::TApplication application;
+  fw::Application->Initialize();
+  try {
+    Form1 = fw::Application->CreateForm<TForm1>();
+  } catch (...) {
+    // Already reported by the application's exception handler; without its main window the program ends.
+    return 1;
+  }
+  fw::Application->Run();
+  return 0;
+}

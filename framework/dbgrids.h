@@ -1,0 +1,304 @@
+// The data-aware grid: shows the records of a data source, one row per record and one column per field, and
+// edits them in place. Columns are either built from the dataset's fields (default columns) or stored with the
+// form (customised columns).
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/db.h"
+#include "framework/grids.h"
+
+namespace fw {
+
+class TCustomDBGrid;
+class TColumn;
+
+enum TDBGridOption : unsigned {
+  dgEditing = 1u << 0,
+  dgAlwaysShowEditor = 1u << 1,
+  dgTitles = 1u << 2,
+  dgIndicator = 1u << 3,
+  dgColumnResize = 1u << 4,
+  dgColLines = 1u << 5,
+  dgRowLines = 1u << 6,
+  dgTabs = 1u << 7,
+  dgRowSelect = 1u << 8,
+  dgAlwaysShowSelection = 1u << 9,
+  dgConfirmDelete = 1u << 10,
+  dgCancelOnExit = 1u << 11,
+  dgMultiSelect = 1u << 12,
+};
+using TDBGridOptions = unsigned;
+constexpr TDBGridOptions kDefaultDBGridOptions = dgEditing | dgTitles | dgIndicator | dgColumnResize | dgColLines |
+                                                dgRowLines | dgTabs | dgConfirmDelete | dgCancelOnExit;
+// "[dgEditing, dgTitles]" <-> options.
+bool DBGridOptionsFromSet(const std::vector<std::string>& names, TDBGridOptions& options);
+
+enum class TColumnValue : unsigned {
+  Color = 1, Width = 2, Font = 4, Alignment = 8, ReadOnly = 16, TitleCaption = 32, TitleColor = 64,
+  TitleFont = 128, TitleAlignment = 256, PickList = 512, DropDownRows = 1024, Visible = 2048,
+};
+
+class TColumnTitle : public TPersistent {
+ public:
+  explicit TColumnTitle(TColumn* column);
+  std::string Caption() const;
+  void SetCaption(std::string caption);
+  TFont& Font() { return font_; }
+  TColor Color() const;
+  void SetColor(TColor c);
+  TAlignment Alignment() const { return alignment_; }
+  void SetAlignment(TAlignment a);
+  bool ReadProperty(std::string_view name, const Value& value, TReader& reader) override;
+  TPersistent* SubObject(std::string_view name) override;
+  void RefreshDefaultFont();
+
+ private:
+  TColumn* column_;
+  std::string caption_;
+  TFont font_;
+  TColor color_ = clBtnFace;
+  TAlignment alignment_ = taLeftJustify;
+};
+
+class TColumn : public TPersistent {
+ public:
+  explicit TColumn(TCustomDBGrid* grid);
+  ~TColumn() override;
+  TCustomDBGrid* Grid() const { return grid_; }
+  int Index() const;
+
+  const std::string& FieldName() const { return fieldName_; }
+  void SetFieldName(std::string name);
+  TField* Field() const;
+  void SetField(TField* field);
+  TColumnTitle& Title() { return *title_; }
+  int Width() const;
+  void SetWidth(int width);
+  int DefaultWidth() const;
+  bool Visible() const;
+  void SetVisible(bool visible);
+  // Visible and part of the grid's layout.
+  bool Showing() const { return Visible(); }
+  bool ReadOnly() const;
+  void SetReadOnly(bool v);
+  TColor Color() const;
+  void SetColor(TColor c);
+  bool ColorAssigned() const { return assigned_ & static_cast<unsigned>(TColumnValue::Color); }
+  TColor DefaultColor() const;
+  TFont& Font() { return font_; }
+  TAlignment Alignment() const;
+  void SetAlignment(TAlignment a);
+  std::vector<std::string>& PickList() { return pickList_; }
+  int DropDownRows() const { return dropDownRows_; }
+  void SetDropDownRows(int n) { dropDownRows_ = n; }
+  bool Expandable() const { return false; }
+  bool Expanded() const { return false; }
+  int Depth() const { return 0; }
+  unsigned AssignedValues() const { return assigned_; }
+  void RefreshDefaultFont();
+
+  bool ReadProperty(std::string_view name, const Value& value, TReader& reader) override;
+  TPersistent* SubObject(std::string_view name) override;
+
+ private:
+  friend class TColumnTitle;
+  void Changed();
+  TCustomDBGrid* grid_;
+  std::string fieldName_;
+  mutable TField* field_ = nullptr;
+  std::unique_ptr<TColumnTitle> title_;
+  int width_ = 64;
+  bool visible_ = true;
+  bool readOnly_ = false;
+  TColor color_ = clWindow;
+  TFont font_;
+  TAlignment alignment_ = taLeftJustify;
+  std::vector<std::string> pickList_;
+  int dropDownRows_ = 7;
+  unsigned assigned_ = 0;
+};
+
+enum class TDBGridColumnsState { csDefault, csCustomized };
+
+class TDBGridColumns {
+ public:
+  explicit TDBGridColumns(TCustomDBGrid* grid) : grid_(grid) {}
+  int Count() const { return static_cast<int>(items_.size()); }
+  TColumn* operator[](int i) const { return items_[static_cast<size_t>(i)].get(); }
+  TColumn* Items(int i) const { return (*this)[i]; }
+  TColumn* Add();
+  void Clear();
+  void Delete(int index);
+  void Move(int from, int to);
+  TDBGridColumnsState State() const { return state_; }
+  void SetState(TDBGridColumnsState s);
+  void RebuildColumns();  // one default column per visible field
+  void LoadFromCollection(const Value& collection, TReader& reader);
+
+ private:
+  friend class TCustomDBGrid;
+  TCustomDBGrid* grid_;
+  std::vector<std::unique_ptr<TColumn>> items_;
+  TDBGridColumnsState state_ = TDBGridColumnsState::csDefault;
+};
+
+// Bookmarks of the rows marked in a multi-select grid, kept in record order.
+class TBookmarkList {
+ public:
+  explicit TBookmarkList(TCustomDBGrid* grid) : grid_(grid) {}
+  int Count() const { return static_cast<int>(list_.size()); }
+  const TBookmark& Items(int i) const { return list_[static_cast<size_t>(i)]; }
+  void Clear();
+  void Delete();  // deletes the marked records from the dataset
+  bool Find(const TBookmark& b, int& index) const;
+  int IndexOf(const TBookmark& b) const;
+  bool CurrentRowSelected() const;
+  void SetCurrentRowSelected(bool value);
+  bool Refresh();  // drops bookmarks that are no longer valid; true when any was dropped
+
+ private:
+  int Compare(const TBookmark& a, const TBookmark& b) const;
+  TCustomDBGrid* grid_;
+  std::vector<TBookmark> list_;
+};
+
+class TGridDataLink : public TDataLink {
+ public:
+  explicit TGridDataLink(TCustomDBGrid* grid) : grid_(grid) {}
+  void ActiveChanged() override;
+  void DataSetChanged() override;
+  void DataSetScrolled(int distance) override;
+  void RecordChanged(TField* field) override;
+  void EditingChanged() override;
+  void LayoutChanged() override;
+  void FocusControl(TField** field) override;
+  void UpdateData() override;
+  void CheckBrowseMode() override;
+  bool Modified() const { return modified_; }
+  void SetModified() { modified_ = true; }
+  void ResetModified() { modified_ = false; }
+
+ private:
+  TCustomDBGrid* grid_;
+  bool modified_ = false;
+};
+
+using TDrawColumnCellEvent =
+    std::function<void(TComponent* sender, const TRect& rect, int dataCol, TColumn* column, TGridDrawState state)>;
+
+class TCustomDBGrid : public TCustomGrid {
+ public:
+  explicit TCustomDBGrid(TComponent* owner);
+  ~TCustomDBGrid() override;
+
+  TDataSource* DataSource() const { return dataLink_->DataSource(); }
+  void SetDataSource(TDataSource* source);
+  TGridDataLink& DataLink() { return *dataLink_; }
+  TDBGridColumns& Columns() { return columns_; }
+  TDBGridOptions Options() const { return dbOptions_; }
+  virtual void SetOptions(TDBGridOptions options);
+  TFont& TitleFont() { return titleFont_; }
+  bool ReadOnly() const { return readOnly_; }
+  void SetReadOnly(bool v) { readOnly_ = v; }
+  TBookmarkList& SelectedRows() { return selectedRows_; }
+
+  int IndicatorOffset() const { return (dbOptions_ & dgIndicator) ? 1 : 0; }
+  int TitleOffset() const { return (dbOptions_ & dgTitles) ? 1 : 0; }
+  // The column index (in Columns) of the current cell and its field.
+  int SelectedIndex() const;
+  void SetSelectedIndex(int index);
+  TField* SelectedField() const;
+  void SetSelectedField(TField* field);
+  int FieldCount() const;
+  TField* Fields(int index) const;
+  TColumn* ShownColumn(int gridCol) const;  // column of a grid column, nullptr for the indicator
+  int GridColumnOf(const TColumn* column) const;  // -1 when not shown
+
+  void BeginLayout();
+  void EndLayout();
+  void BeginUpdate() { ++updateLock_; }
+  void EndUpdate() { if (--updateLock_ == 0) Invalidate(); }
+  // Applies the editor's text to the field (when the user changed it).
+  void UpdateData();
+  void DefaultDrawColumnCell(const TRect& rect, int dataCol, TColumn* column, TGridDrawState state);
+
+  TDrawColumnCellEvent OnDrawColumnCell;
+  TNotifyEvent OnColEnter, OnColExit, OnCellClick, OnTitleClick;
+
+  bool ReadProperty(std::string_view name, const Value& value, TReader& reader) override;
+  TPersistent* SubObject(std::string_view name) override;
+
+  // ---- notifications from the data link ----
+  virtual void LinkActive(bool active);
+  virtual void DataChanged();
+  virtual void Scroll(int distance);
+  virtual void RecordChanged(TField* field);
+  virtual void EditingChanged();
+  void LayoutChanged() override;
+  virtual void FocusField(TField* field);
+
+ protected:
+  void DrawCell(int col, int row, TRect rect, TGridDrawState state) override;
+  virtual void DrawDataCell(int col, int row, TRect rect, TGridDrawState state);
+  virtual void DrawTitleCell(int col, TRect rect, TGridDrawState state);
+  virtual void DrawIndicatorCell(int row, TRect rect);
+  void DrawCellText(const TRect& rect, int dx, int dy, const std::string& text, TAlignment alignment);
+  bool SelectCell(int col, int row) override;
+  void FocusCell(int col, int row) override;
+  bool CanEditShow() override;
+  bool CanEditModify() override;
+  bool CanEditAcceptKey(char key) override;
+  std::string GetEditText(int col, int row) override;
+  void SetEditText(int col, int row, const std::string& text) override;
+  int GetEditLimit() override;
+  void EditorChanged() override;
+  void ColWidthsChanged() override;
+  void RowHeightsChanged() override;
+  void TopLeftChanged() override;
+  void UpdateScrollBars() override;
+  void SyncHorizontalScrollBar();
+  void VerticalScroll(UINT code, int pos) override;
+  void KeyDown(WORD& key, TShift shift) override;
+  void KeyPress(char& key) override;
+  void MouseDown(TMouseButton button, TShift shift, int x, int y) override;
+  void DoExit() override;
+  void Resize() override;
+  void Loaded() override;
+  void Notification(TComponent* component, Operation operation) override;
+  void AfterCreateHandle() override;
+  virtual void ColEnter();
+  virtual void ColExit();
+  virtual void TitleClick(TColumn* column);
+  virtual void CellClick(TColumn* column);
+  // Updates the rows for the link's window (record count, current row).
+  void UpdateRowCount();
+  void UpdateActive();
+  int DefaultRowHeightForFont();
+  int TitleHeightForFont();
+  void ApplyGridOptions();
+  bool AcquireFocus();
+  void ResetEditText();
+  bool Layouting() const { return layoutLock_ > 0; }
+
+  std::unique_ptr<TGridDataLink> dataLink_;
+  TDBGridColumns columns_;
+  std::vector<TColumn*> shown_;
+  TDBGridOptions dbOptions_ = kDefaultDBGridOptions;
+  TFont titleFont_;
+  bool readOnly_ = false;
+  TBookmarkList selectedRows_;
+  int layoutLock_ = 0;
+  bool inColExit_ = false;
+  std::string editText_;
+  bool editTextValid_ = false;
+  std::string pendingDataSource_;
+};
+
+class TDBGrid : public TCustomDBGrid {
+ public:
+  explicit TDBGrid(TComponent* owner) : TCustomDBGrid(owner) {}
+};
+
+}  // namespace fw
