@@ -47,10 +47,6 @@ bool ZipFilesWith(ZipIo& io, const std::wstring& archivePath, const std::vector<
 void DosDateTime(int year, int month, int day, int hour, int minute, int second, uint16_t& dosDate,
                  uint16_t& dosTime);
 
-// UTF-16 -> UTF-8 as entry names are stored: a surrogate pair forms one character, a lone surrogate
-// becomes U+FFFD.
-std::string ZipUtf8(const std::wstring& text);
-
 // The entry name used for a source without one: everything after the last path separator.
 std::wstring ZipDefaultName(const std::wstring& sourcePath);
 

@@ -7,11 +7,12 @@
 #include <ctime>
 
 #include "crash/delivery/zip.h"
+#include "crash/stack/text.h"
 
 namespace rvx {
 namespace {
 
-std::string FileNameOf(const std::wstring& path) { return ZipUtf8(path); }
+std::string FileNameOf(const std::wstring& path) { return EncodeUtf8Text(path); }
 
 class PosixZipIo : public ZipIo {
  public:
