@@ -34,17 +34,7 @@ struct Editor {
   // The message box the program shows, if any.
   HWND MessageBoxWindow() const {
     HWND found = nullptr;
-    WaitFor([&] {
-      struct Ctx { DWORD pid; HWND w; } ctx{program.ProcessId(), nullptr};
-      EnumWindows([](HWND w, LPARAM l) -> BOOL {
-        auto* c = reinterpret_cast<Ctx*>(l);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        if (pid == c->pid && IsWindowVisible(w) && ClassNameOf(w) == "#32770") { c->w = w; return FALSE; }
-        return TRUE;
-      }, reinterpret_cast<LPARAM>(&ctx));
-      return (found = ctx.w) != nullptr;
-    }, seconds(5));
+    WaitFor([&] { return (found = program.DialogWindow()) != nullptr; }, seconds(5));
     return found;
   }
 };

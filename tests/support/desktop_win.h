@@ -30,6 +30,8 @@ class Program {
 
   // A visible top-level window of the program with this caption (nullptr when none).
   HWND TopWindow(const std::string& caption) const;
+  // A visible dialog window of the program (a message box), or nullptr.
+  HWND DialogWindow() const;
   // The window of the program that has the keyboard focus.
   HWND FocusWindow() const;
   // Waits until the program's thread has processed everything posted to it so far.
