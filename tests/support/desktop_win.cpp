@@ -16,12 +16,13 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
   }
 }
 
-Program::Program(const std::string& exe, const std::string& args) {
+Program::Program(const std::string& exe, const std::string& args, const std::string& workDir) {
   std::string cmd = "\"" + exe + "\"" + (args.empty() ? "" : " " + args);
   STARTUPINFOA si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+  if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                     workDir.empty() ? nullptr : workDir.c_str(), &si, &pi)) {
     process_ = pi.hProcess;
     pid_ = pi.dwProcessId;
     tid_ = pi.dwThreadId;
