@@ -60,8 +60,8 @@ bool IsNumeric(const Variant& v) {
 // Stored event handlers name a method of the root component ("OnStateChange = DataSource1StateChange").
 TComponent::Method StoredMethod(const fw::Value& value, TReader& reader) {
   if (value.type == ValueType::Nil) return {};
-  std::string name = StringValue(value.type == ValueType::Ident ? fw::Value{ValueType::String, 0, 0, value.text}
-                                                                : value);
+  if (value.type != ValueType::Ident && !value.IsString()) throw EReadError("Invalid property value");
+  const std::string& name = value.text;
   const TComponent::Method* m = reader.Root() ? reader.Root()->FindMethod(name) : nullptr;
   if (!m) throw EReadError("Method " + name + " not found");
   return *m;
@@ -71,6 +71,7 @@ TComponent::Method StoredMethod(const fw::Value& value, TReader& reader) {
 template <class T, class Set>
 void StoredReference(const fw::Value& value, TReader& reader, Set set) {
   if (value.type == ValueType::Nil) return set(nullptr);
+  if (value.type != ValueType::Ident && !value.IsString()) throw EReadError("Invalid property value");
   std::string name = value.text;
   reader.AddFixup([&reader, name, set] {
     auto* c = dynamic_cast<T*>(reader.FindComponent(name));
@@ -169,7 +170,6 @@ std::string FloatToStr(double value) {
   if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
   char buf[40];
   std::snprintf(buf, sizeof buf, "%.15G", value);
-  if (std::strtod(buf, nullptr) != value) std::snprintf(buf, sizeof buf, "%.17G", value);
   std::string s = buf;
   for (char& ch : s)
     if (ch == '.') ch = FormatSettings().DecimalSeparator;
@@ -1773,22 +1773,22 @@ void TDataLink::DataEvent(TDataEvent event, intptr_t info) {
 // Stored class names
 
 namespace {
-const RegisterClass<TClientDataSet> regClientDataSet("TClientDataSet");
-const RegisterClass<TDataSource> regDataSource("TDataSource");
-const RegisterClass<TStringField> regString("TStringField");
-const RegisterClass<TIntegerField> regInteger("TIntegerField");
-const RegisterClass<TSmallintField> regSmallint("TSmallintField");
-const RegisterClass<TWordField> regWord("TWordField");
-const RegisterClass<TAutoIncField> regAutoInc("TAutoIncField");
-const RegisterClass<TLargeintField> regLargeint("TLargeintField");
-const RegisterClass<TBooleanField> regBoolean("TBooleanField");
-const RegisterClass<TFloatField> regFloat("TFloatField");
-const RegisterClass<TCurrencyField> regCurrency("TCurrencyField");
-const RegisterClass<TBlobField> regBlob("TBlobField");
-const RegisterClass<TMemoField> regMemo("TMemoField");
-const RegisterClass<TGraphicField> regGraphic("TGraphicField");
-const RegisterClass<TBytesField> regBytes("TBytesField");
-const RegisterClass<TVarBytesField> regVarBytes("TVarBytesField");
+const ClassRegistration<TClientDataSet> regClientDataSet("TClientDataSet");
+const ClassRegistration<TDataSource> regDataSource("TDataSource");
+const ClassRegistration<TStringField> regString("TStringField");
+const ClassRegistration<TIntegerField> regInteger("TIntegerField");
+const ClassRegistration<TSmallintField> regSmallint("TSmallintField");
+const ClassRegistration<TWordField> regWord("TWordField");
+const ClassRegistration<TAutoIncField> regAutoInc("TAutoIncField");
+const ClassRegistration<TLargeintField> regLargeint("TLargeintField");
+const ClassRegistration<TBooleanField> regBoolean("TBooleanField");
+const ClassRegistration<TFloatField> regFloat("TFloatField");
+const ClassRegistration<TCurrencyField> regCurrency("TCurrencyField");
+const ClassRegistration<TBlobField> regBlob("TBlobField");
+const ClassRegistration<TMemoField> regMemo("TMemoField");
+const ClassRegistration<TGraphicField> regGraphic("TGraphicField");
+const ClassRegistration<TBytesField> regBytes("TBytesField");
+const ClassRegistration<TVarBytesField> regVarBytes("TVarBytesField");
 }  // namespace
 
 }  // namespace fw

@@ -76,7 +76,7 @@ TFormatSettings& FormatSettings();
 int64_t StrToInt64(std::string_view text);
 int32_t StrToInt(std::string_view text);
 double StrToFloat(std::string_view text);
-std::string FloatToStr(double value);  // shortest text that reads back exactly, with the decimal separator
+std::string FloatToStr(double value);  // up to 15 significant digits, with the decimal separator
 
 // ---------------------------------------------------------------------------------------------------------
 // Field types
