@@ -1551,14 +1551,26 @@ void TDataSource::SetDataSet(TDataSet* dataSet) {
     FreeNotification(dataSet_);
   }
   UpdateState();
-  for (auto* link : std::vector<TDataLink*>(links_)) link->DataEvent(TDataEvent::UpdateState, 0);
+  UpdateLinks();
 }
 
 void TDataSource::SetEnabled(bool enabled) {
   if (enabled == enabled_) return;
   enabled_ = enabled;
   UpdateState();
-  for (auto* link : std::vector<TDataLink*>(links_)) link->DataEvent(TDataEvent::UpdateState, 0);
+  UpdateLinks();
+}
+
+bool TDataSource::Quiet() const { return Destroying() || (Owner() && Owner()->Destroying()); }
+
+void TDataSource::UpdateLinks() {
+  for (auto* link : std::vector<TDataLink*>(links_)) {
+    if (!Quiet()) {
+      link->DataEvent(TDataEvent::UpdateState, 0);
+    } else if (!(enabled_ && dataSet_ && dataSet_->Active())) {
+      link->active_ = link->editing_ = false;
+    }
+  }
 }
 
 void TDataSource::Edit() {
@@ -1574,7 +1586,7 @@ void TDataSource::UpdateState() {
   TDataSetState s = enabled_ && dataSet_ ? dataSet_->State() : dsInactive;
   if (s == state_) return;
   state_ = s;
-  if (OnStateChange && !Destroying() && !(Owner() && Owner()->Destroying())) OnStateChange(this);
+  if (OnStateChange && !Quiet()) OnStateChange(this);
 }
 
 void TDataSource::AddLink(TDataLink* link) { links_.push_back(link); }
@@ -1582,7 +1594,10 @@ void TDataSource::AddLink(TDataLink* link) { links_.push_back(link); }
 void TDataSource::RemoveLink(TDataLink* link) { links_.erase(std::remove(links_.begin(), links_.end(), link), links_.end()); }
 
 void TDataSource::DataEvent(TDataEvent event, intptr_t info) {
-  if (Destroying() || (Owner() && Owner()->Destroying())) return;
+  if (Quiet()) {
+    if (event == TDataEvent::UpdateState) UpdateLinks();
+    return;
+  }
   if (event == TDataEvent::UpdateState) UpdateState();
   if (!enabled_ && event != TDataEvent::UpdateState) return;
   for (auto* link : std::vector<TDataLink*>(links_)) {

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -42,8 +43,8 @@ class Variant {
   enum Kind { vNull, vBool, vInt, vFloat, vString };
   Variant() = default;
   Variant(bool b) : v_(b) {}
-  Variant(int i) : v_(static_cast<int64_t>(i)) {}
-  Variant(int64_t i) : v_(i) {}
+  template <class T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool>, int> = 0>
+  Variant(T i) : v_(static_cast<int64_t>(i)) {}
   Variant(double d) : v_(d) {}
   Variant(std::string s) : v_(std::move(s)) {}
   Variant(const char* s) : v_(std::string(s)) {}
@@ -644,6 +645,8 @@ class TDataSource : public TComponent {
  private:
   friend class TDataSet;
   void UpdateState();
+  void UpdateLinks();  // after the dataset or Enabled changed
+  bool Quiet() const;  // the data source or its owner is being destroyed: tell nobody
   TDataSet* dataSet_ = nullptr;
   bool enabled_ = true;
   bool autoEdit_ = true;

@@ -402,9 +402,21 @@ TEST(DataLink, DataSourceSwitchesAndTeardownAreSafe) {
   EXPECT_FALSE(link.Active());
   c->source->SetDataSet(c->table);
   EXPECT_TRUE(link.Active());
-  c.reset();  // data source gone: the link lets go
+  c.reset();  // the form-like owner goes with its table and data source: the link lets go without a word
   EXPECT_EQ(link.DataSource(), nullptr);
   EXPECT_FALSE(link.Active());
+  EXPECT_EQ(link.log, (std::vector<std::string>{"active", "inactive", "active", "inactive", "active"}));
+
+  // A data source freed on its own tells its links.
+  TClientDataSet table;
+  table.SetData(ContactImage());
+  table.Open();
+  auto* source = new TDataSource(nullptr);
+  source->SetDataSet(&table);
+  RecordingLink other;
+  other.SetDataSource(source);
+  delete source;
+  EXPECT_EQ(other.log, (std::vector<std::string>{"active", "inactive"}));
 }
 
 TEST(Bookmarks, SurviveInsertsAndDeletesAndCompareByPosition) {
