@@ -750,7 +750,7 @@ bool TDataSet::ReadProperty(std::string_view name, const fw::Value& value, TRead
       {"BeforeCancel", &TDataSet::BeforeCancel}, {"AfterCancel", &TDataSet::AfterCancel},
       {"BeforeDelete", &TDataSet::BeforeDelete}, {"AfterDelete", &TDataSet::AfterDelete},
       {"BeforeScroll", &TDataSet::BeforeScroll}, {"AfterScroll", &TDataSet::AfterScroll},
-      {"OnNewRecord", &TDataSet::OnNewRecord}};
+      {"OnNewRecord", &TDataSet::OnNewRecord},   {"OnCalcFields", &TDataSet::OnCalcFields}};
   for (const auto& s : slots)
     if (name == s.name) {
       auto m = StoredMethod(value, reader);
@@ -1107,6 +1107,24 @@ Variant TDataSet::GetFieldValue(const TField* field) const {
     if (keys.empty()) return {};
     return lds->Lookup(field->LookupKeyFields(), keys, field->LookupResultField());
   }
+  if (field->FieldKind() == fkCalculated || field->FieldKind() == fkInternalCalc) {
+    auto& self = const_cast<TDataSet&>(*this);
+    if (!calculating_) {
+      if (!OnCalcFields) return {};
+      self.calcValues_.clear();
+      self.calculating_ = true;
+      try {
+        self.OnCalcFields(&self);
+      } catch (...) {
+        self.calculating_ = false;
+        throw;
+      }
+      self.calculating_ = false;
+    }
+    for (const auto& [f, v] : calcValues_)
+      if (f == field) return v;
+    return {};
+  }
   if (field->fieldNo_ <= 0) return {};
   if ((state_ == dsEdit || state_ == dsInsert) && row == cur_) return InternalGetBufferValue(field->fieldNo_);
   if (state_ == dsInsert && row > cur_) --row;
@@ -1126,6 +1144,13 @@ Variant TDataSet::GetOldFieldValue(const TField* field) const {
 
 void TDataSet::SetFieldValue(TField* field, const Variant& value) {
   CheckActive();
+  if (field->FieldKind() == fkCalculated || field->FieldKind() == fkInternalCalc) {
+    if (!calculating_) DatabaseError("Field '" + field->DisplayName() + "' cannot be modified");
+    for (auto& [f, v] : calcValues_)
+      if (f == field) return void(v = value);
+    calcValues_.emplace_back(field, value);
+    return;
+  }
   if (state_ != dsEdit && state_ != dsInsert) DatabaseError("Dataset not in edit or insert mode");
   if (field->FieldKind() == fkLookup) {
     // Assigning a lookup field stores the key of the lookup record that has this result.

@@ -490,6 +490,9 @@ class TDataSet : public TComponent {
   TDataSetNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeInsert, AfterInsert, BeforeEdit,
       AfterEdit, BeforePost, AfterPost, BeforeCancel, AfterCancel, BeforeDelete, AfterDelete, BeforeScroll,
       AfterScroll, OnNewRecord;
+  // Computes the calculated fields (fkCalculated, fkInternalCalc) of the record being read: the handler reads
+  // the record's other fields and assigns the calculated ones. Runs whenever a calculated field is read.
+  TDataSetNotifyEvent OnCalcFields;
 
   bool ReadProperty(std::string_view name, const fw::Value& value, TReader& reader) override;
 
@@ -557,6 +560,8 @@ class TDataSet : public TComponent {
   TDataSetState disableState_ = dsInactive;
   TFields fields_;
   TFieldDefs fieldDefs_;
+  bool calculating_ = false;                 // inside OnCalcFields
+  std::vector<std::pair<const TField*, Variant>> calcValues_;
   std::vector<TDataSource*> dataSources_;
 };
 

@@ -595,6 +595,42 @@ TEST(Fields, LookupFieldsResolveThroughTheLookupDataSet) {
   EXPECT_TRUE(lookup->IsNull());
 }
 
+TEST(Fields, CalculatedFieldsComeFromOnCalcFieldsForTheRecordBeingRead) {
+  Contacts c;
+  auto* label = new TStringField(&c.owner);
+  label->SetFieldName("LABEL");
+  label->SetFieldKind(fkCalculated);
+  c.table->Close();
+  label->SetDataSet(c.table);
+  auto* id = new TIntegerField(&c.owner);  // persistent data fields next to the calculated one
+  id->SetFieldName("ID");
+  id->SetDataSet(c.table);
+  auto* name = new TStringField(&c.owner);
+  name->SetFieldName("NAME");
+  name->SetDataSet(c.table);
+  int calls = 0;
+  c.table->OnCalcFields = [&](TDataSet* ds) {
+    ++calls;
+    ds->FieldByName("LABEL")->SetAsString(ds->FieldByName("ID")->AsString() + ":" + ds->FieldByName("NAME")->AsString());
+  };
+  c.table->Open();
+  EXPECT_EQ(c.table->FieldCount(), 3);
+  c.Add(1, "Ana");
+  c.Add(2, "Bia");
+  EXPECT_FALSE(label->CanModify());
+  RecordingLink link;
+  link.SetBufferCount(2);
+  link.SetDataSource(c.source);
+  link.SetActiveRecord(0);
+  EXPECT_EQ(label->AsString(), "1:Ana");
+  link.SetActiveRecord(1);
+  EXPECT_EQ(label->DisplayText(), "2:Bia");
+  EXPECT_GT(calls, 0);
+  c.table->Edit();
+  EXPECT_THROW(label->SetAsString("x"), EDatabaseError);
+  c.table->Cancel();
+}
+
 TEST(Fields, PersistentFieldsMustMatchTheTable) {
   TClientDataSet ds;
   auto* id = new TStringField(&ds);
