@@ -1,0 +1,94 @@
+// Function analysis (every byte range of a compiled function, the calls that leave it, case and exception
+// tables, exception handler blocks) and the disassembly listing of an analysed function.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "crash/stack/decoder.h"
+#include "crash/stack/memory_reader.h"
+
+namespace rvx {
+
+struct CodeArea {
+  Address start = 0;
+  Address end = 0;  // last byte; 0 while the area has not been parsed
+  uint8_t isCaseTable = 0;
+  uint8_t isExceptionTable = 0;
+  Address caller = 0;  // the instruction whose branch led here
+  RegisterState registers;
+};
+
+struct FarCall {
+  uint8_t isCall = 0;
+  Address instructionStart = 0, nextInstruction = 0, target = 0;
+  uint8_t targetIsRelative = 0;
+  Address targetOperandAddress = 0, targetSlotAddress = 0;
+};
+
+struct UnresolvedBranch {
+  uint8_t isCall = 0;
+  Address instructionStart = 0, nextInstruction = 0;
+};
+
+struct CopyInfo {
+  uint8_t valid = 1;
+  uint32_t bufferSize = 0;
+  uint32_t reserved1 = 0, reserved2 = 0;
+  std::string errorText;
+};
+
+constexpr uint32_t kErrorInvalidParameter = 87;
+constexpr uint32_t kErrorInvalidCode = 0x770001;
+
+struct TFunctionInfo {
+  uint8_t valid = 0;
+  Address entryPoint = 0;
+  Address codeBegin = 0;
+  uint32_t codeLength = 0;
+  Address lastErrorAddress = 0;
+  uint32_t lastErrorNumber = 0;
+  std::string lastErrorText;
+  std::vector<CodeArea> codeAreas;
+  std::vector<FarCall> farCalls;
+  std::vector<UnresolvedBranch> unresolvedBranches;
+  uint8_t patchable = 0;
+  CopyInfo copyInfo;
+};
+
+// The runtime routines the analysis recognises by address (0 = not known).
+struct RuntimeRoutines {
+  Address handleAnyException = 0;
+  Address handleOnException = 0;
+  Address handleAutoException = 0;
+  Address handleFinally = 0;
+  Address halt = 0;
+};
+
+struct AnalysisOptions {
+  RuntimeRoutines routines;
+  // Extra entry points of the function, such as the C++ landing pads of its unwind information.
+  std::vector<Address> landingPads;
+  // Look the landing pads up in the module's unwind information (.eh_frame) when none are given.
+  bool findLandingPads = true;
+};
+
+bool AnalyseFunction(const MemoryReader& memory, Address entry, const AnalysisOptions& options, TFunctionInfo& out);
+inline bool AnalyseFunction(const MemoryReader& memory, Address entry, TFunctionInfo& out) {
+  return AnalyseFunction(memory, entry, AnalysisOptions{}, out);
+}
+
+// The landing pads that the unwind information of the module at moduleBase gives for the function that
+// contains address.
+std::vector<Address> LandingPadsOf(const MemoryReader& memory, Address moduleBase, Address address);
+
+// The listing of the function at entry; empty when the analysis fails. exceptionAddress marks the faulting
+// instruction with ">"; lineLimit 0 = unlimited.
+void DisassembleFunction(const MemoryReader& memory, Address entry, std::string& text, Address exceptionAddress,
+                         TFunctionInfo& info, bool autoDelimiters, uint32_t lineLimit,
+                         const AnalysisOptions& options = AnalysisOptions{});
+
+// The minimal hex form of an address ("45a2b3").
+std::string AddressTextOf(Address address);
+
+}  // namespace rvx
