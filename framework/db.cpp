@@ -1016,6 +1016,7 @@ void TDataSet::UpdateRecord() {
 
 void TDataSet::Post() {
   CheckActive();
+  override_ = -1;  // the checks below read the record being posted
   UpdateRecord();
   DataEvent(TDataEvent::CheckBrowseMode);
   DoEvent(BeforePost);
