@@ -9,4 +9,6 @@ bin="$root/build/fuzz/bin/$name"
 corpus="$root/build/fuzz/corpus/$name"
 mkdir -p "$corpus"
 for seeds in "$root"/fuzz/*/seeds/"$name"; do [ -d "$seeds" ] && cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true; done
-exec "$bin" -max_total_time="$secs" -print_final_stats=1 "$@" "$corpus"
+artifacts="$root/build/fuzz/artifacts/$name"
+mkdir -p "$artifacts"
+exec "$bin" -max_total_time="$secs" -print_final_stats=1 -artifact_prefix="$artifacts/" "$@" "$corpus"
