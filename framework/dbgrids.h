@@ -277,6 +277,11 @@ class TCustomDBGrid : public TCustomGrid {
   void UpdateActive();
   int DefaultRowHeightForFont();
   int TitleHeightForFont();
+  // Heights that layout changes apply to the data rows and the title row, and the number of leading data
+  // columns frozen beside the indicator; derived grids may override them.
+  virtual int DataRowHeight() { return DefaultRowHeightForFont(); }
+  virtual int TitleRowHeightValue() { return TitleHeightForFont(); }
+  virtual int FrozenColumns() const { return 0; }
   void ApplyGridOptions();
   bool AcquireFocus();
   void ResetEditText();

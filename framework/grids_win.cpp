@@ -749,7 +749,8 @@ void TCustomGrid::Paint() {
       c.Brush().color = fixed ? fixedColor_ : color_;
       c.Font().Assign(Font());
       DrawCell(col, row, r, st);
-      if (fixed && (options_ & (goFixedVertLine | goFixedHorzLine)) == (goFixedVertLine | goFixedHorzLine)) {
+      if (drawFixedEdges_ && fixed &&
+          (options_ & (goFixedVertLine | goFixedHorzLine)) == (goFixedVertLine | goFixedHorzLine)) {
         c.DrawEdge(r, BDR_RAISEDINNER, BF_BOTTOMRIGHT);
         c.DrawEdge(r, BDR_RAISEDINNER, BF_TOPLEFT);
       }
