@@ -3,6 +3,7 @@
 // external edit controls, column sizing rules, a column chooser and a stored column layout.
 #pragma once
 #include <windows.h>
+#include <commctrl.h>
 
 #include <functional>
 #include <memory>

@@ -84,7 +84,7 @@ void TCheckListBox::DrawItem(const DRAWITEMSTRUCT& d) {
   FillRect(dc, &r, back);
   DeleteObject(back);
   // The box.
-  int box = std::min(itemHeight_, r.bottom - r.top) - 2;
+  int box = std::min<int>(itemHeight_, r.bottom - r.top) - 2;
   RECT b{r.left + 1, r.top + 1, r.left + 1 + box, r.top + 1 + box};
   DrawFrameControl(dc, &b, DFC_BUTTON, DFCS_BUTTONCHECK | DFCS_FLAT | (item.checked ? DFCS_CHECKED : 0));
   RECT t{b.right + 2, r.top, r.right, r.bottom};
@@ -418,20 +418,19 @@ void TfrmSelectColumn::WndProc(TMessage& m) {
   TForm::WndProc(m);
 }
 
+static BOOL CALLBACK CollectEnabledWindow(HWND w, LPARAM l) {
+  auto* list = reinterpret_cast<std::vector<HWND>*>(l);
+  if (IsWindowVisible(w) && IsWindowEnabled(w)) list->push_back(w);
+  return TRUE;
+}
+
 int TfrmSelectColumn::ShowModal() {
   modalResult_ = mrNone;
   HWND self = Handle();
   ArrangeControls();
   // Every other window of this thread is disabled while the chooser runs.
   std::vector<HWND> disabled;
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND w, LPARAM l) -> BOOL {
-        auto* list = reinterpret_cast<std::vector<HWND>*>(l);
-        if (IsWindowVisible(w) && IsWindowEnabled(w)) list->push_back(w);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&disabled));
+  EnumThreadWindows(GetCurrentThreadId(), CollectEnabledWindow, reinterpret_cast<LPARAM>(&disabled));
   std::erase(disabled, self);
   for (HWND w : disabled) EnableWindow(w, FALSE);
   inModal_ = true;

@@ -180,54 +180,39 @@ COLORREF Host::PixelAt(int x, int y) {
   return c;
 }
 
-HWND WaitWindow(DWORD thread, const std::string& className, const std::string& caption) {
-  struct Ctx {
-    const std::string* cls;
-    const std::string* caption;
-    HWND found;
-  } ctx{&className, &caption, nullptr};
-  testsupport::WaitFor(
-      [&] {
-        ctx.found = nullptr;
-        EnumThreadWindows(
-            thread,
-            [](HWND w, LPARAM l) -> BOOL {
-              auto* c = reinterpret_cast<Ctx*>(l);
-              if (!IsWindowVisible(w)) return TRUE;
-              if (!c->cls->empty() && testsupport::ClassNameOf(w) != *c->cls) return TRUE;
-              if (!c->caption->empty() && testsupport::WindowText(w) != *c->caption) return TRUE;
-              c->found = w;
-              return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&ctx));
-        return ctx.found != nullptr;
-      },
-      std::chrono::seconds(10));
+namespace {
+struct FindCtx {
+  const std::string* cls;
+  const std::string* caption;
+  HWND found;
+};
+BOOL CALLBACK MatchWindow(HWND w, LPARAM l) {
+  auto* c = reinterpret_cast<FindCtx*>(l);
+  if (!IsWindowVisible(w)) return TRUE;
+  if (!c->cls->empty() && testsupport::ClassNameOf(w) != *c->cls) return TRUE;
+  if (!c->caption->empty() && testsupport::WindowText(w) != *c->caption) return TRUE;
+  c->found = w;
+  return FALSE;
+}
+HWND FindThreadWindow(DWORD thread, const std::string& className, const std::string& caption) {
+  FindCtx ctx{&className, &caption, nullptr};
+  EnumThreadWindows(thread, MatchWindow, reinterpret_cast<LPARAM>(&ctx));
   return ctx.found;
+}
+}  // namespace
+
+HWND WaitWindow(DWORD thread, const std::string& className, const std::string& caption) {
+  HWND found = nullptr;
+  testsupport::WaitFor([&] { return (found = FindThreadWindow(thread, className, caption)) != nullptr; },
+                       std::chrono::seconds(10));
+  return found;
 }
 
 Watcher::Watcher(std::string className, std::string caption, Action action) {
   DWORD thread = GetCurrentThreadId();
   thread_ = std::thread([this, thread, className, caption, action] {
     while (!stop_) {
-      HWND w = nullptr;
-      struct Ctx {
-        const std::string* cls;
-        const std::string* caption;
-        HWND found;
-      } ctx{&className, &caption, nullptr};
-      EnumThreadWindows(
-          thread,
-          [](HWND h, LPARAM l) -> BOOL {
-            auto* c = reinterpret_cast<Ctx*>(l);
-            if (!IsWindowVisible(h)) return TRUE;
-            if (!c->cls->empty() && testsupport::ClassNameOf(h) != *c->cls) return TRUE;
-            if (!c->caption->empty() && testsupport::WindowText(h) != *c->caption) return TRUE;
-            c->found = h;
-            return FALSE;
-          },
-          reinterpret_cast<LPARAM>(&ctx));
-      w = ctx.found;
+      HWND w = FindThreadWindow(thread, className, caption);
       if (w) {
         texts_ = testsupport::DialogTexts(w);
         texts_.push_back(testsupport::WindowText(w));
