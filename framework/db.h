@@ -53,8 +53,8 @@ class Variant {
   bool IsNull() const { return v_.index() == 0; }
   bool AsBool() const;            // null -> false; text "True"/"False" (ignoring case) or a number
   int64_t AsInt() const;          // null -> 0; float rounded toward zero; text parsed (EConvertError)
-  double AsFloat() const;         // null -> 0; text parsed with '.' (EConvertError)
-  std::string AsString() const;   // null -> ""; True/False; integers in decimal; floats shortest round-trip
+  double AsFloat() const;         // null -> 0; text parsed as StrToFloat (EConvertError)
+  std::string AsString() const;   // null -> ""; True/False; integers in decimal; floats as FloatToStr
   bool operator==(const Variant& o) const { return v_ == o.v_; }
   bool operator!=(const Variant& o) const { return !(v_ == o.v_); }
 
@@ -219,6 +219,7 @@ class TField : public TComponent {
 
  private:
   friend class TDataSet;
+  friend TField* CreateFieldOfType(TFieldType type, TComponent* owner);
   TDataSet* dataSet_ = nullptr;
   std::string fieldName_;
   TFieldType dataType_ = ftUnknown;
@@ -234,6 +235,7 @@ class TField : public TComponent {
   std::string editMask_;
   TDataSet* lookupDataSet_ = nullptr;
   std::string lookupKeyFields_, lookupResultField_, keyFields_;
+  bool defaultField_ = false;  // created by the dataset from its columns, freed when it closes
 };
 
 // Single-byte text of at most Size characters; longer text is cut to the size.
@@ -385,6 +387,8 @@ struct TFieldDef {
   TFieldType DataType = ftUnknown;
   int Size = 0;
   bool Required = false;
+  bool ReadOnly = false;  // filled from the engine's columns when a dataset opens
+  bool Hidden = false;
 };
 class TFieldDefs {
  public:
@@ -638,6 +642,7 @@ class TDataSource : public TComponent {
   void Notification(TComponent* component, Operation operation) override;
 
  private:
+  friend class TDataSet;
   void UpdateState();
   TDataSet* dataSet_ = nullptr;
   bool enabled_ = true;
