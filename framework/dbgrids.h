@@ -155,6 +155,8 @@ class TBookmarkList {
   bool Find(const TBookmark& b, int& index) const;
   int IndexOf(const TBookmark& b) const;
   bool CurrentRowSelected() const;
+  // Whether the dataset row (0-based, as TDataSet::ReadRow gives it while a record is painted) is marked.
+  bool RowSelected(int row) const;
   void SetCurrentRowSelected(bool value);
   bool Refresh();  // drops bookmarks that are no longer valid; true when any was dropped
 

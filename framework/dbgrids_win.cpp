@@ -354,6 +354,26 @@ bool TBookmarkList::CurrentRowSelected() const {
   return !b.empty() && IndexOf(b) >= 0;
 }
 
+namespace {
+// The bookmark of any row, not only the current one: painting asks for the rows of the link's window without
+// moving the dataset.
+struct RowBookmarks : TDataSet {
+  static TBookmark Of(const TDataSet* ds, int row) {
+    TBookmark (TDataSet::*get)(int) const = &RowBookmarks::InternalBookmark;
+    return (ds->*get)(row);
+  }
+};
+}  // namespace
+
+bool TBookmarkList::RowSelected(int row) const {
+  TDataSet* ds = grid_->DataLink().DataSet();
+  if (!ds || list_.empty() || row < 0 || row >= ds->RowCount()) return false;
+  // The record being inserted has no bookmark yet.
+  if (ds->State() == dsInsert && row == ds->CurrentRow()) return false;
+  TBookmark b = RowBookmarks::Of(ds, row);
+  return !b.empty() && IndexOf(b) >= 0;
+}
+
 void TBookmarkList::SetCurrentRowSelected(bool value) {
   TDataSet* ds = grid_->DataLink().DataSet();
   if (!ds || !grid_->DataLink().Active()) return;

@@ -1487,10 +1487,8 @@ void TJvDBGrid::DrawDataCell(int col, int row, TRect rect, TGridDrawState state)
   TField* field = column->Field();
   bool focused = Focused() || (InplaceEditor() && InplaceEditor()->Focused());
   bool inMultiSelection = false;
-  if (hasRecord && multiSelect_ && SelectedRows().Count() > 0) {
-    TBookmark b = DataLink().DataSet()->GetBookmark();
-    inMultiSelection = !b.empty() && SelectedRows().IndexOf(b) >= 0;
-  }
+  if (hasRecord && multiSelect_ && SelectedRows().Count() > 0)
+    inMultiSelection = SelectedRows().RowSelected(DataLink().DataSet()->ReadRow());
   bool selected = (state & gdSelected) || inMultiSelection;
   bool highlight = selected && ((o & dgAlwaysShowSelection) || focused);
   if ((state & gdSelected) && !inMultiSelection && !(o & dgRowSelect) && !(state & gdFocused)) highlight = false;
@@ -1659,8 +1657,7 @@ void TJvDBGrid::DrawIndicatorCell(int row, TRect rect) {
   ActiveRecordGuard ar(DataLink());
   bool current = row - TitleOffset() == ar.saved;
   DataLink().SetActiveRecord(row - TitleOffset());
-  TBookmark b = ds->GetBookmark();
-  if (b.empty() || SelectedRows().IndexOf(b) < 0) return;
+  if (!SelectedRows().RowSelected(ds->ReadRow())) return;
   TDBGridOptions o = TCustomDBGrid::Options();
   TCanvas& c = Canvas();
   c.Brush().color = FixedColor();
