@@ -1773,22 +1773,22 @@ void TDataLink::DataEvent(TDataEvent event, intptr_t info) {
 // Stored class names
 
 namespace {
-const RegisterClass<TClientDataSet> regClientDataSet("TClientDataSet");
-const RegisterClass<TDataSource> regDataSource("TDataSource");
-const RegisterClass<TStringField> regString("TStringField");
-const RegisterClass<TIntegerField> regInteger("TIntegerField");
-const RegisterClass<TSmallintField> regSmallint("TSmallintField");
-const RegisterClass<TWordField> regWord("TWordField");
-const RegisterClass<TAutoIncField> regAutoInc("TAutoIncField");
-const RegisterClass<TLargeintField> regLargeint("TLargeintField");
-const RegisterClass<TBooleanField> regBoolean("TBooleanField");
-const RegisterClass<TFloatField> regFloat("TFloatField");
-const RegisterClass<TCurrencyField> regCurrency("TCurrencyField");
-const RegisterClass<TBlobField> regBlob("TBlobField");
-const RegisterClass<TMemoField> regMemo("TMemoField");
-const RegisterClass<TGraphicField> regGraphic("TGraphicField");
-const RegisterClass<TBytesField> regBytes("TBytesField");
-const RegisterClass<TVarBytesField> regVarBytes("TVarBytesField");
+const ClassRegistration<TClientDataSet> regClientDataSet("TClientDataSet");
+const ClassRegistration<TDataSource> regDataSource("TDataSource");
+const ClassRegistration<TStringField> regString("TStringField");
+const ClassRegistration<TIntegerField> regInteger("TIntegerField");
+const ClassRegistration<TSmallintField> regSmallint("TSmallintField");
+const ClassRegistration<TWordField> regWord("TWordField");
+const ClassRegistration<TAutoIncField> regAutoInc("TAutoIncField");
+const ClassRegistration<TLargeintField> regLargeint("TLargeintField");
+const ClassRegistration<TBooleanField> regBoolean("TBooleanField");
+const ClassRegistration<TFloatField> regFloat("TFloatField");
+const ClassRegistration<TCurrencyField> regCurrency("TCurrencyField");
+const ClassRegistration<TBlobField> regBlob("TBlobField");
+const ClassRegistration<TMemoField> regMemo("TMemoField");
+const ClassRegistration<TGraphicField> regGraphic("TGraphicField");
+const ClassRegistration<TBytesField> regBytes("TBytesField");
+const ClassRegistration<TVarBytesField> regVarBytes("TVarBytesField");
 }  // namespace
 
 }  // namespace fw
