@@ -362,6 +362,10 @@ class TJvDBGrid : public TJvExDBGrid {
   bool inWidthRules_ = false;
   bool clickOnCurrentCell_ = false;
   bool frameworkKeyHandling_ = false;
+  HWND hintWindow_ = nullptr;
+  GridCoord hintCell_;
+  std::string hintText_;
+  void UpdateHint(int x, int y);
 };
 
 }  // namespace fw

@@ -248,6 +248,7 @@ TJvDBGrid::~TJvDBGrid() {
   DetachControl();
   if (iniStorage_) iniStorage_->RemoveListener(this);
   if (msIndicators_) ImageList_Destroy(msIndicators_);
+  if (hintWindow_) DestroyWindow(hintWindow_);
 }
 
 TDBGridOptions TJvDBGrid::Options() const {
@@ -1380,7 +1381,60 @@ std::string TJvDBGrid::HintTextAt(int x, int y, int* timeOut) {
   return hint;
 }
 
+void TJvDBGrid::UpdateHint(int x, int y) {
+  if (!ShowTitleHint && !ShowCellHint) return;
+  GridCoord cell = MouseCoord(x, y);
+  if (cell == hintCell_ && CellHintPosition == gchpDefault) return;
+  hintCell_ = cell;
+  int timeOut = 0;
+  std::string text = HintTextAt(x, y, &timeOut);
+  if (!hintWindow_) {
+    hintWindow_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                                  0, 0, 0, 0, Handle(), nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (!hintWindow_) return;
+    TOOLINFOA ti{};
+    ti.cbSize = sizeof ti;
+    ti.uFlags = TTF_IDISHWND | TTF_TRACK | TTF_ABSOLUTE;
+    ti.hwnd = Handle();
+    ti.uId = reinterpret_cast<UINT_PTR>(Handle());
+    ti.lpszText = const_cast<char*>("");
+    SendMessageA(hintWindow_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
+    SendMessageA(hintWindow_, TTM_SETMAXTIPWIDTH, 0, 400);
+  }
+  TOOLINFOA ti{};
+  ti.cbSize = sizeof ti;
+  ti.hwnd = Handle();
+  ti.uId = reinterpret_cast<UINT_PTR>(Handle());
+  if (text.empty()) {
+    SendMessageA(hintWindow_, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&ti));
+    hintText_.clear();
+    return;
+  }
+  hintText_ = text;
+  ti.lpszText = hintText_.data();
+  SendMessageA(hintWindow_, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&ti));
+  // At the cell, or at the mouse.
+  POINT p{x + 12, y + 16};
+  if (CellHintPosition == gchpDefault) {
+    TRect r = CellRect(cell.x, cell.y);
+    p = {r.left, r.top};
+  }
+  ClientToScreen(Handle(), &p);
+  SendMessageA(hintWindow_, TTM_TRACKPOSITION, 0, MAKELPARAM(p.x, p.y));
+  SendMessageA(hintWindow_, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&ti));
+}
+
 void TJvDBGrid::WndProc(TMessage& m) {
+  if (m.msg == WM_MOUSEMOVE) UpdateHint(static_cast<short>(LOWORD(m.lParam)), static_cast<short>(HIWORD(m.lParam)));
+  if ((m.msg == WM_MOUSELEAVE || m.msg == WM_LBUTTONDOWN || m.msg == WM_KEYDOWN) && hintWindow_ && !hintText_.empty()) {
+    TOOLINFOA ti{};
+    ti.cbSize = sizeof ti;
+    ti.hwnd = Handle();
+    ti.uId = reinterpret_cast<UINT_PTR>(Handle());
+    SendMessageA(hintWindow_, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&ti));
+    hintText_.clear();
+    hintCell_ = GridCoord{};
+  }
   TJvExDBGrid::WndProc(m);
 }
 

@@ -621,3 +621,62 @@ TEST(GridStorage, ColumnLayoutIsStoredAndRestored) {
   EXPECT_TRUE(h.grid->Columns()[5]->Visible());
   EXPECT_EQ(h.grid->Columns()[5]->Width(), 50);
 }
+
+TEST(GridHints, TitleAndCellTexts) {
+  Host h;
+  h.AddRows(2);
+  TRect title = h.ScreenCell(GridCol(h, kNAME), 0);
+  EXPECT_EQ(h.grid->HintTextAt(title.left + 3, title.top + 3), "") << "hints are off by default";
+  h.grid->ShowTitleHint = true;
+  int timeOut = 0;
+  EXPECT_EQ(h.grid->HintTextAt(title.left + 3, title.top + 3, &timeOut), "NAME");
+  EXPECT_EQ(timeOut, 1000);
+  h.grid->OnShowTitleHint = [](TComponent*, TField*, std::string& hint, int&) { hint = "Name of the contact"; };
+  EXPECT_EQ(h.grid->HintTextAt(title.left + 3, title.top + 3), "Name of the contact");
+
+  h.grid->ShowCellHint = true;
+  h.grid->Columns()[kNOTES]->SetWidth(30);
+  Pump();
+  TRect notes = h.ScreenCell(GridCol(h, kNOTES), 1);
+  ASSERT_FALSE(notes.IsEmpty());
+  EXPECT_EQ(h.grid->HintTextAt(notes.left + 3, notes.top + 3), "Note of row 1") << "memo text that does not fit";
+  TRect id = h.ScreenCell(GridCol(h, kID), 1);
+  EXPECT_EQ(h.grid->HintTextAt(id.left + 3, id.top + 3), "") << "text that fits needs no hint";
+  TRect active = h.ScreenCell(GridCol(h, kACTIVE), 1);
+  EXPECT_EQ(h.grid->HintTextAt(active.left + 3, active.top + 3), "") << "check boxes have no hint";
+}
+
+TEST(GridLook, PaintEventsDecideColoursAndTitles) {
+  Host h;
+  h.AddRows(4);
+  int before = 0, after = 0, titles = 0, buttons = 0;
+  h.grid->OnBeforePaint = [&](TComponent*) { ++before; };
+  h.grid->OnAfterPaint = [&](TComponent*) { ++after; };
+  h.grid->OnGetCellParams = [&](TComponent*, TField* f, TFont&, TColor& bg, bool) {
+    if (f && f->FieldName() == "NAME") bg = RGB(0xFF, 0xE0, 0xE0);
+  };
+  h.grid->OnDrawColumnTitle = [&](TComponent*, TCanvas&, const TRect&, TColumn*, HBITMAP&, bool, int&, bool&, bool&) {
+    ++titles;
+  };
+  h.grid->SetTitleButtons(true);
+  h.grid->OnGetBtnParams = [&](TComponent*, TField* f, TFont&, TColor&, TSortMarker& marker, bool) {
+    ++buttons;
+    if (f->FieldName() == "ID") marker = smDown;  // this title only
+  };
+  h.grid->Invalidate();
+  h.grid->Update();
+  EXPECT_GT(before, 0);
+  EXPECT_EQ(before, after);
+  EXPECT_GE(titles, 7);
+  EXPECT_GE(buttons, 7);
+  EXPECT_EQ(h.grid->SortMarker(), smNone) << "a marker given to an unsorted title is not the grid's";
+  TRect name = h.ScreenCell(GridCol(h, kNAME), 2);
+  EXPECT_EQ(h.PixelAt(name.right - 3, name.top + 1), RGB(0xFF, 0xE0, 0xE0));
+  // ReadOnlyCellColor: a read-only field's cells take it.
+  h.grid->OnGetCellParams = nullptr;
+  h.F("PRICE")->SetReadOnly(true);
+  h.grid->SetReadOnlyCellColor(RGB(0xE8, 0xE8, 0xE8));
+  TRect price = h.ScreenCell(GridCol(h, kPRICE), 3);
+  EXPECT_EQ(h.PixelAt(price.left + 2, price.top + 1), RGB(0xE8, 0xE8, 0xE8));
+  EXPECT_NE(h.PixelAt(name.right - 3, name.top + 1), RGB(0xE8, 0xE8, 0xE8));
+}
