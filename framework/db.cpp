@@ -60,8 +60,8 @@ bool IsNumeric(const Variant& v) {
 // Stored event handlers name a method of the root component ("OnStateChange = DataSource1StateChange").
 TComponent::Method StoredMethod(const fw::Value& value, TReader& reader) {
   if (value.type == ValueType::Nil) return {};
-  std::string name = StringValue(value.type == ValueType::Ident ? fw::Value{ValueType::String, 0, 0, value.text}
-                                                                : value);
+  if (value.type != ValueType::Ident && !value.IsString()) throw EReadError("Invalid property value");
+  const std::string& name = value.text;
   const TComponent::Method* m = reader.Root() ? reader.Root()->FindMethod(name) : nullptr;
   if (!m) throw EReadError("Method " + name + " not found");
   return *m;
@@ -71,6 +71,7 @@ TComponent::Method StoredMethod(const fw::Value& value, TReader& reader) {
 template <class T, class Set>
 void StoredReference(const fw::Value& value, TReader& reader, Set set) {
   if (value.type == ValueType::Nil) return set(nullptr);
+  if (value.type != ValueType::Ident && !value.IsString()) throw EReadError("Invalid property value");
   std::string name = value.text;
   reader.AddFixup([&reader, name, set] {
     auto* c = dynamic_cast<T*>(reader.FindComponent(name));
@@ -169,7 +170,6 @@ std::string FloatToStr(double value) {
   if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
   char buf[40];
   std::snprintf(buf, sizeof buf, "%.15G", value);
-  if (std::strtod(buf, nullptr) != value) std::snprintf(buf, sizeof buf, "%.17G", value);
   std::string s = buf;
   for (char& ch : s)
     if (ch == '.') ch = FormatSettings().DecimalSeparator;
@@ -750,7 +750,7 @@ bool TDataSet::ReadProperty(std::string_view name, const fw::Value& value, TRead
       {"BeforeCancel", &TDataSet::BeforeCancel}, {"AfterCancel", &TDataSet::AfterCancel},
       {"BeforeDelete", &TDataSet::BeforeDelete}, {"AfterDelete", &TDataSet::AfterDelete},
       {"BeforeScroll", &TDataSet::BeforeScroll}, {"AfterScroll", &TDataSet::AfterScroll},
-      {"OnNewRecord", &TDataSet::OnNewRecord}};
+      {"OnNewRecord", &TDataSet::OnNewRecord},   {"OnCalcFields", &TDataSet::OnCalcFields}};
   for (const auto& s : slots)
     if (name == s.name) {
       auto m = StoredMethod(value, reader);
@@ -1107,6 +1107,24 @@ Variant TDataSet::GetFieldValue(const TField* field) const {
     if (keys.empty()) return {};
     return lds->Lookup(field->LookupKeyFields(), keys, field->LookupResultField());
   }
+  if (field->FieldKind() == fkCalculated || field->FieldKind() == fkInternalCalc) {
+    auto& self = const_cast<TDataSet&>(*this);
+    if (!calculating_) {
+      if (!OnCalcFields) return {};
+      self.calcValues_.clear();
+      self.calculating_ = true;
+      try {
+        self.OnCalcFields(&self);
+      } catch (...) {
+        self.calculating_ = false;
+        throw;
+      }
+      self.calculating_ = false;
+    }
+    for (const auto& [f, v] : calcValues_)
+      if (f == field) return v;
+    return {};
+  }
   if (field->fieldNo_ <= 0) return {};
   if ((state_ == dsEdit || state_ == dsInsert) && row == cur_) return InternalGetBufferValue(field->fieldNo_);
   if (state_ == dsInsert && row > cur_) --row;
@@ -1126,6 +1144,13 @@ Variant TDataSet::GetOldFieldValue(const TField* field) const {
 
 void TDataSet::SetFieldValue(TField* field, const Variant& value) {
   CheckActive();
+  if (field->FieldKind() == fkCalculated || field->FieldKind() == fkInternalCalc) {
+    if (!calculating_) DatabaseError("Field '" + field->DisplayName() + "' cannot be modified");
+    for (auto& [f, v] : calcValues_)
+      if (f == field) return void(v = value);
+    calcValues_.emplace_back(field, value);
+    return;
+  }
   if (state_ != dsEdit && state_ != dsInsert) DatabaseError("Dataset not in edit or insert mode");
   if (field->FieldKind() == fkLookup) {
     // Assigning a lookup field stores the key of the lookup record that has this result.
@@ -1551,14 +1576,26 @@ void TDataSource::SetDataSet(TDataSet* dataSet) {
     FreeNotification(dataSet_);
   }
   UpdateState();
-  for (auto* link : std::vector<TDataLink*>(links_)) link->DataEvent(TDataEvent::UpdateState, 0);
+  UpdateLinks();
 }
 
 void TDataSource::SetEnabled(bool enabled) {
   if (enabled == enabled_) return;
   enabled_ = enabled;
   UpdateState();
-  for (auto* link : std::vector<TDataLink*>(links_)) link->DataEvent(TDataEvent::UpdateState, 0);
+  UpdateLinks();
+}
+
+bool TDataSource::Quiet() const { return Destroying() || (Owner() && Owner()->Destroying()); }
+
+void TDataSource::UpdateLinks() {
+  for (auto* link : std::vector<TDataLink*>(links_)) {
+    if (!Quiet()) {
+      link->DataEvent(TDataEvent::UpdateState, 0);
+    } else if (!(enabled_ && dataSet_ && dataSet_->Active())) {
+      link->active_ = link->editing_ = false;
+    }
+  }
 }
 
 void TDataSource::Edit() {
@@ -1574,7 +1611,7 @@ void TDataSource::UpdateState() {
   TDataSetState s = enabled_ && dataSet_ ? dataSet_->State() : dsInactive;
   if (s == state_) return;
   state_ = s;
-  if (OnStateChange && !Destroying() && !(Owner() && Owner()->Destroying())) OnStateChange(this);
+  if (OnStateChange && !Quiet()) OnStateChange(this);
 }
 
 void TDataSource::AddLink(TDataLink* link) { links_.push_back(link); }
@@ -1582,7 +1619,10 @@ void TDataSource::AddLink(TDataLink* link) { links_.push_back(link); }
 void TDataSource::RemoveLink(TDataLink* link) { links_.erase(std::remove(links_.begin(), links_.end(), link), links_.end()); }
 
 void TDataSource::DataEvent(TDataEvent event, intptr_t info) {
-  if (Destroying() || (Owner() && Owner()->Destroying())) return;
+  if (Quiet()) {
+    if (event == TDataEvent::UpdateState) UpdateLinks();
+    return;
+  }
   if (event == TDataEvent::UpdateState) UpdateState();
   if (!enabled_ && event != TDataEvent::UpdateState) return;
   for (auto* link : std::vector<TDataLink*>(links_)) {
