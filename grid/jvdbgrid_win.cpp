@@ -957,23 +957,33 @@ void TJvDBGrid::PickListSearch(char& key, TColumn* column, TField* field) {
   std::string text = ed->Text();
   int start = std::clamp(ed->SelStart(), 0, static_cast<int>(text.size()));
   int len = std::clamp(ed->SelLength(), 0, static_cast<int>(text.size()) - start);
-  std::string typed;
+  // The text the key would leave, and the caret after it.
+  std::string wouldBe;
+  int caret;
   if (key == 8) {
-    if (len > 0) typed = text.substr(0, static_cast<size_t>(start)) + text.substr(static_cast<size_t>(start + len));
-    else if (start > 0) typed = text.substr(0, static_cast<size_t>(start - 1)) + text.substr(static_cast<size_t>(start));
-    else typed = text;
-    typed = typed.substr(0, static_cast<size_t>(std::max(0, len > 0 ? start : start - 1)));
+    if (len > 0) {
+      wouldBe = text.substr(0, static_cast<size_t>(start)) + text.substr(static_cast<size_t>(start + len));
+      caret = start;
+    } else if (start > 0) {
+      wouldBe = text.substr(0, static_cast<size_t>(start - 1)) + text.substr(static_cast<size_t>(start));
+      caret = start - 1;
+    } else {
+      wouldBe = text;
+      caret = 0;
+    }
   } else {
-    typed = text.substr(0, static_cast<size_t>(start)) + key;
+    wouldBe = text.substr(0, static_cast<size_t>(start)) + key + text.substr(static_cast<size_t>(start + len));
+    caret = start + 1;
   }
-  int match = PickListMatch(column->PickList(), typed);
+  int match = PickListMatch(column->PickList(), wouldBe);
   if (match < 0) return;
   const std::string& item = column->PickList()[static_cast<size_t>(match)];
   if (!CanEditModifyPublic()) return;
   field->SetText(item);
   ed->SetText(item);
   SetEditText(Col(), Row(), item);
-  ed->SetSel(static_cast<int>(typed.size()), static_cast<int>(item.size() - typed.size()));
+  caret = std::min(caret, static_cast<int>(item.size()));
+  ed->SetSel(caret, static_cast<int>(item.size()) - caret);
   key = 0;
 }
 

@@ -107,11 +107,11 @@ TEST(ContactsKeyboard, AddEditAndDeleteContactsWithTheKeyboardAlone) {
   ASSERT_TRUE(e.Buttons(false, true));
   e.TypeContact("1", "Ana Lima", "555-0101");
   EXPECT_TRUE(e.Buttons(false, true));
-  // Down posts it and appends the next one; Insert appends as well once the table browses again.
-  e.Key(VK_DOWN);
+  // Tab past the last column posts the row and appends the next one, on its first column.
+  e.Key(VK_TAB);
   EXPECT_TRUE(e.Buttons(false, true));
   e.TypeContact("2", "Bruno Reis", "555-0102");
-  e.Key(VK_DOWN);
+  e.Key(VK_TAB);
   e.TypeContact("3", "Carla Dias", "555-0103");
   // Up posts the third row and browses.
   e.Key(VK_UP);
@@ -120,8 +120,10 @@ TEST(ContactsKeyboard, AddEditAndDeleteContactsWithTheKeyboardAlone) {
   if (rows >= 0) {
     EXPECT_EQ(rows, 3);
   }
+  // Insert adds a row at the current one; Home goes to its first column.
   e.Key(VK_INSERT);
   EXPECT_TRUE(e.Buttons(false, true));
+  e.Key(VK_HOME);
   e.TypeContact("4", "Davi Melo", "555-0104");
   e.Key(VK_UP);
   EXPECT_TRUE(e.Buttons(true, false));

@@ -52,7 +52,9 @@ struct Host {
   // Moves to a cell of a data column (Columns index) on the current record.
   void SelectColumn(int columnIndex);
   fw::TRect ScreenCell(int col, int row);
-  COLORREF PixelAt(int x, int y);  // client co-ordinates of the grid, read from the screen
+  COLORREF PixelAt(int x, int y);  // client co-ordinates of the grid
+  // A screenshot of the host form into the artefacts.
+  void Shot(const std::string& name);
 };
 
 // Watches for modal windows of this thread on a helper thread and acts on them.

@@ -171,13 +171,20 @@ void Host::SelectColumn(int columnIndex) {
 TRect Host::ScreenCell(int col, int row) { return grid->CellRect(col, row); }
 
 COLORREF Host::PixelAt(int x, int y) {
+  // Read from the window itself: the screen shows the window's surface only after the display was updated.
   grid->Update();
-  POINT p{x, y};
-  ClientToScreen(grid->Handle(), &p);
-  HDC screen = GetDC(nullptr);
-  COLORREF c = GetPixel(screen, p.x, p.y);
-  ReleaseDC(nullptr, screen);
+  HDC dc = GetDC(grid->Handle());
+  COLORREF c = GetPixel(dc, x, y);
+  ReleaseDC(grid->Handle(), dc);
   return c;
+}
+
+void Host::Shot(const std::string& name) {
+  Pump();
+  grid->Update();
+  Sleep(250);  // the display shows the windows' surfaces a moment after painting
+  Pump();
+  testsupport::SaveScreenshot(name, form->Handle());
 }
 
 namespace {

@@ -236,7 +236,7 @@ TEST(GridKeyboard, CtrlDeleteAsksAndDeletes) {
   Pump();
   h.Key(VK_DOWN, ssShift);
   EXPECT_EQ(h.grid->SelectedRows().Count(), 2);
-  testsupport::SaveScreenshot("grid-multiselect", h.form->Handle());
+  h.Shot("grid-multiselect");
   {
     auto box = AnswerBox(IDYES);
     h.Key(VK_DELETE, ssCtrl);
@@ -329,7 +329,7 @@ TEST(GridEditing, CheckBoxesToggleLogicalFields) {
   h.ds->Post();
   h.grid->Invalidate();
   Pump();
-  testsupport::SaveScreenshot("grid-checkboxes", h.form->Handle());
+  h.Shot("grid-checkboxes");
   EXPECT_EQ(h.grid->GetGlyphIndex(h.F("KIND")), jvgrid::kGlyphChecked);
   EXPECT_EQ(h.grid->GetGlyphIndex(h.F("PHOTO")), jvgrid::kGlyphBlob);
   EXPECT_EQ(h.grid->GetGlyphIndex(h.F("NOTES")), jvgrid::kGlyphNone);
@@ -459,7 +459,7 @@ TEST(GridMouse, WheelStepsTitleSortAndBorderFit) {
   EXPECT_EQ(clicks, 2);
   h.grid->OnCheckButton = nullptr;
   Pump();
-  testsupport::SaveScreenshot("grid-title-sort", h.form->Handle());
+  h.Shot("grid-title-sort");
 
   // Double-click on a title border fits the column to its widest text.
   h.grid->Columns()[kNAME]->SetWidth(20);
@@ -470,16 +470,31 @@ TEST(GridMouse, WheelStepsTitleSortAndBorderFit) {
   h.DoubleClick(title.right - 1, title.top + 4);
   EXPECT_GT(h.grid->Columns()[kNAME]->Width(), 40);
   int fitted = h.grid->Columns()[kNAME]->Width();
+  EXPECT_EQ(resized, kNAME) << "the press on the border sized the column";
   // gcrNone fits nothing.
   h.grid->ColumnResize = gcrNone;
   h.grid->Columns()[kNAME]->SetWidth(20);
   h.grid->FitColumn(kNAME);
   EXPECT_EQ(h.grid->Columns()[kNAME]->Width(), 20);
-  // gcrDataSet with more than 100 records measures only the buffered ones: the same width as gcrGrid here.
+  // gcrDataSet walks all records of a small dataset (from the first; the current record stays)...
+  h.ds->Last();
+  h.ds->Edit();
+  h.F("NAME")->SetAsString("Maximiliano Albuquerque");
+  h.ds->Post();
+  h.ds->First();
+  h.grid->ColumnResize = gcrGrid;
+  h.grid->FitColumn(kNAME);
+  int visibleOnly = h.grid->Columns()[kNAME]->Width();
+  h.ds->MoveBy(5);
   h.grid->ColumnResize = gcrDataSet;
   h.grid->FitColumn(kNAME);
-  EXPECT_EQ(h.grid->Columns()[kNAME]->Width(), fitted);
-  (void)resized;
+  EXPECT_GT(h.grid->Columns()[kNAME]->Width(), visibleOnly) << "the last name is wider than the first rows";
+  EXPECT_EQ(h.ds->RecNo(), 6);
+  // ...but only the buffered ones of a dataset of more than 100 records.
+  h.AddRows(61);
+  h.grid->FitColumn(kNAME);
+  EXPECT_EQ(h.grid->Columns()[kNAME]->Width(), visibleOnly);
+  (void)fitted;
   EXPECT_TRUE(Errors().empty()) << Errors().front();
 }
 
@@ -523,10 +538,10 @@ TEST(GridLayout, ColumnWidthBoundsAndAutoSize) {
 TEST(GridLook, AlternateRowsFollowTheScreenRows) {
   Host h;
   h.AddRows(30);
-  testsupport::SaveScreenshot("grid-default", h.form->Handle());
+  h.Shot("grid-default");
   h.grid->SetAlternateRowColor(RGB(0xE0, 0xF0, 0xFF));
   Pump();
-  int col = GridCol(h, kNOTES);
+  int col = GridCol(h, kNAME);
   auto background = [&](int row) {
     TRect r = h.ScreenCell(col, row);
     return h.PixelAt(r.right - 3, r.top + 1);
@@ -540,7 +555,7 @@ TEST(GridLook, AlternateRowsFollowTheScreenRows) {
   ASSERT_EQ(h.ds->RecNo(), rows + 1);
   EXPECT_EQ(background(2), RGB(0xE0, 0xF0, 0xFF));
   EXPECT_NE(background(3), RGB(0xE0, 0xF0, 0xFF));
-  testsupport::SaveScreenshot("grid-alternate-rows", h.form->Handle());
+  h.Shot("grid-alternate-rows");
   // The same colour as the grid means no alternation.
   h.grid->SetAlternateRowColor(h.grid->Color());
   Pump();
@@ -652,8 +667,12 @@ TEST(GridLook, PaintEventsDecideColoursAndTitles) {
   int before = 0, after = 0, titles = 0, buttons = 0;
   h.grid->OnBeforePaint = [&](TComponent*) { ++before; };
   h.grid->OnAfterPaint = [&](TComponent*) { ++after; };
+  int nameCells = 0;
   h.grid->OnGetCellParams = [&](TComponent*, TField* f, TFont&, TColor& bg, bool) {
-    if (f && f->FieldName() == "NAME") bg = RGB(0xFF, 0xE0, 0xE0);
+    if (f && f->FieldName() == "NAME") {
+      bg = RGB(0xFF, 0xE0, 0xE0);
+      ++nameCells;
+    }
   };
   h.grid->OnDrawColumnTitle = [&](TComponent*, TCanvas&, const TRect&, TColumn*, HBITMAP&, bool, int&, bool&, bool&) {
     ++titles;
@@ -665,10 +684,12 @@ TEST(GridLook, PaintEventsDecideColoursAndTitles) {
   };
   h.grid->Invalidate();
   h.grid->Update();
+  ASSERT_TRUE(Errors().empty()) << Errors().front();
   EXPECT_GT(before, 0);
+  EXPECT_GT(nameCells, 0);
   EXPECT_EQ(before, after);
-  EXPECT_GE(titles, 7);
-  EXPECT_GE(buttons, 7);
+  EXPECT_GE(titles, 4);
+  EXPECT_GE(buttons, 4);
   EXPECT_EQ(h.grid->SortMarker(), smNone) << "a marker given to an unsorted title is not the grid's";
   TRect name = h.ScreenCell(GridCol(h, kNAME), 2);
   EXPECT_EQ(h.PixelAt(name.right - 3, name.top + 1), RGB(0xFF, 0xE0, 0xE0));
