@@ -701,3 +701,74 @@ TEST(GridLook, PaintEventsDecideColoursAndTitles) {
   EXPECT_EQ(h.PixelAt(price.left + 2, price.top + 1), RGB(0xE8, 0xE8, 0xE8));
   EXPECT_NE(h.PixelAt(name.right - 3, name.top + 1), RGB(0xE8, 0xE8, 0xE8));
 }
+
+TEST(GridEditing, LookupColumnsSearchAsYouType) {
+  App();
+  Errors().clear();
+  auto* form = new TForm(&App());
+  form->SetBounds(40, 40, 420, 200);
+  auto* cities = new TClientDataSet(form);
+  cities->FieldDefs().Add("ID", ftInteger);
+  cities->FieldDefs().Add("NAME", ftString, 20);
+  cities->CreateDataSet();
+  const char* names[] = {"Belo Horizonte", "Brasilia", "Curitiba"};
+  for (int i = 0; i < 3; ++i) {
+    cities->Append();
+    cities->FieldByName("ID")->SetAsInteger(i + 1);
+    cities->FieldByName("NAME")->SetAsString(names[i]);
+    cities->Post();
+  }
+  auto* people = new TClientDataSet(form);
+  auto* id = new TIntegerField(form);
+  id->SetFieldName("ID");
+  id->SetDataSet(people);
+  auto* cityId = new TIntegerField(form);
+  cityId->SetFieldName("CITYID");
+  cityId->SetDataSet(people);
+  auto* city = new TStringField(form);
+  city->SetFieldName("CITY");
+  city->SetSize(20);
+  city->SetFieldKind(fkLookup);
+  city->SetLookupDataSet(cities);
+  city->SetLookupKeyFields("ID");
+  city->SetLookupResultField("NAME");
+  city->SetKeyFields("CITYID");
+  city->SetDataSet(people);
+  people->CreateDataSet();
+  people->Append();
+  id->SetAsInteger(1);
+  cityId->SetAsInteger(3);
+  people->Post();
+  ASSERT_EQ(city->AsString(), "Curitiba");
+  auto* src = new TDataSource(form);
+  src->SetDataSet(people);
+  auto* grid = new TJvDBGrid(form);
+  grid->SetParent(form);
+  grid->SetBounds(8, 8, 380, 140);
+  grid->SetDataSource(src);
+  form->Show();
+  SetForegroundWindow(form->Handle());
+  grid->SetFocus();
+  grid->SetSelectedField(city);
+  Pump();
+  auto type = [&](char c) {
+    HWND f = GetFocus();
+    PostMessageA(f ? f : grid->Handle(), WM_CHAR, static_cast<unsigned char>(c), 1);
+    Pump();
+  };
+  type('b');
+  ASSERT_TRUE(grid->EditorMode());
+  EXPECT_EQ(grid->InplaceEditor()->Text(), "Belo Horizonte");
+  EXPECT_EQ(cityId->AsInteger(), 1);
+  type('r');
+  EXPECT_EQ(grid->InplaceEditor()->Text(), "Brasilia");
+  EXPECT_EQ(grid->SearchText(), "br");
+  EXPECT_EQ(cityId->AsInteger(), 2);
+  type('\b');
+  EXPECT_EQ(grid->SearchText(), "b");
+  people->Post();
+  EXPECT_EQ(city->AsString(), "Belo Horizonte");
+  EXPECT_TRUE(Errors().empty()) << Errors().front();
+  delete form;
+  Pump();
+}
