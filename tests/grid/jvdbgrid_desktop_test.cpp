@@ -772,3 +772,48 @@ TEST(GridEditing, LookupColumnsSearchAsYouType) {
   delete form;
   Pump();
 }
+
+TEST(GridEditing, EditorEventsAndPostOnEnter) {
+  Host h;
+  h.AddRows(30);
+  // OnCanEditCell refuses: no editor, nothing changes.
+  h.grid->OnCanEditCell = [](TJvDBGrid*, TField* f, bool& allow) { allow = f->FieldName() != "NAME"; };
+  h.grid->SetSelectedIndex(kNAME);
+  Pump();
+  h.Type("z");
+  EXPECT_FALSE(h.grid->EditorMode());
+  // OnShowEditor refuses the editor of another column.
+  h.grid->OnShowEditor = [](TComponent*, TField* f, bool& allow) { allow = f->FieldName() != "KIND"; };
+  h.grid->SetSelectedIndex(kKIND);
+  Pump();
+  h.Type("z");
+  EXPECT_FALSE(h.grid->EditorMode());
+  // OnEditChange follows the typing in an allowed cell; PostOnEnterKey posts with Enter.
+  int changes = 0;
+  h.grid->OnEditChange = [&](TComponent*) { ++changes; };
+  h.grid->PostOnEnterKey = true;
+  h.grid->SetSelectedIndex(kID);
+  Pump();
+  h.Type("77");
+  EXPECT_TRUE(h.grid->EditorMode());
+  EXPECT_GE(changes, 2);
+  h.Key(VK_RETURN);
+  EXPECT_EQ(h.ds->State(), dsBrowse) << "Enter posted the record";
+  EXPECT_EQ(h.F("ID")->AsInteger(), 77);
+  // OnTopLeftChanged when the grid scrolls.
+  int topLeft = 0;
+  h.grid->OnTopLeftChanged = [&](TComponent*) { ++topLeft; };
+  h.grid->Columns()[kNAME]->SetWidth(400);  // wider than the client: the grid can scroll sideways
+  Pump();
+  h.grid->SetLeftCol(h.grid->LeftCol() + 1);
+  EXPECT_GT(topLeft, 0);
+  // A double-click on a clicked title raises OnTitleBtnDblClick.
+  h.grid->SetTitleButtons(true);
+  int doubles = 0;
+  h.grid->OnTitleBtnDblClick = [&](TComponent*, int, TField*) { ++doubles; };
+  h.grid->SetLeftCol(h.grid->GridFixedCols());
+  TRect title = h.ScreenCell(GridCol(h, kID), 0);
+  h.DoubleClick(title.left + 10, title.top + 4);
+  EXPECT_EQ(doubles, 1);
+  EXPECT_TRUE(Errors().empty()) << Errors().front();
+}
