@@ -136,6 +136,9 @@ void TInplaceEdit::KeyDown(WORD& key, TShift shift) {
       Deselect();
       key = 0;
       break;
+    case VK_F4:
+      sendToGrid();  // the cell's drop-down list is the grid's
+      break;
     default:
       break;
   }

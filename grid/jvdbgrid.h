@@ -279,6 +279,7 @@ class TJvDBGrid : public TJvExDBGrid {
   bool DoMouseWheel(TShift shift, int delta, TPoint mouse) override;
   bool CanEditShow() override;
   void ShowEditor() override;
+  void HideEditor() override;
   void ColEnter() override;
   void CellClick(TColumn* column) override;
   void EditorChanged() override;
@@ -366,6 +367,17 @@ class TJvDBGrid : public TJvExDBGrid {
   GridCoord hintCell_;
   std::string hintText_;
   void UpdateHint(int x, int y);
+  // The drop-down list of a pick-list or lookup cell.
+  HWND dropList_ = nullptr;
+  WNDPROC dropListProc_ = nullptr;
+  std::vector<Variant> dropKeys_;  // lookup key of each item
+  friend LRESULT CALLBACK DropListProc(HWND, UINT, WPARAM, LPARAM);
+
+ public:
+  bool DropDown();             // opens the list of the current cell; false when it has none
+  void CloseUp(bool accept);   // closes it, storing the selected item when accepted
+  bool DroppedDown() const { return dropList_ != nullptr; }
+  HWND DropDownList() const { return dropList_; }
 };
 
 }  // namespace fw

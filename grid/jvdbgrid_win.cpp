@@ -249,6 +249,7 @@ TJvDBGrid::~TJvDBGrid() {
   if (iniStorage_) iniStorage_->RemoveListener(this);
   if (msIndicators_) ImageList_Destroy(msIndicators_);
   if (hintWindow_) DestroyWindow(hintWindow_);
+  if (dropList_) DestroyWindow(dropList_);
 }
 
 TDBGridOptions TJvDBGrid::Options() const {
@@ -591,6 +592,11 @@ void TJvDBGrid::ShowEditor() {
   TJvExDBGrid::ShowEditor();
 }
 
+void TJvDBGrid::HideEditor() {
+  if (dropList_) CloseUp(false);
+  TJvExDBGrid::HideEditor();
+}
+
 bool TJvDBGrid::CanEditShow() {
   pendingLogical_ = nullptr;
   TField* field = SelectedField();
@@ -911,6 +917,25 @@ void TJvDBGrid::DoCtrlDelete() {
 void TJvDBGrid::KeyDown(WORD& key, TShift shift) {
   if (OnKeyDown) OnKeyDown(this, key, shift);
   if (key == 0 || !DataLink().Active()) return;
+  // An open drop-down list takes the navigation keys.
+  if (dropList_) {
+    if (key == VK_ESCAPE) {
+      CloseUp(false);
+      key = 0;
+      return;
+    }
+    if (key == VK_UP || key == VK_DOWN || key == VK_PRIOR || key == VK_NEXT) {
+      SendMessageA(dropList_, WM_KEYDOWN, key, 0);
+      key = 0;
+      return;
+    }
+  }
+  if ((key == VK_F4 || (key == VK_DOWN && (shift & ssAlt))) && EditorMode()) {
+    if (dropList_) CloseUp(true);
+    else DropDown();
+    key = 0;
+    return;
+  }
   TDataSet* ds = DataLink().DataSet();
   TDBGridOptions o = TCustomDBGrid::Options();
   KeyContext c;
@@ -1023,6 +1048,11 @@ void TJvDBGrid::LookupSearch(char& key, TField* field) {
 
 void TJvDBGrid::KeyPress(char& key) {
   TDataSet* ds = DataLink().DataSet();
+  if (dropList_ && key == '\r') {
+    CloseUp(true);
+    key = 0;
+    return;
+  }
   if (key == '\r' && PostOnEnterKey && !ReadOnly() && ds && DataLink().Active()) {
     UpdateData();
     ds->CheckBrowseMode();
@@ -1058,6 +1088,113 @@ void TJvDBGrid::KeyPress(char& key) {
   bool editorWasOpen = EditorMode();
   TJvExDBGrid::KeyPress(key);
   if (!editorWasOpen && !EditorMode()) key = 0;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Drop-down lists
+
+LRESULT CALLBACK DropListProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
+  auto* grid = static_cast<TJvDBGrid*>(GetPropA(h, "JvDBGridOwner"));
+  WNDPROC old = grid ? grid->dropListProc_ : nullptr;
+  if (!old) return DefWindowProcA(h, msg, w, l);
+  if (msg == WM_LBUTTONUP) {
+    LRESULT r = CallWindowProcA(old, h, msg, w, l);
+    try {
+      grid->CloseUp(true);
+    } catch (...) {
+      if (Application) Application->HandleException(grid);
+    }
+    return r;
+  }
+  if (msg == WM_MOUSEACTIVATE) return MA_NOACTIVATE;
+  return CallWindowProcA(old, h, msg, w, l);
+}
+
+bool TJvDBGrid::DropDown() {
+  TColumn* column = ShownColumn(Col());
+  TField* field = column ? column->Field() : nullptr;
+  if (!field || !EditorMode() || dropList_) return false;
+  std::vector<std::string> items;
+  dropKeys_.clear();
+  std::string current = InplaceEditor()->Text();
+  if (field->Lookup() && field->LookupDataSet()) {
+    // The lookup dataset's result values, keyed by its lookup key.
+    TDataSet* lookup = field->LookupDataSet();
+    TField* result = lookup->FindField(field->LookupResultField());
+    TField* keyField = lookup->FindField(field->LookupKeyFields().substr(0, field->LookupKeyFields().find(';')));
+    if (!result || !keyField) return false;
+    ControlsGuard guard(lookup);
+    TBookmark here = lookup->GetBookmark();
+    for (lookup->First(); !lookup->Eof(); lookup->Next()) {
+      items.push_back(result->AsString());
+      dropKeys_.push_back(keyField->Value());
+    }
+    if (!here.empty()) lookup->GotoBookmark(here);
+  } else if (!column->PickList().empty()) {
+    items = column->PickList();
+  } else {
+    return false;
+  }
+  TRect cell = CellRect(Col(), Row());
+  POINT p{cell.left, cell.bottom};
+  ClientToScreen(Handle(), &p);
+  int itemHeight = DefaultRowHeight() - 2;
+  int rows = std::clamp(static_cast<int>(items.size()), 1, std::max(1, column->DropDownRows()));
+  HWND owner = GetAncestor(Handle(), GA_ROOT);
+  dropList_ = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, "LISTBOX", "",
+                              WS_POPUP | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, p.x, p.y,
+                              std::max(cell.Width(), 60), rows * itemHeight + 2, owner, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+  if (!dropList_) return false;
+  SendMessageA(dropList_, WM_SETFONT, reinterpret_cast<WPARAM>(FontHandle(InplaceEditor()->Font())), 0);
+  SendMessageA(dropList_, LB_SETITEMHEIGHT, 0, itemHeight);
+  int selected = 0;
+  for (size_t i = 0; i < items.size(); ++i) {
+    SendMessageA(dropList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(items[i].c_str()));
+    if (SameTextIgnoringCase(items[i], current)) selected = static_cast<int>(i);
+  }
+  SendMessageA(dropList_, LB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+  SetPropA(dropList_, "JvDBGridOwner", this);
+  dropListProc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(dropList_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DropListProc)));
+  ShowWindow(dropList_, SW_SHOWNOACTIVATE);
+  return true;
+}
+
+void TJvDBGrid::CloseUp(bool accept) {
+  if (!dropList_) return;
+  HWND list = dropList_;
+  int index = static_cast<int>(SendMessageA(list, LB_GETCURSEL, 0, 0));
+  std::string text;
+  if (index >= 0) {
+    int len = static_cast<int>(SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0));
+    text.assign(static_cast<size_t>(std::max(0, len)) + 1, '\0');
+    SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(std::max(0, len)));
+  }
+  dropList_ = nullptr;
+  SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(dropListProc_));
+  RemovePropA(list, "JvDBGridOwner");
+  dropListProc_ = nullptr;
+  DestroyWindow(list);
+  if (!accept || index < 0) return;
+  TColumn* column = ShownColumn(Col());
+  TField* field = column ? column->Field() : nullptr;
+  if (!field) return;
+  if (field->Lookup()) {
+    // The chosen key goes into the key field when it can be modified.
+    TField* keyField = LookupKeyField(field);
+    if (keyField && keyField->CanModify() && index < static_cast<int>(dropKeys_.size()) && DataLink().Edit()) {
+      keyField->SetValue(dropKeys_[static_cast<size_t>(index)]);
+      if (InplaceEditor()) InplaceEditor()->SetText(text);
+      ResetEditText();
+      DataLink().ResetModified();
+    }
+  } else if (CanEditModifyPublic()) {
+    if (InplaceEditor()) InplaceEditor()->SetText(text);
+    SetEditText(Col(), Row(), text);
+  }
+  if (InplaceEditor() && EditorMode()) InplaceEditor()->SelectAll();
 }
 
 // ---------------------------------------------------------------------------------------------------------

@@ -366,9 +366,23 @@ TEST(GridEditing, DecimalSeparatorAndPickListSearch) {
   EXPECT_EQ(h.grid->InplaceEditor()->Text(), "Retail");
   h.Type("n");
   EXPECT_EQ(h.grid->InplaceEditor()->Text(), "Rental");
+  // F4 drops the pick list down at the current item; Up and Enter choose the one before it.
+  h.Key(VK_F4);
+  ASSERT_TRUE(h.grid->DroppedDown());
+  h.Shot("grid-pick-list");
+  h.Key(VK_UP);
+  h.Key(VK_RETURN);
+  EXPECT_FALSE(h.grid->DroppedDown());
+  EXPECT_EQ(h.grid->InplaceEditor()->Text(), "Retail");
+  // Escape closes a list without choosing.
+  h.Key(VK_F4);
+  h.Key(VK_DOWN);
+  h.Key(VK_ESCAPE);
+  EXPECT_FALSE(h.grid->DroppedDown());
+  EXPECT_EQ(h.grid->InplaceEditor()->Text(), "Retail");
   h.Key(VK_RETURN);
   h.Key(VK_UP);
-  EXPECT_EQ(h.F("KIND")->AsString(), "Rental");
+  EXPECT_EQ(h.F("KIND")->AsString(), "Retail");
   EXPECT_TRUE(Errors().empty()) << Errors().front();
 }
 
@@ -766,8 +780,17 @@ TEST(GridEditing, LookupColumnsSearchAsYouType) {
   EXPECT_EQ(cityId->AsInteger(), 2);
   type('\b');
   EXPECT_EQ(grid->SearchText(), "b");
+  // The drop-down list of the lookup dataset stores the chosen key.
+  PostMessageA(GetFocus(), WM_KEYDOWN, VK_F4, 1);
+  Pump();
+  ASSERT_TRUE(grid->DroppedDown());
+  SendMessageA(grid->DropDownList(), LB_SETCURSEL, 2, 0);
+  grid->CloseUp(true);
+  EXPECT_EQ(cityId->AsInteger(), 3);
+  EXPECT_EQ(grid->InplaceEditor()->Text(), "Curitiba");
+  grid->CloseUp(true);  // nothing open: nothing happens
   people->Post();
-  EXPECT_EQ(city->AsString(), "Belo Horizonte");
+  EXPECT_EQ(city->AsString(), "Curitiba");
   EXPECT_TRUE(Errors().empty()) << Errors().front();
   delete form;
   Pump();
