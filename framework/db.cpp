@@ -14,11 +14,6 @@
 namespace fw {
 namespace {
 
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 bool StartsText(std::string_view prefix, std::string_view text) {
   return prefix.size() <= text.size() && SameText(prefix, text.substr(0, prefix.size()));
