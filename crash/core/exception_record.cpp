@@ -197,7 +197,7 @@ void TIRVException::ComposeHeader() {
     std::string cls = ExceptClass();
     items.emplace_back("exception class", cls);
     std::string msg = ExceptMessage();
-    if (msg != cls) items.emplace_back("exception message", msg);
+    if (msg != cls && msg != cls + ".") items.emplace_back("exception message", msg);
   } else {
     items.emplace_back("exception message", FrozenMsg());
   }
@@ -211,7 +211,7 @@ void TIRVException::ComposeHeader() {
 
 Ref<IRVFields> TIRVException::BugReportHeader() {
   {
-    std::lock_guard<std::mutex> g(composeMutex_);
+    std::lock_guard<std::recursive_mutex> g(composeMutex_);
     if (createBugReport_ && header_->Count() == 0) ComposeHeader();
   }
   return header_;
@@ -281,7 +281,7 @@ void TIRVException::PrepareThreads() {
 
 void TIRVException::ComposeSections(bool startCompletion) {
   {
-    std::lock_guard<std::mutex> g(composeMutex_);
+    std::lock_guard<std::recursive_mutex> g(composeMutex_);
     if (!createBugReport_ || sections_->Count() != 0) return;
     BeginUpdate();
     sections_->Lock();
@@ -291,7 +291,7 @@ void TIRVException::ComposeSections(bool startCompletion) {
     sections_->Unlock();
     EndUpdate();
   }
-  if (!startCompletion || dontCompleteYet_) return;
+  if (!startCompletion || dontCompleteYet_ || completionStarted_.exchange(true)) return;
   bool started = false;
   if (CurrentThreadId() == g_handlingThreadId.load() && !record_platform::ProcessBlocked()) {
     Guarded([&] {
@@ -321,8 +321,8 @@ void TIRVException::UpdateSection(const std::string& name, const std::string& co
       if (i >= 0) sections_->SetItemName(i, newName);
     }
     if (--pending_ == 0) {
-      header_->SetContent("callstack crc", HexText(crc_[0], 8) + ", " + HexText(crc_[1], 8) + ", " + HexText(crc_[2], 8));
       complete_ = true;
+      header_->SetContent("callstack crc", HexText(crc_[0], 8) + ", " + HexText(crc_[1], 8) + ", " + HexText(crc_[2], 8));
     }
   });
   EndUpdate();
@@ -347,8 +347,8 @@ void TIRVException::RunCompletion() {
     return st;
   };
   if (pending_ == 0) {
-    header_->SetContent("callstack crc", HexText(0, 8) + ", " + HexText(0, 8) + ", " + HexText(0, 8));
     complete_ = true;
+    header_->SetContent("callstack crc", HexText(0, 8) + ", " + HexText(0, 8) + ", " + HexText(0, 8));
   }
   if (!threads_.empty() && !abortCompletion_) {
     StackText st = threadSection(0);

@@ -254,7 +254,8 @@ class TIRVException final : public TIRVSettings,
   bool canContinueInitially_ = true;
   uint32_t crc_[3] = {0, 0, 0};
   Ref<IRVFields> header_, sections_;
-  std::mutex composeMutex_;
+  std::recursive_mutex composeMutex_;
+  std::atomic<bool> completionStarted_{false};
   std::recursive_mutex lock_;  // guards reportText_ and changeCounter_
   std::string reportText_;
   uint64_t changeCounter_ = 0;
