@@ -131,9 +131,10 @@ void ShowExceptionRecord(IRVException* record) {
   if (!record) return;
   if (pipeline_platform::IsConsoleProgram()) {
     std::string out = ConsoleExceptionLine(*record) + "\r\n";
-    if (record->AutoShowBugRep() || record->ShowBtnVis()) {
+    if ((record->AutoShowBugRep() || record->ShowBtnVis()) && record->CreateBugReport()) {
       record->SetPlWaitBox(false);
-      out += "\r\n" + record->CompleteBugReport() + "\r\n";
+      std::string report = record->CompleteBugReport();
+      if (!report.empty()) out += "\r\n" + report + "\r\n";
     }
     pipeline_platform::WriteStdOut(out);
     return;
@@ -151,7 +152,9 @@ void FinishAutomaticActions(IRVException* record, bool waitForSend) {
   auto ex = Query<IRVExceptionEx>(record);
   if (!ex) return;
   if (ex->HasCriticalCallback()) record->CompleteBugReport();
-  if (record->AutoSave() && !(record->AutoSaveIfNotSent() && ex->Sent()) && ex->FirstAutoSave()) {
+  // A record without a report has nothing to save (an empty report would only clutter the file).
+  if (record->CreateBugReport() && record->AutoSave() && !(record->AutoSaveIfNotSent() && ex->Sent()) &&
+      ex->FirstAutoSave()) {
     const RecordHooks& hooks = GetRecordHooks();
     bool handled = hooks.fireActionHandlers && hooks.fireActionHandlers(record, kActionSave);
     if (!handled) {

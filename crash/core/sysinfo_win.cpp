@@ -178,7 +178,7 @@ std::string AllocatedMemoryText() {
   uintptr_t address = 0;
   uintptr_t lastBase = ~uintptr_t(0);
   bool lastIsImage = false;
-  MEMORYBASICINFORMATION info;
+  MEMORY_BASIC_INFORMATION info;
   while (VirtualQuery(reinterpret_cast<void*>(address), &info, sizeof info) == sizeof info) {
     if (info.State == MEM_COMMIT) {
       uintptr_t base = reinterpret_cast<uintptr_t>(info.AllocationBase);
