@@ -3,6 +3,10 @@
 
 TForm1* Form1 = nullptr;
 
+// Classes that the stored form names and that live in libraries (a static library's own registration would not
+// be linked in).
+static fw::ClassRegistration<fw::TJvDBGrid> registerGrid("TJvDBGrid");
+
 TForm1::TForm1(fw::TComponent* owner) : fw::TForm(owner) {
   // The published event handlers that the stored form names.
   methods_["btnInsertClick"] = [this](fw::TComponent* s) { btnInsertClick(s); };

@@ -7,6 +7,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct midas_table {
@@ -38,6 +39,9 @@ struct midas_table {
   Pending pending = None;
   int pendingRow = 0;        // insert position or edited row
   Row buffer;
+  // Row of each id, rebuilt on first use after rows were inserted or removed.
+  mutable std::unordered_map<uint32_t, int> rowOfId;
+  mutable bool rowOfIdValid = false;
 };
 
 namespace {
@@ -552,9 +556,20 @@ uint32_t midas_row_id(const midas_table* table, int row) {
 
 int midas_row_of_id(const midas_table* table, uint32_t id) {
   if (!table || id == 0) return -1;
-  for (size_t i = 0; i < table->rows.size(); ++i)
-    if (table->rows[i].id == id) return static_cast<int>(i);
-  return -1;
+  try {
+    if (!table->rowOfIdValid) {
+      table->rowOfId.clear();
+      for (size_t i = 0; i < table->rows.size(); ++i) table->rowOfId[table->rows[i].id] = static_cast<int>(i);
+      table->rowOfIdValid = true;
+    }
+  } catch (const std::bad_alloc&) {
+    table->rowOfIdValid = false;
+    for (size_t i = 0; i < table->rows.size(); ++i)
+      if (table->rows[i].id == id) return static_cast<int>(i);
+    return -1;
+  }
+  auto it = table->rowOfId.find(id);
+  return it == table->rowOfId.end() ? -1 : it->second;
 }
 
 int midas_change_count(const midas_table* table) {
@@ -640,6 +655,7 @@ int midas_post(midas_table* table, int* row) {
       b.id = table->nextId;
       table->rows.insert(table->rows.begin() + static_cast<std::ptrdiff_t>(at), b);
       ++table->nextId;
+      table->rowOfIdValid = false;
     } else {
       if (b.state == MIDAS_RS_UNMODIFIED) b.state = MIDAS_RS_MODIFIED;
       table->rows[at] = b;
@@ -670,6 +686,7 @@ int midas_delete(midas_table* table, int row) {
       table->deleted.push_back(std::move(*it));
     }
     table->rows.erase(it);
+    table->rowOfIdValid = false;
   });
 }
 

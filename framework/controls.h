@@ -226,4 +226,7 @@ class TButton : public TWinControl {
   bool cancel_ = false;
 };
 
+// Stored forms name their buttons by class; every program that uses this header can load them.
+inline ClassRegistration<TButton> registerButtonClass{"TButton"};
+
 }  // namespace fw

@@ -642,6 +642,5 @@ bool TButton::ReadProperty(std::string_view name, const Value& v, TReader& reade
   return true;
 }
 
-static ClassRegistration<TButton> registerButton("TButton");
 
 }  // namespace fw

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -42,8 +43,8 @@ class Variant {
   enum Kind { vNull, vBool, vInt, vFloat, vString };
   Variant() = default;
   Variant(bool b) : v_(b) {}
-  Variant(int i) : v_(static_cast<int64_t>(i)) {}
-  Variant(int64_t i) : v_(i) {}
+  template <class T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool>, int> = 0>
+  Variant(T i) : v_(static_cast<int64_t>(i)) {}
   Variant(double d) : v_(d) {}
   Variant(std::string s) : v_(std::move(s)) {}
   Variant(const char* s) : v_(std::string(s)) {}
@@ -53,8 +54,8 @@ class Variant {
   bool IsNull() const { return v_.index() == 0; }
   bool AsBool() const;            // null -> false; text "True"/"False" (ignoring case) or a number
   int64_t AsInt() const;          // null -> 0; float rounded toward zero; text parsed (EConvertError)
-  double AsFloat() const;         // null -> 0; text parsed with '.' (EConvertError)
-  std::string AsString() const;   // null -> ""; True/False; integers in decimal; floats shortest round-trip
+  double AsFloat() const;         // null -> 0; text parsed as StrToFloat (EConvertError)
+  std::string AsString() const;   // null -> ""; True/False; integers in decimal; floats as FloatToStr
   bool operator==(const Variant& o) const { return v_ == o.v_; }
   bool operator!=(const Variant& o) const { return !(v_ == o.v_); }
 
@@ -76,7 +77,7 @@ TFormatSettings& FormatSettings();
 int64_t StrToInt64(std::string_view text);
 int32_t StrToInt(std::string_view text);
 double StrToFloat(std::string_view text);
-std::string FloatToStr(double value);  // shortest text that reads back exactly, with the decimal separator
+std::string FloatToStr(double value);  // up to 15 significant digits, with the decimal separator
 
 // ---------------------------------------------------------------------------------------------------------
 // Field types
@@ -219,6 +220,7 @@ class TField : public TComponent {
 
  private:
   friend class TDataSet;
+  friend TField* CreateFieldOfType(TFieldType type, TComponent* owner);
   TDataSet* dataSet_ = nullptr;
   std::string fieldName_;
   TFieldType dataType_ = ftUnknown;
@@ -234,6 +236,7 @@ class TField : public TComponent {
   std::string editMask_;
   TDataSet* lookupDataSet_ = nullptr;
   std::string lookupKeyFields_, lookupResultField_, keyFields_;
+  bool defaultField_ = false;  // created by the dataset from its columns, freed when it closes
 };
 
 // Single-byte text of at most Size characters; longer text is cut to the size.
@@ -385,6 +388,8 @@ struct TFieldDef {
   TFieldType DataType = ftUnknown;
   int Size = 0;
   bool Required = false;
+  bool ReadOnly = false;  // filled from the engine's columns when a dataset opens
+  bool Hidden = false;
 };
 class TFieldDefs {
  public:
@@ -485,6 +490,9 @@ class TDataSet : public TComponent {
   TDataSetNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeInsert, AfterInsert, BeforeEdit,
       AfterEdit, BeforePost, AfterPost, BeforeCancel, AfterCancel, BeforeDelete, AfterDelete, BeforeScroll,
       AfterScroll, OnNewRecord;
+  // Computes the calculated fields (fkCalculated, fkInternalCalc) of the record being read: the handler reads
+  // the record's other fields and assigns the calculated ones. Runs whenever a calculated field is read.
+  TDataSetNotifyEvent OnCalcFields;
 
   bool ReadProperty(std::string_view name, const fw::Value& value, TReader& reader) override;
 
@@ -552,6 +560,8 @@ class TDataSet : public TComponent {
   TDataSetState disableState_ = dsInactive;
   TFields fields_;
   TFieldDefs fieldDefs_;
+  bool calculating_ = false;                 // inside OnCalcFields
+  std::vector<std::pair<const TField*, Variant>> calcValues_;
   std::vector<TDataSource*> dataSources_;
 };
 
@@ -638,7 +648,10 @@ class TDataSource : public TComponent {
   void Notification(TComponent* component, Operation operation) override;
 
  private:
+  friend class TDataSet;
   void UpdateState();
+  void UpdateLinks();  // after the dataset or Enabled changed
+  bool Quiet() const;  // the data source or its owner is being destroyed: tell nobody
   TDataSet* dataSet_ = nullptr;
   bool enabled_ = true;
   bool autoEdit_ = true;

@@ -9,12 +9,6 @@
 namespace fw {
 
 namespace {
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 struct OptionName {
   const char* name;
   TDBGridOptions value;
@@ -1031,7 +1025,9 @@ void TCustomDBGrid::DrawIndicatorCell(int row, TRect rect) {
   TCanvas& c = Canvas();
   c.Brush().color = FixedColor();
   c.FillRect(rect);
-  if (!dataLink_->Active() || row - TitleOffset() != dataLink_->ActiveRecord()) return;
+  // An empty table shows no current-record mark (the blank row is no record).
+  if (!dataLink_->Active() || dataLink_->RecordCount() == 0 || row - TitleOffset() != dataLink_->ActiveRecord())
+    return;
   TDataSet* ds = dataLink_->DataSet();
   int cx = rect.left + rect.Width() / 2, cy = rect.top + rect.Height() / 2;
   c.Pen().color = clBlack;
@@ -1075,15 +1071,17 @@ void TCustomDBGrid::DrawDataCell(int col, int row, TRect rect, TGridDrawState st
     c.FillRect(rect);
     return;
   }
-  bool highlight = (state & gdSelected) && ((state & gdFocused) || (dbOptions_ & dgAlwaysShowSelection) ||
-                                            ((dbOptions_ & dgRowSelect) && Focused()));
+  bool isRecord = dataLink_->Active() && row - TitleOffset() < dataLink_->RecordCount();
+  bool highlight = isRecord && (state & gdSelected) &&
+                   ((state & gdFocused) || (dbOptions_ & dgAlwaysShowSelection) ||
+                    ((dbOptions_ & dgRowSelect) && Focused()));
   c.Font().Assign(column->Font());
   c.Brush().color = column->Color();
   if (highlight) {
     c.Brush().color = clHighlight;
     c.Font().SetColor(clHighlightText);
   }
-  if (!dataLink_->Active() || row - TitleOffset() >= dataLink_->RecordCount()) {
+  if (!isRecord) {
     c.FillRect(rect);
   } else {
     int old = dataLink_->ActiveRecord();
@@ -1097,7 +1095,7 @@ void TCustomDBGrid::DrawDataCell(int col, int row, TRect rect, TGridDrawState st
     }
     dataLink_->SetActiveRecord(old);
   }
-  if ((state & gdFocused) && !editorMode_ && !(dbOptions_ & dgRowSelect)) c.DrawFocusRect(rect);
+  if (isRecord && (state & gdFocused) && !editorMode_ && !(dbOptions_ & dgRowSelect)) c.DrawFocusRect(rect);
 }
 
 void TCustomDBGrid::DefaultDrawColumnCell(const TRect& rect, int, TColumn* column, TGridDrawState) {

@@ -183,6 +183,7 @@ class TCustomGrid : public TCustomControl {
   TGridState state_ = TGridState::gsNormal;
   int sizingIndex_ = -1, sizingPos_ = 0, sizingOffset_ = 0;
   bool scrollBarsUpdating_ = false;
+  bool inEditorKey_ = false;
   int updateLock_ = 0;
 
  private:

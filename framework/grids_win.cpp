@@ -420,7 +420,7 @@ void TCustomGrid::MoveColRow(int col, int row, bool show) {
 }
 
 bool TCustomGrid::CanEditShow() {
-  return (options_ & goEditing) && !(options_ & goRowSelect) && HandleAllocated() && Focused() || editorMode_;
+  return ((options_ & goEditing) && !(options_ & goRowSelect) && HandleAllocated() && Focused()) || editorMode_;
 }
 
 TInplaceEdit* TCustomGrid::CreateEditor() { return new TInplaceEdit(this); }
@@ -461,7 +461,16 @@ void TCustomGrid::InvalidateEditor() {
 }
 
 void TCustomGrid::EditorKeyDown(WORD& key, TShift shift) { KeyDown(key, shift); }
-void TCustomGrid::EditorKeyPress(char& key) { KeyPress(key); }
+void TCustomGrid::EditorKeyPress(char& key) {
+  inEditorKey_ = true;
+  try {
+    KeyPress(key);
+  } catch (...) {
+    inEditorKey_ = false;
+    throw;
+  }
+  inEditorKey_ = false;
+}
 void TCustomGrid::EditorChanged() {}
 
 void TCustomGrid::EditorFocusLost(HWND to) {
@@ -593,6 +602,13 @@ void TCustomGrid::KeyDown(WORD& key, TShift shift) {
 void TCustomGrid::KeyPress(char& key) {
   TCustomControl::KeyPress(key);
   if (key == 0) return;
+  // Characters that reach the grid while its editor is open belong to the editor (typed ahead while the
+  // editor was opening).
+  if (editorMode_ && editor_ && editor_->HandleAllocated() && !inEditorKey_) {
+    SendMessageA(editor_->Handle(), WM_CHAR, static_cast<unsigned char>(key), 0);
+    key = 0;
+    return;
+  }
   if (!(options_ & goAlwaysShowEditor) && key == '\r') {
     if (editorMode_) HideEditor();
     else ShowEditor();
@@ -605,9 +621,9 @@ void TCustomGrid::KeyPress(char& key) {
     if (!CanEditModify()) return;
     ShowEditor();
     if (editorMode_ && editor_) {
-      if (k == 8) editor_->SetText("");
-      else editor_->SetText("");
-      if (k != 8) PostMessageA(editor_->Handle(), WM_CHAR, k, 0);
+      // The typed character replaces the cell's text.
+      editor_->SetText("");
+      if (k != 8) SendMessageA(editor_->Handle(), WM_CHAR, k, 0);
     }
     key = 0;
   }

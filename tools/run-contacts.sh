@@ -26,7 +26,8 @@ cleanup() { wineserver -k >/dev/null 2>&1; kill $xpid 2>/dev/null; wait $xpid 2>
 trap cleanup EXIT
 (cd "$build/bin" && wine contacts.exe >"$log" 2>&1 </dev/null) &
 wpid=$!
-for _ in $(seq 100); do
+# The first start of a Wine session takes a few seconds (more on a busy machine).
+for _ in $(seq 600); do
   xdotool search --name '^Form1$' >/dev/null 2>&1 && break
   kill -0 $wpid 2>/dev/null || break
   sleep 0.1

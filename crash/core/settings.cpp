@@ -1,5 +1,6 @@
 #include "crash/core/settings.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -192,6 +193,125 @@ std::string EncodeStoredPassword(std::string_view password, std::string_view ser
   if (password.empty()) return {};
   std::string inner = CounterCipher(Padded(password), account, kPasswordSeed2);
   return Base64Encode(CounterCipher(Padded(inner), server, kPasswordSeed1));
+}
+
+// ---- resources in program files ----------------------------------------------------------------------
+
+namespace {
+
+uint32_t U32(std::string_view d, size_t at) {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= uint32_t{static_cast<uint8_t>(d[at + i])} << (8 * i);
+  return v;
+}
+uint16_t U16(std::string_view d, size_t at) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(d[at]) | static_cast<uint8_t>(d[at + 1]) << 8);
+}
+bool Fits(std::string_view d, uint64_t at, uint64_t size) { return at <= d.size() && size <= d.size() - at; }
+
+struct PeSection {
+  uint32_t va, vsize, rawSize, rawOffset;
+};
+
+// File offset of `size` bytes at `rva`, or -1.
+int64_t RvaToOffset(std::string_view image, const std::vector<PeSection>& sections, uint32_t rva, uint32_t size) {
+  for (const auto& s : sections) {
+    uint32_t span = std::max(s.vsize, s.rawSize);
+    if (rva < s.va || rva - s.va >= span) continue;
+    uint64_t inSection = rva - s.va;
+    if (inSection + size > s.rawSize) return -1;
+    uint64_t off = uint64_t{s.rawOffset} + inSection;
+    return Fits(image, off, size) ? static_cast<int64_t>(off) : -1;
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool FindPeResource(std::string_view image, uint16_t type, std::string_view name, std::string& data,
+                    std::string& error) {
+  if (!Fits(image, 0, 0x40) || image.substr(0, 2) != "MZ") return error = "not a program image", false;
+  uint32_t pe = U32(image, 0x3C);
+  if (!Fits(image, pe, 24) || image.substr(pe, 4) != std::string_view("PE\0\0", 4))
+    return error = "no PE header", false;
+  uint16_t sectionCount = U16(image, pe + 6), optSize = U16(image, pe + 20);
+  size_t opt = pe + 24;
+  if (!Fits(image, opt, optSize) || optSize < 2) return error = "truncated optional header", false;
+  uint16_t magic = U16(image, opt);
+  size_t countAt = magic == 0x20B ? 108 : 92, dirs = magic == 0x20B ? 112 : 96;
+  if (magic != 0x10B && magic != 0x20B) return error = "unknown optional header", false;
+  if (optSize < dirs + 3 * 8 || U32(image, opt + countAt) < 3) return error = "no resource directory", false;
+  uint32_t resRva = U32(image, opt + dirs + 16), resSize = U32(image, opt + dirs + 20);
+  if (resRva == 0 || resSize < 16) return error = "no resources", false;
+  std::vector<PeSection> sections;
+  size_t sec = opt + optSize;
+  if (!Fits(image, sec, uint64_t{sectionCount} * 40)) return error = "truncated section table", false;
+  for (uint16_t i = 0; i < sectionCount; ++i) {
+    size_t h = sec + i * 40u;
+    sections.push_back({U32(image, h + 12), U32(image, h + 8), U32(image, h + 16), U32(image, h + 20)});
+  }
+  int64_t root = RvaToOffset(image, sections, resRva, 16);
+  if (root < 0) return error = "resource directory outside the file", false;
+  // The resource tree lies inside its section: every offset below is relative to the tree's start.
+  std::string_view tree = image.substr(static_cast<size_t>(root));
+  enum class By { First, Id, Name };
+  auto findEntry = [&](uint32_t dir, By by, uint32_t id, std::string_view wanted, uint32_t& target) {
+    if (!Fits(tree, dir, 16)) return false;
+    uint32_t named = U16(tree, dir + 12), ids = U16(tree, dir + 14);
+    if (!Fits(tree, dir + 16, uint64_t{named + ids} * 8)) return false;
+    for (uint32_t i = 0; i < named + ids; ++i) {
+      size_t e = dir + 16 + i * 8;
+      uint32_t key = U32(tree, e), off = U32(tree, e + 4);
+      bool match;
+      if (by == By::First) {
+        match = true;
+      } else if (by == By::Name) {
+        if (!(key & 0x80000000u)) continue;
+        uint32_t s = key & 0x7FFFFFFFu;
+        if (!Fits(tree, s, 2)) continue;
+        uint16_t len = U16(tree, s);
+        if (len != wanted.size() || !Fits(tree, s + 2, uint64_t{len} * 2)) continue;
+        match = true;
+        for (uint16_t k = 0; k < len && match; ++k) {
+          uint16_t c = U16(tree, s + 2 + 2u * k);
+          match = c < 256 && kLowerCase[c] == kLowerCase[static_cast<uint8_t>(wanted[k])];
+        }
+      } else {
+        match = !(key & 0x80000000u) && key == id;
+      }
+      if (match) {
+        target = off;
+        return true;
+      }
+    }
+    return false;
+  };
+  uint32_t typeDir, nameDir, leaf;
+  if (!findEntry(0, By::Id, type, {}, typeDir) || !(typeDir & 0x80000000u))
+    return error = "no resources of type " + DecimalText(type), false;
+  if (!findEntry(typeDir & 0x7FFFFFFFu, By::Name, 0, name, nameDir) || !(nameDir & 0x80000000u))
+    return error = "no resource named \"" + std::string(name) + "\"", false;
+  if (!findEntry(nameDir & 0x7FFFFFFFu, By::First, 0, {}, leaf) || (leaf & 0x80000000u) || !Fits(tree, leaf, 16))
+    return error = "damaged resource directory", false;
+  uint32_t dataRva = U32(tree, leaf), dataSize = U32(tree, leaf + 4);
+  int64_t at = RvaToOffset(image, sections, dataRva, dataSize);
+  if (at < 0) return error = "resource data outside the file", false;
+  data.assign(image.substr(static_cast<size_t>(at), dataSize));
+  return true;
+}
+
+bool ExtractSettingsResource(std::string_view file, std::string& resource, std::string& error) {
+  if (file.substr(0, 4) == "TPF0") {
+    resource.assign(file);
+    return true;
+  }
+  if (file.substr(0, 2) == "MZ") {
+    if (FindPeResource(file, 10, "ZAVEDO", resource, error)) return true;
+    error = "no RCDATA \"ZAVEDO\" resource (" + error + ")";
+    return false;
+  }
+  error = "neither a settings resource nor a program image";
+  return false;
 }
 
 // ---- built-in defaults --------------------------------------------------------------------------------

@@ -37,6 +37,13 @@ using PropertyList = std::vector<TSettingsProperty>;
 // was wrong; `error` then says what.
 bool ParseSettingsResource(std::string_view data, PropertyList& properties, std::string* error = nullptr);
 
+// The settings resource held by a file: a resource file itself ("TPF0" stream), or the RCDATA "ZAVEDO" of a
+// Windows program or library image (PE). False with a message for anything else.
+bool ExtractSettingsResource(std::string_view file, std::string& resource, std::string& error);
+// The raw bytes of resource `type`/`name` (first language) in a PE image held in memory.
+bool FindPeResource(std::string_view image, uint16_t type, std::string_view name, std::string& data,
+                    std::string& error);
+
 // Deciphers the stored SmtpPassword and HttpPassword of a freshly read list in place.
 void DecodeStoredPasswords(PropertyList& properties);
 // The stored form of a password (what the resource holds) for a server and account name.

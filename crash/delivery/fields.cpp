@@ -1,6 +1,8 @@
 #include "crash/delivery/fields.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
 #include "crash/stack/text.h"
@@ -195,7 +197,7 @@ class TIRVAttachments final : public RefObject<IRVAttachments, IRVAttachmentsEx>
     if (file.empty()) return;
     Attachment a{std::wstring(file), std::string(sendAs), std::string(zipName), std::string(fieldName)};
     if (a.sendAs.empty()) {
-      size_t slash = file.find_last_of(L'\\');
+      size_t slash = file.find_last_of(L"\\/");
       a.sendAs = WideToAnsi(slash == std::wstring_view::npos ? file : file.substr(slash + 1));
     }
     if (a.fieldName.empty()) {
@@ -299,5 +301,219 @@ void FillAttachmentsFromText(IRVAttachments& attachments, std::string_view text)
                     FieldOf(item, 4, '>'));
   }
 }
+
+}  // namespace rvx
+
+// ---- attachments of one sending -----------------------------------------------------------------------
+
+#include "crash/core/settings.h"
+#include "crash/delivery/zip.h"
+
+namespace rvx {
+
+namespace {
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool IsAbsolute(std::wstring_view p) {
+  if (p.size() >= 2 && p[1] == L':') return true;
+  return !p.empty() && IsSeparator(p[0]);
+}
+}  // namespace
+
+std::wstring AbsolutePath(std::wstring_view path, std::wstring_view base) {
+  std::wstring p(path);
+  if (!IsAbsolute(p)) {
+    std::wstring b(base);
+    if (!b.empty() && !IsSeparator(b.back())) b += kPathSeparator;
+    p = b + p;
+  }
+  // split into parts, drop "." and resolve "name\.." pairs
+  std::vector<std::wstring> parts;
+  std::wstring part;
+  std::wstring out;
+  size_t i = 0;
+  while (i <= p.size()) {
+    if (i == p.size() || IsSeparator(p[i])) {
+      bool last = i == p.size();
+      if (part == L"." && !last) {
+        // "\.\" becomes "\"
+      } else if (part == L".." && !last && !parts.empty() && !parts.back().empty() && parts.back() != L".." &&
+                 !(parts.size() == 1 && parts[0].size() == 2 && parts[0][1] == L':')) {
+        parts.pop_back();
+      } else {
+        parts.push_back(part);
+      }
+      part.clear();
+    } else {
+      part += p[i];
+    }
+    ++i;
+  }
+  // keep the path's own separator style
+  const wchar_t sep = p.find(L'\\') != std::wstring::npos ? L'\\' : kPathSeparator;
+  for (size_t k = 0; k < parts.size(); ++k) {
+    if (k) out += sep;
+    out += parts[k];
+  }
+  return out;
+}
+
+std::wstring FileNameOf(std::wstring_view path) {
+  size_t s = path.find_last_of(L"\\/");
+  return std::wstring(s == std::wstring_view::npos ? path : path.substr(s + 1));
+}
+
+std::wstring FolderOf(std::wstring_view path) {
+  size_t s = path.find_last_of(L"\\/");
+  return s == std::wstring_view::npos ? std::wstring() : std::wstring(path.substr(0, s));
+}
+
+std::wstring WithoutExtension(std::wstring_view name) {
+  size_t dot = name.find_last_of(L'.');
+  return std::wstring(dot == std::wstring_view::npos ? name : name.substr(0, dot));
+}
+
+std::wstring CrashTempFolder(const std::wstring& programFile) {
+  std::wstring root = delivery_files::SystemTempFolder();
+  if (root.empty()) return {};
+  std::wstring folder = root + kPathSeparator + WithoutExtension(FileNameOf(programFile)) + L".Ravex";
+  return delivery_files::MakeFolder(folder) ? folder : std::wstring();
+}
+
+int ScreenshotFormatCode(int32_t depth) {
+  switch (depth) {
+    case 4: return 1;
+    case 51200: return 2;
+    case 102400: return 3;
+    case 204800: return 4;
+    case 307200: return 5;
+    default: return 0;
+  }
+}
+
+AssembledAttachments AssembleAttachments(IRVSettings& s, const AttachmentSources& src) {
+  AssembledAttachments out;
+  if (!s.MailAsSmtpServer() && !s.MailAsSmtpClient() && !s.UploadViaHttp() && !s.MailViaMapi()) return out;
+  out.list = CreateAttachments();
+  out.tempFolder = CrashTempFolder(src.programFile);
+  const std::wstring programFolder = FolderOf(src.programFile);
+  const std::wstring& temp = out.tempFolder;
+
+  if (s.AttachBugRep()) {
+    std::wstring setting = s.BugRepFile();
+    std::wstring report = AbsolutePath(setting, programFolder);
+    if (!delivery_files::Exists(report) && setting.find(L'\\') == std::wstring::npos && src.expand) {
+      report = src.expand(L"%userappdata%" + std::wstring(1, kPathSeparator) +
+                          WithoutExtension(FileNameOf(src.programFile)) + kPathSeparator + setting);
+    }
+    out.reportFile = report;
+    if (!temp.empty()) {
+      std::wstring copy = temp + kPathSeparator + FileNameOf(report);
+      const bool wasSaved = src.reportSaved ? src.reportSaved() : false;
+      bool write = true;
+      if (s.AttachBugRepFile() && delivery_files::Copy(report, copy)) {
+        out.deleteReportFile = s.DelBugRepFile();
+        if (src.reportSaved && wasSaved) write = false;
+      } else {
+        delivery_files::Delete(copy);
+      }
+      if (write) {
+        if (!src.saveReport || !src.saveReport(copy)) delivery_files::Delete(copy);
+        // the copy does not count as a saved report
+        if (!wasSaved && src.setReportSaved) src.setReportSaved(false);
+      }
+      if (delivery_files::Exists(copy))
+        out.list->Add(copy, s.BugRepSendAs(), s.BugRepZip(), "BugReport");
+      else
+        out.deleteReportFile = false;
+    } else {
+      out.deleteReportFile = false;
+    }
+  }
+
+  if (src.saveScreenshot && !temp.empty()) {
+    std::wstring file = temp + kPathSeparator + L"screenShot.png";
+    delivery_files::Delete(file);
+    if (src.saveScreenshot(file, ScreenshotFormatCode(s.ScrShotDepth())))
+      out.list->Add(file, s.ScrShotSendAs(), s.ScrShotZip(), "ScreenShot");
+  }
+
+  if (Ref<IRVAttachments> extra = s.AddAttachs()) {
+    Attachment a;
+    for (int i = 0; extra->GetItem(i, a); ++i) out.list->Add(a.file, a.sendAs, a.zipName, a.fieldName);
+  }
+  return out;
+}
+
+PreparedAttachments PrepareAttachments(IRVAttachments& list, const std::wstring& programFolder,
+                                       const std::wstring& tempFolder, const ZipFunction& zip) {
+  PreparedAttachments out;
+  std::vector<Attachment> items;
+  list.Lock();
+  Attachment a;
+  for (int i = 0; list.GetItem(i, a); ++i) items.push_back(a);
+  list.Unlock();
+  for (auto& item : items) item.file = AbsolutePath(item.file, programFolder);
+
+  std::vector<std::string> zipsDone;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const Attachment& item = items[i];
+    if (!delivery_files::Exists(item.file)) continue;
+    if (item.zipName.empty()) {
+      out.files.push_back(item.file);
+      out.sendAs.push_back(item.sendAs);
+      out.fieldNames.push_back(item.fieldName);
+      continue;
+    }
+    bool done = std::any_of(zipsDone.begin(), zipsDone.end(),
+                            [&](const std::string& z) { return EqualTextCI(z, item.zipName); });
+    if (done) continue;
+    zipsDone.push_back(item.zipName);
+    std::vector<std::wstring> files, names;
+    for (size_t k = i; k < items.size(); ++k) {
+      if (!EqualTextCI(items[k].zipName, item.zipName) || !delivery_files::Exists(items[k].file)) continue;
+      files.push_back(items[k].file);
+      names.push_back(AnsiToWide(items[k].sendAs));
+    }
+    if (tempFolder.empty()) continue;
+    std::wstring archive = tempFolder + kPathSeparator + AnsiToWide(item.zipName);
+    bool packed = zip ? zip(archive, files, names) : ZipFiles(archive, files, names);
+    if (!packed) continue;
+    out.files.push_back(archive);
+    out.sendAs.push_back(item.zipName);
+    out.fieldNames.push_back(item.zipName);
+  }
+  return out;
+}
+
+#ifndef _WIN32
+namespace delivery_files {
+namespace fs = std::filesystem;
+fs::path Native(const std::wstring& p) { return fs::path(EncodeUtf8Text(p)); }
+bool Exists(const std::wstring& file) {
+  std::error_code ec;
+  return !file.empty() && fs::is_regular_file(Native(file), ec);
+}
+bool Copy(const std::wstring& from, const std::wstring& to) {
+  std::error_code ec;
+  return fs::copy_file(Native(from), Native(to), fs::copy_options::overwrite_existing, ec) && !ec;
+}
+void Delete(const std::wstring& file) {
+  std::error_code ec;
+  if (!file.empty()) fs::remove(Native(file), ec);
+}
+bool MakeFolder(const std::wstring& folder) {
+  std::error_code ec;
+  fs::create_directories(Native(folder), ec);
+  return fs::is_directory(Native(folder), ec);
+}
+std::wstring SystemTempFolder() {
+  const char* t = getenv("TMPDIR");
+  std::string root = t && *t ? t : "/tmp";
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  return DecodeUtf8Text(root);
+}
+}  // namespace delivery_files
+#endif
 
 }  // namespace rvx

@@ -107,3 +107,79 @@ void FillFieldsFromText(IRVFields& fields, std::string_view text);
 void FillAttachmentsFromText(IRVAttachments& attachments, std::string_view text);
 
 }  // namespace rvx
+
+namespace rvx {
+
+class IRVSettings;
+
+// ---- paths and files ----------------------------------------------------------------------------------
+
+#ifdef _WIN32
+inline constexpr wchar_t kPathSeparator = L'\\';
+#else
+inline constexpr wchar_t kPathSeparator = L'/';
+#endif
+
+// `path` made absolute against `base` (a folder), with every "\.\" turned into "\" and every "folder\..\"
+// removed.
+std::wstring AbsolutePath(std::wstring_view path, std::wstring_view base);
+std::wstring FileNameOf(std::wstring_view path);    // after the last separator
+std::wstring FolderOf(std::wstring_view path);      // before the last separator
+std::wstring WithoutExtension(std::wstring_view name);
+
+namespace delivery_files {
+bool Exists(const std::wstring& file);
+bool Copy(const std::wstring& from, const std::wstring& to);  // overwrites
+void Delete(const std::wstring& file);
+bool MakeFolder(const std::wstring& folder);  // true when it exists afterwards
+std::wstring SystemTempFolder();               // without a trailing separator; empty when unknown
+}  // namespace delivery_files
+
+// The crash reporter's temporary folder: program file name without extension + ".Ravex" inside the system
+// temporary folder, created when missing. Empty when it is not available.
+std::wstring CrashTempFolder(const std::wstring& programFile);
+
+// ---- attachments of one sending -----------------------------------------------------------------------
+
+// What the assembly needs beyond the settings: the program, placeholder expansion, the report saving of the
+// exception record and the screenshot. The unset hooks stand for "not available".
+struct AttachmentSources {
+  std::wstring programFile;
+  // Expands the placeholders of a folder path (all except the exception operands).
+  std::function<std::wstring(const std::wstring&)> expand;
+  // Writes the current report into the file the way saving does (merging repeats, size limit).
+  std::function<bool(const std::wstring& file)> saveReport;
+  // The exception record's "report saved" mark (both unset when the settings object is no record).
+  std::function<bool()> reportSaved;
+  std::function<void(bool)> setReportSaved;
+  // Saves the screenshot as PNG with the given format code; unset when the sending has no screenshot.
+  std::function<bool(const std::wstring& file, int formatCode)> saveScreenshot;
+};
+
+struct AssembledAttachments {
+  Ref<IRVAttachments> list;    // none when no delivery method sends attachments
+  std::wstring tempFolder;     // empty when not available
+  std::wstring reportFile;     // the saved report file whose copy was attached
+  bool deleteReportFile = false;  // delete reportFile after a successful sending
+};
+
+// PNG format code of a ScrShotDepth value: 4 -> 1, 51200 -> 2, 102400 -> 3, 204800 -> 4, 307200 -> 5, else 0.
+int ScreenshotFormatCode(int32_t depth);
+
+AssembledAttachments AssembleAttachments(IRVSettings& settings, const AttachmentSources& sources);
+
+// What the delivery methods send: parallel arrays of files, send-as names and field names.
+struct PreparedAttachments {
+  std::vector<std::wstring> files;
+  std::vector<std::string> sendAs;
+  std::vector<std::string> fieldNames;
+};
+
+// Packs items sharing a zip name (ignoring case) into one archive in the temporary folder; skips missing files.
+// `zip` defaults to ZipFiles.
+using ZipFunction = std::function<bool(const std::wstring& archive, const std::vector<std::wstring>& files,
+                                       const std::vector<std::wstring>& names)>;
+PreparedAttachments PrepareAttachments(IRVAttachments& list, const std::wstring& programFolder,
+                                       const std::wstring& tempFolder, const ZipFunction& zip = nullptr);
+
+}  // namespace rvx

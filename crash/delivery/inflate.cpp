@@ -115,6 +115,7 @@ class Inflater {
   Status Stored();
   Status Dynamic();
   Status Codes(const Huffman& litLen, const Huffman& dist);
+  void CopyMatch(size_t distance, size_t len);
 
   const uint8_t* in_;
   const uint8_t* inEnd_;
@@ -226,8 +227,69 @@ Status Inflater::Dynamic() {
   return Codes(litLen_, dist_);
 }
 
+// Copies a match whose source lies `distance` bytes back; the caller guarantees room for len + 16 bytes.
+void Inflater::CopyMatch(size_t distance, size_t len) {
+  const uint8_t* from = out_ - distance;
+  uint8_t* to = out_;
+  uint8_t* const end = out_ + len;
+  out_ = end;
+  if (distance >= 16) {
+    // Sixteen bytes at a time, overshooting the end by up to 15 bytes; the source always lies behind.
+    do {
+      const uint64_t a = Load64(from);
+      const uint64_t b = Load64(from + 8);
+      Store64(to, a);
+      Store64(to + 8, b);
+      to += 16;
+      from += 16;
+    } while (to < end);
+  } else if (distance >= 8) {
+    do {
+      Store64(to, Load64(from));
+      to += 8;
+      from += 8;
+    } while (to < end);
+  } else if (distance == 1) {
+    std::memset(to, *from, len);
+  } else {
+    while (to < end) *to++ = *from++;
+  }
+}
+
 Status Inflater::Codes(const Huffman& litLen, const Huffman& dist) {
   for (;;) {
+    // Fast loop: with eight input bytes at hand one refill covers a whole symbol (at most 48 bits), and
+    // the output has room for the longest match and the copy's overshoot.
+    while (inEnd_ - in_ >= 8 && outEnd_ - out_ >= kMaxMatch + 16) {
+      if (bitCount_ < 48) Refill();
+      const uint32_t entry = litLen.fast[bitBuffer_ & (kFastSize - 1)];
+      if (!entry) break;  // a long code: decoded below
+      Take(static_cast<int>(entry >> 16));
+      uint32_t sym = entry & 0xFFFF;
+      if (sym < 256) {
+        *out_++ = static_cast<uint8_t>(sym);
+        continue;
+      }
+      if (sym == kEndOfBlock) return Status::kOk;
+      sym -= kEndOfBlock + 1;
+      if (sym >= 29) return Status::kError;
+      const size_t len = kLengthBase[sym] + Take(kLengthExtra[sym]);
+      const uint32_t distEntry = dist.fast[bitBuffer_ & (kFastSize - 1)];
+      int dsym;
+      if (distEntry) {
+        Take(static_cast<int>(distEntry >> 16));
+        dsym = static_cast<int>(distEntry & 0xFFFF);
+      } else {
+        dsym = Decode(dist);
+        if (dsym < 0) return dsym == kNoInput ? Status::kNoInput : Status::kError;
+      }
+      if (dsym >= 30) return Status::kError;
+      const size_t distance = kDistBase[dsym] + Take(kDistExtra[dsym]);
+      if (distance > static_cast<size_t>(out_ - outStart_)) return Status::kError;
+      CopyMatch(distance, len);
+    }
+
+    // Careful step: one symbol near the end of the input or the output.
     int sym = Decode(litLen);
     if (sym < 256) {
       if (sym < 0) return sym == kNoInput ? Status::kNoInput : Status::kError;
@@ -240,7 +302,7 @@ Status Inflater::Codes(const Huffman& litLen, const Huffman& dist) {
     if (sym >= 29) return Status::kError;
     if (!Need(kLengthExtra[sym])) return Status::kNoInput;
     const size_t len = kLengthBase[sym] + Take(kLengthExtra[sym]);
-    int dsym = Decode(dist);
+    const int dsym = Decode(dist);
     if (dsym < 0) return dsym == kNoInput ? Status::kNoInput : Status::kError;
     if (dsym >= 30) return Status::kError;
     if (!Need(kDistExtra[dsym])) return Status::kNoInput;
@@ -248,22 +310,13 @@ Status Inflater::Codes(const Huffman& litLen, const Huffman& dist) {
     if (distance > static_cast<size_t>(out_ - outStart_)) return Status::kError;
     const size_t room = static_cast<size_t>(outEnd_ - out_);
     if (len > room) return Status::kError;
-    const uint8_t* from = out_ - distance;
-    if (distance >= 8 && room >= len + 8) {
-      // Eight bytes at a time; the source always lies at least eight bytes behind.
-      uint8_t* to = out_;
-      uint8_t* end = out_ + len;
-      do {
-        Store64(to, Load64(from));
-        to += 8;
-        from += 8;
-      } while (to < end);
-    } else if (distance == 1) {
-      std::memset(out_, *from, len);
+    if (room >= len + 16) {
+      CopyMatch(distance, len);
     } else {
+      const uint8_t* from = out_ - distance;
       for (size_t k = 0; k < len; ++k) out_[k] = from[k];
+      out_ += len;
     }
-    out_ += len;
   }
 }
 

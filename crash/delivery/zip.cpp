@@ -3,6 +3,7 @@
 #include "crash/delivery/zip.h"
 
 #include "crash/delivery/deflate.h"
+#include "crash/stack/text.h"
 
 namespace rvx {
 namespace {
@@ -14,7 +15,6 @@ constexpr uint16_t kVersion = 20;
 constexpr uint16_t kUtf8Flag = 0x0800;
 constexpr uint16_t kMethodDeflate = 8;
 constexpr size_t kLocalHeaderSize = 30;
-constexpr size_t kCentralHeaderSize = 46;
 constexpr size_t kEndRecordSize = 22;
 constexpr uint64_t kMaxArchiveOffset = 0xFFFFFFFFu;
 // Largest source the compressor takes in one call with room for its output.
@@ -27,36 +27,6 @@ void Put16(std::string& s, uint32_t v) {
 void Put32(std::string& s, uint32_t v) {
   Put16(s, v & 0xFFFF);
   Put16(s, v >> 16);
-}
-
-// UTF-16 -> UTF-8; pairs of surrogates form one character, a lone surrogate becomes U+FFFD.
-std::string Utf8Of(const std::wstring& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = static_cast<uint32_t>(text[i]) & 0xFFFF;
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && (text[i + 1] & 0xFC00) == 0xDC00) {
-      c = 0x10000 + ((c - 0xD800) << 10) + ((static_cast<uint32_t>(text[i + 1]) & 0xFFFF) - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
 }
 
 // The fields shared by the local header (offset 4) and the central record (offset 6).
@@ -106,7 +76,7 @@ bool ZipFilesWith(ZipIo& io, const std::wstring& archivePath, const std::vector<
     std::string central;
     for (size_t i = 0; i < sourcePaths.size() && ok; ++i) {
       const bool named = i < entryNames.size() && !entryNames[i].empty();
-      const std::string name = Utf8Of(named ? entryNames[i] : ZipDefaultName(sourcePaths[i]));
+      const std::string name = EncodeUtf8Text(named ? entryNames[i] : ZipDefaultName(sourcePaths[i]));
       if (name.empty() || name.size() > 0xFFFF) continue;
       ZipSource src;
       std::string packed;

@@ -7,31 +7,12 @@
 #include <ctime>
 
 #include "crash/delivery/zip.h"
+#include "crash/stack/text.h"
 
 namespace rvx {
 namespace {
 
-std::string FileNameOf(const std::wstring& path) {
-  std::string out;
-  for (size_t i = 0; i < path.size(); ++i) {
-    uint32_t c = static_cast<uint32_t>(path[i]) & 0xFFFF;
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < path.size() && (path[i + 1] & 0xFC00) == 0xDC00) {
-      c = 0x10000 + ((c - 0xD800) << 10) + ((static_cast<uint32_t>(path[++i]) & 0xFFFF) - 0xDC00);
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
-    } else if (c < 0x10000) {
-      out += {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
-              static_cast<char>(0x80 | (c & 0x3F))};
-    } else {
-      out += {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
-              static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
-    }
-  }
-  return out;
-}
+std::string FileNameOf(const std::wstring& path) { return EncodeUtf8Text(path); }
 
 class PosixZipIo : public ZipIo {
  public:

@@ -240,13 +240,25 @@ bool Analyser::ParseArea(size_t index) {
   int compareReg = -1;
   int64_t compareBound = 0;
   int64_t caseCount = -1;
+  constexpr int kMemoryOperand = 8;   // compareReg value for a compared memory operand
+  DecodedInstruction compareMemory{};
+  int compareAlias = -1;              // a register that holds the compared one, zero-extended
+  int widenSource = -1, widenDest = -1;  // the last "movzx r32, r8" before the compare
   bool sawFirst = false;
   for (;;) {
     if (a >= limit && (sawFirst || a >= hi_)) return Fail(a);
     sawFirst = true;
     DecodedInstruction d;
     const RegisterState before = regs;
-    if (!DecodeDetailed(mem_, a, d, &regs, true)) return Fail(a);
+    if (!DecodeDetailed(mem_, a, d, &regs, true)) {
+      // Our compiler ends paths that cannot be reached with a trap (ud2); it ends the area like a return.
+      uint8_t trap[2] = {};
+      if (mem_.Read(a, trap, 2) && trap[0] == 0x0F && trap[1] == 0x0B) {
+        fi_.codeAreas[current_].end = a + 1;
+        return true;
+      }
+      return Fail(a);
+    }
     const InstructionInfo& info = d.info;
     fi_.codeAreas[current_].end = info.nextInstruction - 1;
     const uint16_t op = info.opcode;
@@ -273,44 +285,87 @@ bool Analyser::ParseArea(size_t index) {
     bool caseTable = false;
     if (caseCount >= 0) {
       const bool tableJump = op == 0xFF && d.reg == 4 && d.IsMemory() && d.scale == 4 && d.base < 0 &&
-                             d.index == compareReg && d.dispSize == 4;
-      if (tableJump && caseCount > 0 && caseCount <= 4096) {
-        const Address table = static_cast<Address>(d.disp);
-        if (table == info.nextInstruction) {
-          for (int64_t i = 0; i < caseCount; ++i) {
-            uint32_t target = 0;
-            if (mem_.Read32(table + 4 * uint32_t(i), target)) AddArea(target, info.instructionStart, regs);
-          }
-          AddTable(table, 4 * uint32_t(caseCount), true, info.instructionStart);
-          caseTable = true;
-        } else {
-          // A table in a data section: every entry must point into the module's code.
-          std::vector<uint32_t> targets;
-          for (int64_t i = 0; i < caseCount; ++i) {
-            uint32_t target = 0;
-            if (!mem_.Read32(table + 4 * uint32_t(i), target) || !InRange(target)) break;
-            targets.push_back(target);
-          }
-          if (targets.size() == static_cast<size_t>(caseCount)) {
-            for (uint32_t t : targets) AddArea(t, info.instructionStart, regs);
+                             (d.index == compareReg || d.index == compareAlias) && d.dispSize == 4;
+      // Our compiler may widen a byte or word index between the bound check and the jump.
+      const bool widening = (op == 0x0FB6 || op == 0x0FB7) && d.mod == 3 && d.rm == compareReg && !d.prefix66;
+      // Or load the index from the memory operand that was compared.
+      const bool load = compareReg == kMemoryOperand && (op == 0x0FB6 || op == 0x0FB7 || op == 0x8B) &&
+                        d.IsMemory() && d.base == compareMemory.base && d.index == compareMemory.index &&
+                        d.scale == compareMemory.scale && d.disp == compareMemory.disp &&
+                        d.segment == compareMemory.segment;
+      if (widening || load) {
+        compareReg = d.reg;
+      } else {
+        if (tableJump && caseCount > 0 && caseCount <= 4096) {
+          const Address table = static_cast<Address>(d.disp);
+          if (table == info.nextInstruction) {
+            for (int64_t i = 0; i < caseCount; ++i) {
+              uint32_t target = 0;
+              if (mem_.Read32(table + 4 * uint32_t(i), target)) AddArea(target, info.instructionStart, regs);
+            }
+            AddTable(table, 4 * uint32_t(caseCount), true, info.instructionStart);
             caseTable = true;
+          } else {
+            // A table in a data section: every entry must point into the module's code.
+            std::vector<uint32_t> targets;
+            for (int64_t i = 0; i < caseCount; ++i) {
+              uint32_t target = 0;
+              if (!mem_.Read32(table + 4 * uint32_t(i), target) || !InRange(target)) break;
+              targets.push_back(target);
+            }
+            if (targets.size() == static_cast<size_t>(caseCount)) {
+              for (uint32_t t : targets) AddArea(t, info.instructionStart, regs);
+              caseTable = true;
+            }
           }
         }
+        caseCount = -1;
+        compareReg = -1;
       }
-      caseCount = -1;
-      compareReg = -1;
     } else if (compareReg >= 0) {
       switch (op) {
         case 0x77: case 0x7F: case 0x0F87: case 0x0F8F: caseCount = compareBound + 1; break;
         case 0x73: case 0x7D: case 0x0F83: case 0x0F8D: caseCount = compareBound; break;
         default: break;
       }
-      compareReg = -1;
+      if (caseCount < 0) compareReg = -1;
     }
+    const int widenedSource = widenSource, widenedDest = widenDest;
+    widenSource = widenDest = -1;
+    if (op == 0x0FB6 && d.mod == 3 && d.rm < 4 && !d.prefix66) {
+      widenSource = d.rm;
+      widenDest = d.reg;
+    }
+    const int comparedBefore = compareReg;
+    const int64_t countBefore = caseCount;
     if ((op == 0x83 || op == 0x81) && d.mod == 3 && d.reg == 7 && !d.prefix66) {
       compareReg = d.rm;
       compareBound = d.imm;
+      caseCount = -1;
+    } else if (op == 0x80 && d.mod == 3 && d.reg == 7 && d.rm < 4) {
+      // cmp r8, imm8 (unsigned byte bound) from our compiler
+      compareReg = d.rm;
+      compareBound = static_cast<uint8_t>(d.imm);
+      caseCount = -1;
+    } else if ((op == 0x80 || op == 0x83) && d.IsMemory() && d.reg == 7 && !d.prefix66 && !d.prefix67) {
+      compareReg = kMemoryOperand;
+      compareMemory = d;
+      compareBound = op == 0x80 ? static_cast<uint8_t>(d.imm) : d.imm;
+      caseCount = -1;
+    } else if (op == 0x3C) {
+      compareReg = 0;
+      compareBound = static_cast<uint8_t>(d.imm);
+      caseCount = -1;
+    } else if (op == 0x3D && !d.prefix66) {
+      compareReg = 0;
+      compareBound = d.imm;
+      caseCount = -1;
     }
+    const bool compareHere = compareReg >= 0 && caseCount < 0 && !(comparedBefore == compareReg && countBefore < 0 &&
+                                                                   !((op == 0x83 || op == 0x81 || op == 0x80) && d.reg == 7) &&
+                                                                   op != 0x3C && op != 0x3D);
+    if (compareHere) compareAlias = widenedSource == compareReg ? widenedDest : -1;
+    if (compareReg < 0) compareAlias = -1;
 
     bool endArea = caseTable;
     bool tableFollows = false;

@@ -228,9 +228,11 @@ Address ResolveExportByName(const MemoryReader& memory, Address module, const st
             rva = onDisk;
         }
       }
-      return ResolveForwarder(memory, module, rva, env);
+      if (Address found = ResolveForwarder(memory, module, rva, env)) return found;
+      break;
     }
   }
+  // Not found, or forwarded to a module that is not loaded: the system's own lookup.
   if (nt && PeOptionalMagic(memory, nt) == kPe32Magic && env.procAddress) return env.procAddress(module, name, 0);
   return 0;
 }
@@ -242,8 +244,9 @@ Address ResolveExportByOrdinal(const MemoryReader& memory, Address module, uint3
     int64_t index = int64_t(ordinal) - ed.base;
     uint32_t rva = 0;
     if (index >= 0 && index < ed.numberOfFunctions &&
-        memory.Read32(module + ed.addressOfFunctions + 4 * uint32_t(index), rva) && rva)
-      return ResolveForwarder(memory, module, rva, env);
+        memory.Read32(module + ed.addressOfFunctions + 4 * uint32_t(index), rva) && rva) {
+      if (Address found = ResolveForwarder(memory, module, rva, env)) return found;
+    }
   }
   Address nt = PeNtHeaders(memory, module);
   if (nt && PeOptionalMagic(memory, nt) == kPe32Magic && env.procAddress) return env.procAddress(module, "", ordinal);

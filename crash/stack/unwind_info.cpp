@@ -161,9 +161,17 @@ std::vector<Address> LandingPadsOf(const MemoryReader& memory, Address moduleBas
   Address nt = PeNtHeaders(memory, moduleBase);
   if (!nt) return pads;
   for (const SectionHeader& s : PeSections(memory, nt)) {
-    if (s.name != ".eh_fram" && s.name != ".eh_frame") continue;
+    // Long section names live in the file's string table, which is not part of the image: the unwind
+    // section is recognised by its name or by a first record that is a CIE.
     const Address start = moduleBase + s.virtualAddress;
     const Address end = start + s.virtualSize;
+    if (s.name != ".eh_fram" && s.name != ".eh_frame") {
+      if (s.name.empty() || s.name[0] != '/' || (s.characteristics & kSectionCode)) continue;
+      Cie probe;
+      uint8_t version = 0;
+      if (!ReadCie(memory, start, end, probe) || !memory.Read(start + 8, &version, 1) || (version != 1 && version != 3))
+        continue;
+    }
     Cursor c(memory, start, end);
     for (int records = 0; c.ok() && c.at() + 8 <= end && records < 1000000; ++records) {
       const Address recordStart = c.at();

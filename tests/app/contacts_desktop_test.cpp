@@ -34,17 +34,7 @@ struct Editor {
   // The message box the program shows, if any.
   HWND MessageBoxWindow() const {
     HWND found = nullptr;
-    WaitFor([&] {
-      struct Ctx { DWORD pid; HWND w; } ctx{program.ProcessId(), nullptr};
-      EnumWindows([](HWND w, LPARAM l) -> BOOL {
-        auto* c = reinterpret_cast<Ctx*>(l);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        if (pid == c->pid && IsWindowVisible(w) && ClassNameOf(w) == "#32770") { c->w = w; return FALSE; }
-        return TRUE;
-      }, reinterpret_cast<LPARAM>(&ctx));
-      return (found = ctx.w) != nullptr;
-    }, seconds(5));
+    WaitFor([&] { return (found = program.DialogWindow()) != nullptr; }, seconds(5));
     return found;
   }
 };
@@ -124,4 +114,28 @@ TEST(ContactsDesktop, TextInTheIntegerColumnIsRefusedAndTheRecordStaysInInsert) 
   // Still inserting, not crashed.
   EXPECT_TRUE(e.Buttons(false, true));
   EXPECT_EQ(e.program.ExitCode(), STILL_ACTIVE);
+}
+
+TEST(ContactsDesktop, WithoutTheDatasetEngineNoWindowAppearsAndTheProgramFails) {
+  // A copy of the program in a folder of its own, without MIDAS.DLL beside it.
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  std::string dir = std::string(temp) + "contacts-no-engine";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  std::string exe = dir + "\\contacts.exe";
+  ASSERT_TRUE(CopyFileA("contacts.exe", exe.c_str(), FALSE));
+  DeleteFileA((dir + "\\MIDAS.DLL").c_str());
+  Program p(exe, "", dir);  // not the test's folder, which has the engine
+  ASSERT_TRUE(p.Started());
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (box = p.DialogWindow()) != nullptr; }, seconds(10)));
+  bool found = false;
+  for (const auto& t : DialogTexts(box)) found |= t.find("Erro carregando MIDAS.DLL") != std::string::npos;
+  EXPECT_TRUE(found);
+  EXPECT_EQ(p.TopWindow("Form1"), nullptr);
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(p.WaitExit(seconds(10)));
+  EXPECT_NE(p.ExitCode(), 0u);
+  DeleteFileA(exe.c_str());
+  RemoveDirectoryA(dir.c_str());
 }

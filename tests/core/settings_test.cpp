@@ -450,3 +450,73 @@ TEST_F(SettingsTest, PlaceholderExpansion) {
   EXPECT_EQ(ExpandPlaceholders(std::wstring(L"%modname%\u0100"), kPlain), L"plugin.dll\u0100");
   EXPECT_EQ(ExpandPlaceholders("no placeholders", kPlain), "no placeholders");
 }
+
+namespace {
+void Put32(std::string& s, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+}
+void Put16(std::string& s, size_t at, uint16_t v) {
+  s[at] = static_cast<char>(v);
+  s[at + 1] = static_cast<char>(v >> 8);
+}
+// A minimal PE32 image with one section holding a resource tree: RCDATA / `name` / language 0x409.
+std::string MakeImage(const std::string& name, const std::string& payload) {
+  const uint32_t secRva = 0x1000, secRaw = 0x200;
+  std::string tree(0x200 + payload.size(), '\0');
+  // root: one id entry (type 10) -> type dir at 0x18
+  Put16(tree, 14, 1);
+  Put32(tree, 16, 10);
+  Put32(tree, 20, 0x80000000u | 0x18);
+  // type dir: one named entry -> name dir at 0x30, name string at 0x100
+  Put16(tree, 0x18 + 12, 1);
+  Put32(tree, 0x18 + 16, 0x80000000u | 0x100);
+  Put32(tree, 0x18 + 20, 0x80000000u | 0x30);
+  Put16(tree, 0x100, static_cast<uint16_t>(name.size()));
+  for (size_t i = 0; i < name.size(); ++i) Put16(tree, 0x102 + 2 * i, static_cast<uint8_t>(name[i]));
+  // name dir: one language entry -> data entry at 0x48
+  Put16(tree, 0x30 + 14, 1);
+  Put32(tree, 0x30 + 16, 0x409);
+  Put32(tree, 0x30 + 20, 0x48);
+  Put32(tree, 0x48, secRva + 0x200);
+  Put32(tree, 0x4C, static_cast<uint32_t>(payload.size()));
+  tree.replace(0x200, payload.size(), payload);
+
+  std::string img(secRaw, '\0');
+  img[0] = 'M', img[1] = 'Z';
+  Put32(img, 0x3C, 0x80);
+  img.replace(0x80, 4, std::string("PE\0\0", 4));
+  Put16(img, 0x84, 0x14C);
+  Put16(img, 0x86, 1);     // sections
+  Put16(img, 0x94, 0xE0);  // optional header size
+  size_t opt = 0x98;
+  Put16(img, opt, 0x10B);
+  Put32(img, opt + 92, 16);
+  Put32(img, opt + 96 + 16, secRva);
+  Put32(img, opt + 96 + 20, static_cast<uint32_t>(tree.size()));
+  size_t sec = opt + 0xE0;
+  img.replace(sec, 5, ".rsrc");
+  Put32(img, sec + 8, static_cast<uint32_t>(tree.size()));
+  Put32(img, sec + 12, secRva);
+  Put32(img, sec + 16, static_cast<uint32_t>(tree.size()));
+  Put32(img, sec + 20, secRaw);
+  return img + tree;
+}
+}  // namespace
+
+TEST(SettingsResource, FoundInProgramImages) {
+  std::string payload = SettingsStream().Int("SmtpPort", 587).End();
+  std::string image = MakeImage("ZAVEDO", payload), resource, error;
+  ASSERT_TRUE(ExtractSettingsResource(image, resource, error)) << error;
+  EXPECT_EQ(resource, payload);
+  EXPECT_TRUE(ExtractSettingsResource(payload, resource, error));  // a resource file stands for itself
+  EXPECT_FALSE(ExtractSettingsResource(MakeImage("OTHER", payload), resource, error));
+  EXPECT_NE(error.find("ZAVEDO"), std::string::npos);
+  EXPECT_FALSE(ExtractSettingsResource("plain text", resource, error));
+  // every truncation and every single damaged byte fails cleanly or still finds bytes inside the image
+  for (size_t n = 0; n < image.size(); ++n) ExtractSettingsResource(image.substr(0, n), resource, error);
+  for (size_t i = 0; i < image.size(); ++i) {
+    std::string bad = image;
+    bad[i] = static_cast<char>(bad[i] ^ 0xFF);
+    if (ExtractSettingsResource(bad, resource, error)) EXPECT_LE(resource.size(), bad.size());
+  }
+}

@@ -16,12 +16,13 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
   }
 }
 
-Program::Program(const std::string& exe, const std::string& args) {
+Program::Program(const std::string& exe, const std::string& args, const std::string& workDir) {
   std::string cmd = "\"" + exe + "\"" + (args.empty() ? "" : " " + args);
   STARTUPINFOA si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+  if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                     workDir.empty() ? nullptr : workDir.c_str(), &si, &pi)) {
     process_ = pi.hProcess;
     pid_ = pi.dwProcessId;
     tid_ = pi.dwThreadId;
@@ -61,11 +62,31 @@ HWND Program::TopWindow(const std::string& caption) const {
     HWND found;
   } ctx{pid_, &caption, nullptr};
   EnumWindows(
-      [](HWND w, LPARAM l) -> BOOL {
+      [](HWND w, LPARAM l) WINAPI -> BOOL {
         auto* c = reinterpret_cast<Ctx*>(l);
         DWORD pid = 0;
         GetWindowThreadProcessId(w, &pid);
         if (pid == c->pid && IsWindowVisible(w) && WindowText(w) == *c->caption) {
+          c->found = w;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&ctx));
+  return ctx.found;
+}
+
+HWND Program::DialogWindow() const {
+  struct Ctx {
+    DWORD pid;
+    HWND found;
+  } ctx{pid_, nullptr};
+  EnumWindows(
+      [](HWND w, LPARAM l) WINAPI -> BOOL {
+        auto* c = reinterpret_cast<Ctx*>(l);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == c->pid && IsWindowVisible(w) && ClassNameOf(w) == "#32770") {
           c->found = w;
           return FALSE;
         }
@@ -100,7 +121,7 @@ HWND FindChild(HWND parent, const std::string& className, const std::string& tex
   } ctx{&className, &text, nullptr};
   EnumChildWindows(
       parent,
-      [](HWND w, LPARAM l) -> BOOL {
+      [](HWND w, LPARAM l) WINAPI -> BOOL {
         auto* c = reinterpret_cast<Ctx*>(l);
         if (_stricmp(ClassNameOf(w).c_str(), c->cls->c_str()) == 0 && (c->text->empty() || WindowText(w) == *c->text)) {
           c->found = w;
@@ -129,7 +150,7 @@ std::vector<std::string> DialogTexts(HWND dialog) {
   std::vector<std::string> out;
   EnumChildWindows(
       dialog,
-      [](HWND w, LPARAM l) -> BOOL {
+      [](HWND w, LPARAM l) WINAPI -> BOOL {
         if (_stricmp(ClassNameOf(w).c_str(), "Static") == 0) {
           std::string t = WindowText(w);
           if (!t.empty()) reinterpret_cast<std::vector<std::string>*>(l)->push_back(t);

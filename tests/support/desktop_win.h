@@ -14,8 +14,9 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
 
 class Program {
  public:
-  // Starts `exe` (path relative to the test's working directory) with arguments.
-  explicit Program(const std::string& exe, const std::string& args = "");
+  // Starts `exe` (path relative to the test's working directory) with arguments, in `workDir` (default: the
+  // test's own working directory).
+  explicit Program(const std::string& exe, const std::string& args = "", const std::string& workDir = "");
   ~Program();  // ends the program if it still runs
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
@@ -30,6 +31,8 @@ class Program {
 
   // A visible top-level window of the program with this caption (nullptr when none).
   HWND TopWindow(const std::string& caption) const;
+  // A visible dialog window of the program (a message box), or nullptr.
+  HWND DialogWindow() const;
   // The window of the program that has the keyboard focus.
   HWND FocusWindow() const;
   // Waits until the program's thread has processed everything posted to it so far.

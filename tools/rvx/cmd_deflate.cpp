@@ -5,6 +5,7 @@
 
 #include "crash/delivery/deflate.h"
 #include "crash/delivery/zip.h"
+#include "crash/stack/text.h"
 #include "tools/rvx/command.h"
 
 namespace rvxtool {
@@ -68,37 +69,6 @@ int Crc32(const Args& args) {
   return 0;
 }
 
-// UTF-8 command-line text -> UTF-16 code units (bytes that do not form UTF-8 are taken as Latin-1).
-std::wstring WideOf(const std::string& text) {
-  std::wstring out;
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    int extra = b >= 0xF0 && b < 0xF8 ? 3 : b >= 0xE0 && b < 0xF0 ? 2 : b >= 0xC0 && b < 0xE0 ? 1 : 0;
-    uint32_t c = b;
-    if (extra) {
-      c = b & (0x3Fu >> extra);
-      for (int k = 1; k <= extra; ++k) {
-        const size_t at = i + static_cast<size_t>(k);
-        if (at >= text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) {
-          extra = 0;
-          c = b;
-          break;
-        }
-        c = (c << 6) | (static_cast<unsigned char>(text[at]) & 0x3F);
-      }
-    }
-    i += 1 + static_cast<size_t>(extra);
-    if (c >= 0x10000) {
-      out.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(static_cast<wchar_t>(c));
-    }
-  }
-  return out;
-}
-
 bool Readable(const std::string& path) {
   std::error_code ec;
   return std::filesystem::is_regular_file(path, ec) && std::ifstream(path, std::ios::binary).good();
@@ -120,10 +90,10 @@ int Zip(const Args& args) {
     if (file.empty()) return UsageError("empty file name in '" + args[i] + "'");
     if (!Readable(file)) return Fail("cannot read '" + file + "'");
     if (name.empty()) name = file.substr(file.find_last_of("/\\") == std::string::npos ? 0 : file.find_last_of("/\\") + 1);
-    sources.push_back(WideOf(file));
-    names.push_back(WideOf(name));
+    sources.push_back(rvx::DecodeUtf8Text(file));
+    names.push_back(rvx::DecodeUtf8Text(name));
   }
-  if (!rvx::ZipFiles(WideOf(args[0]), sources, names)) return Fail("cannot write the archive '" + args[0] + "'");
+  if (!rvx::ZipFiles(rvx::DecodeUtf8Text(args[0]), sources, names)) return Fail("cannot write the archive '" + args[0] + "'");
   std::printf("%s: %zu file(s)\n", args[0].c_str(), sources.size());
   return 0;
 }
