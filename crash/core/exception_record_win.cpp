@@ -173,7 +173,7 @@ bool AskSaveFileName(IRVException* record, WindowHandle parent, std::wstring& fi
   ofn.Flags = OFN_HIDEREADONLY | OFN_NOREADONLYRETURN | OFN_OVERWRITEPROMPT;
   using SaveFn = BOOL(WINAPI*)(LPOPENFILENAMEW);
   HMODULE dlg = LoadLibraryA("comdlg32.dll");
-  auto save = dlg ? reinterpret_cast<SaveFn>(GetProcAddress(dlg, "GetSaveFileNameW")) : nullptr;
+  auto save = dlg ? reinterpret_cast<SaveFn>(reinterpret_cast<void*>(GetProcAddress(dlg, "GetSaveFileNameW"))) : nullptr;
   if (!save || !save(&ofn)) return false;
   fileName = buffer;
   return true;

@@ -431,7 +431,7 @@ bool StartCrashReporter() {
   signal(SIGABRT, OnAbortSignal);
   using InvalidParamFn = void* (*)(void*);
   if (HMODULE crt = GetModuleHandleA("msvcrt.dll"))
-    if (auto set = reinterpret_cast<InvalidParamFn>(GetProcAddress(crt, "_set_invalid_parameter_handler")))
+    if (auto set = reinterpret_cast<InvalidParamFn>(reinterpret_cast<void*>(GetProcAddress(crt, "_set_invalid_parameter_handler"))))
       set(reinterpret_cast<void*>(&OnInvalidParameter));
   StartHandlingThread();
   void* original = nullptr;

@@ -32,7 +32,7 @@ std::string Folder(const std::string& scenario) {
   return std::string(temp) + "crashlab_" + std::to_string(GetCurrentProcessId()) + "_" + scenario;
 }
 
-Outcome Run(const std::string& scenario, DWORD timeoutMs = 60000) {
+Outcome RunLab(const std::string& scenario, DWORD timeoutMs = 60000) {
   Outcome o;
   std::string dir = Folder(scenario);
   CreateDirectoryA(dir.c_str(), nullptr);
@@ -103,7 +103,7 @@ void CheckReport(const std::string& report, const std::string& cls, const std::s
 }
 
 void CheckFault(const char* scenario, const std::string& message) {
-  Outcome o = Run(scenario);
+  Outcome o = RunLab(scenario);
   ASSERT_TRUE(o.finished) << scenario;
   EXPECT_EQ(o.exitCode, 1u) << o.out;
   EXPECT_NE(o.out.find("crashlab: RvxException: " + message), std::string::npos) << o.out;
@@ -135,7 +135,7 @@ TEST(Crashlab, UncaughtExceptions) {
                {"throw-int", "int", ""},
                {"dtor-throw", "(anonymous namespace)::ELabError", "thrown by a destructor"}};
   for (const auto& c : cases) {
-    Outcome o = Run(c.scenario);
+    Outcome o = RunLab(c.scenario);
     ASSERT_TRUE(o.finished) << c.scenario;
     EXPECT_EQ(o.exitCode, 1u) << c.scenario << "\n" << o.out;
     CheckReport(o.report, c.cls, c.message);
@@ -149,7 +149,7 @@ TEST(Crashlab, RuntimeErrors) {
     const char* message;
   } cases[] = {{"abort", "Abnormal program termination."}, {"pure-virtual", "Pure virtual function call."}};
   for (const auto& c : cases) {
-    Outcome o = Run(c.scenario);
+    Outcome o = RunLab(c.scenario);
     ASSERT_TRUE(o.finished) << c.scenario;
     EXPECT_EQ(o.exitCode, 1u) << c.scenario << "\n" << o.out;
     CheckReport(o.report, "RvxException", c.message);
@@ -158,7 +158,7 @@ TEST(Crashlab, RuntimeErrors) {
 
 TEST(Crashlab, ThreadsFailAndTheProgramGoesOn) {
   for (const char* s : {"thread-throw", "thread-fault"}) {
-    Outcome o = Run(s);
+    Outcome o = RunLab(s);
     ASSERT_TRUE(o.finished) << s;
     EXPECT_EQ(o.exitCode, 0u) << s << "\n" << o.out;
     EXPECT_NE(o.out.find("thread exit code ffffffff"), std::string::npos) << o.out;
@@ -167,7 +167,7 @@ TEST(Crashlab, ThreadsFailAndTheProgramGoesOn) {
     EXPECT_NE(o.report.find(">> created by main thread ($"), std::string::npos) << o.report;
   }
   for (const char* s : {"std-thread", "work-item"}) {
-    Outcome o = Run(s);
+    Outcome o = RunLab(s);
     ASSERT_TRUE(o.finished) << s;
     EXPECT_EQ(o.exitCode, 0u) << s << "\n" << o.out;
     EXPECT_NE(o.out.find("survived"), std::string::npos) << o.out;
@@ -176,7 +176,7 @@ TEST(Crashlab, ThreadsFailAndTheProgramGoesOn) {
 }
 
 TEST(Crashlab, TwentyThreadsAtOnceMergeIntoOneReport) {
-  Outcome o = Run("threads20", 120000);
+  Outcome o = RunLab("threads20", 120000);
   ASSERT_TRUE(o.finished);
   EXPECT_EQ(o.exitCode, 0u) << o.out;
   EXPECT_NE(o.out.find("failed threads 20"), std::string::npos) << o.out;
@@ -184,7 +184,7 @@ TEST(Crashlab, TwentyThreadsAtOnceMergeIntoOneReport) {
 }
 
 TEST(Crashlab, ContinuedExceptionsCountUp) {
-  Outcome o = Run("loop100", 300000);
+  Outcome o = RunLab("loop100", 300000);
   ASSERT_TRUE(o.finished);
   EXPECT_EQ(o.exitCode, 0u);
   EXPECT_NE(o.out.find("survived"), std::string::npos);
@@ -198,12 +198,12 @@ TEST(Crashlab, ContinuedExceptionsCountUp) {
 }
 
 TEST(Crashlab, SilentAndFilteredExceptions) {
-  Outcome a = Run("eabort");
+  Outcome a = RunLab("eabort");
   ASSERT_TRUE(a.finished);
   EXPECT_EQ(a.exitCode, 0u);
   EXPECT_EQ(a.out, "crashlab: eabort\r\nsurvived\r\n");
   EXPECT_TRUE(a.report.empty());
-  Outcome d = Run("dbedit");
+  Outcome d = RunLab("dbedit");
   ASSERT_TRUE(d.finished);
   EXPECT_EQ(d.exitCode, 0u);
   EXPECT_NE(d.out.find("crashlab: EDBEditError: 'abc' is not a valid integer value."), std::string::npos) << d.out;
