@@ -183,13 +183,15 @@ HANDLE WINAPI ReplacementCreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stack, LP
   auto* rec = new (std::nothrow) StartRecord{start, parameter};
   if (!rec) return g_createThread(sa, stack, start, parameter, flags, id);
   DWORD newId = 0;
-  HANDLE h = g_createThread(sa, stack, ThreadEntryWrapper, rec, flags, &newId);
+  // Created suspended so that its entry (creator and call site) exists before the thread can fail.
+  HANDLE h = g_createThread(sa, stack, ThreadEntryWrapper, rec, flags | CREATE_SUSPENDED, &newId);
   if (!h) {
     delete rec;
     return h;
   }
   if (id) *id = newId;
   UpdateThreadEntry(newId, "", GetCurrentThreadId(), creator);
+  if (!(flags & CREATE_SUSPENDED)) ResumeThread(h);
   return h;
 }
 
