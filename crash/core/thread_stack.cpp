@@ -57,11 +57,14 @@ StackText FormatStackLines(const std::vector<StackLine>& lines, const StackTextO
     }
     if (l.relLine >= 0 && options.showRelLines) anyRelLine = true;
   }
+  // Line columns are right-aligned to their longest entry and followed by one blank.
   for (const auto& l : lines) {
-    if (anyRelLine && l.line > 0) absWidth = std::max(absWidth, DecimalText(l.line).size() + 1);
-    uint32_t shown = l.relLine >= 0 && options.showRelLines ? static_cast<uint32_t>(l.relLine) : l.line;
-    bool has = l.relLine >= 0 && options.showRelLines ? true : l.line > 0;
-    if (has) lineWidth = std::max(lineWidth, DecimalText(shown).size() + 1 + (l.relLine >= 0 && options.showRelLines ? 1 : 0));
+    bool rel = l.relLine >= 0 && options.showRelLines;
+    if (anyRelLine && rel && l.line > 0) absWidth = std::max(absWidth, DecimalText(l.line).size());
+    if (rel)
+      lineWidth = std::max(lineWidth, DecimalText(l.relLine).size() + 1);
+    else if (l.line > 0)
+      lineWidth = std::max(lineWidth, DecimalText(l.line).size());
   }
   std::string text;
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -75,7 +78,9 @@ StackText FormatStackLines(const std::vector<StackLine>& lines, const StackTextO
     }
     s += PadText(l.module, -static_cast<int>(moduleWidth + 1));
     s += PadText(l.unit, -static_cast<int>(unitWidth + 1));
-    if (absWidth) s += l.line > 0 && l.relLine >= 0 ? PadText(DecimalText(l.line), static_cast<int>(absWidth)) : std::string(absWidth, ' ');
+    if (absWidth)
+      s += (l.line > 0 && l.relLine >= 0 ? PadText(DecimalText(l.line), static_cast<int>(absWidth))
+                                         : std::string(absWidth, ' ')) + " ";
     if (lineWidth) {
       if (l.relLine >= 0 && options.showRelLines)
         s += PadText("+" + DecimalText(l.relLine), static_cast<int>(lineWidth));
