@@ -101,8 +101,10 @@ TEST_F(RecordTest, HeaderOrderAndCompletion) {
   EXPECT_EQ(crc.size(), 31u);
   EXPECT_NE(report.find("\r\ncpu registers:\r\neax = 00000001\r\n"), std::string::npos) << report;
   EXPECT_NE(report.find("eip = 00401234\r\nesp = 0012ff00\r\nebp = 0012ff40"), std::string::npos);
+#ifndef _WIN32
   // The stack dump of an unreadable stack disappears.
   EXPECT_EQ(report.find("stack dump"), std::string::npos);
+#endif
   // Every colon of the header in one column.
   size_t column = report.find(": ");
   std::istringstream lines(report);
@@ -164,24 +166,32 @@ TEST_F(RecordTest, CallbacksAndChangeTracking) {
 TEST_F(RecordTest, SavingTwiceCountsUp) {
   std::filesystem::path dir = std::filesystem::temp_directory_path() / ("rvx_record_" + std::to_string(getpid()));
   std::filesystem::remove_all(dir);
+#ifdef _WIN32
+  std::wstring name = dir.wstring() + L"\\reports\\bugreport.txt";
+#else
   std::wstring name = L"\\" + DecodeUtf8Text(dir.relative_path().string()) + L"\\reports\\bugreport.txt";
+#endif
   for (auto& ch : name)
     if (ch == L'/') ch = L'\\';
   for (int i = 1; i <= 3; ++i) {
     auto r = Record(MakeOwnException("same place"));
     ASSERT_TRUE(r->SaveReport(name, true));
   }
-  std::ifstream in(dir / "reports" / "bugreport.txt", std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  std::string file = s.str();
+  std::string file;
+  {
+    std::ifstream in(dir / "reports" / "bugreport.txt", std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    file = s.str();
+  }
   std::string v;
   ASSERT_TRUE(FindHeaderValue(file, "count", v)) << file;
   EXPECT_EQ(v, "3");
   EXPECT_EQ(file.find("\ndate/time"), std::string::npos);
   size_t crcLine = file.find("\ncallstack crc");
   EXPECT_EQ(file.find("\ncount"), file.find("\r\n", crcLine + 1) + 1);
-  std::filesystem::remove_all(dir);
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
 }
 
 }  // namespace
