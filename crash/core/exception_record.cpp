@@ -480,8 +480,8 @@ void TIRVException::FireChange() {
   Ref<TIRVException> keep(this);
   std::string text = BugReport(false);
   bool complete = complete_;
-  for (auto& [cb, critical] : procs) Guarded([&] { cb(complete, text, this); });
-  for (auto& [m, critical] : methods) Guarded([&] { m.code(m.object, complete, text, this); });
+  for (auto& entry : procs) Guarded([&] { entry.first(complete, text, this); });
+  for (auto& entry : methods) Guarded([&] { entry.first.code(entry.first.object, complete, text, this); });
 }
 
 void TIRVException::RegisterBugReportCallback(BugReportCallback callback, bool critical) {

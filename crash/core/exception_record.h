@@ -125,8 +125,8 @@ struct RecordHooks {
   bool (*deliver)(IRVException* record, WindowHandle parent, void** sendThread, bool background) = nullptr;
   bool (*print)(IRVException* record, WindowHandle parent) = nullptr;
   void (*finishAutoActions)(IRVException* record, bool waitForSend) = nullptr;
-  [[noreturn]] void (*endProgram)(IRVException* record) = nullptr;
-  [[noreturn]] void (*restartProgram)(IRVException* record) = nullptr;
+  void (*endProgram)(IRVException* record) = nullptr;      // does not return
+  void (*restartProgram)(IRVException* record) = nullptr;  // does not return
   Ref<IRefCounted> (*takeScreenShot)(IRVException* record) = nullptr;
 };
 void SetRecordHooks(const RecordHooks& hooks);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "crash/core/bugreport.h"
+#include "crash/core/hooks.h"
 
 namespace {
 
@@ -211,6 +212,17 @@ TEST(Crashlab, SilentAndFilteredExceptions) {
   EXPECT_NE(d.out.find("crashlab: EDBEditError: 'abc' is not a valid integer value."), std::string::npos) << d.out;
   EXPECT_NE(d.out.find("survived"), std::string::npos);
   EXPECT_TRUE(d.report.empty()) << d.report;
+}
+
+TEST(Crashlab, ProgramFileCarriesItsChecksum) {
+  std::string file = ReadAll("crashlab.exe");
+  size_t offset = 0;
+  auto* bytes = reinterpret_cast<const uint8_t*>(file.data());
+  ASSERT_TRUE(rvx::PeChecksumOffset(bytes, file.size(), offset));
+  uint32_t stored;
+  memcpy(&stored, file.data() + offset, 4);
+  EXPECT_NE(stored, 0u);
+  EXPECT_EQ(stored, rvx::ImageChecksum(bytes, file.size(), offset));
 }
 
 }  // namespace
