@@ -266,7 +266,7 @@ void TIRVException::PrepareThreads() {
             uint32_t ebp = hasContext_ ? context_.Ebp : framePointer_;
             if (esp) {
               t.stackBottom = esp;
-              if (uint32_t end = RegionEnd(esp)) t.stackTop = end;
+              if (uint32_t end = StackEnd(esp)) t.stackTop = end;
             }
             if (ebp) t.ebp = ebp;
           }

@@ -100,6 +100,8 @@ struct ThreadStateInfo {
 bool ThreadState(uint32_t threadId, ThreadStateInfo& state);
 // The end of the memory region holding `address`, 0 when not committed.
 uint32_t RegionEnd(uint32_t address);
+// The end of the committed memory of the stack holding `address`, 0 when not committed.
+uint32_t StackEnd(uint32_t address);
 bool ReadProcessMemorySafe(uint32_t address, void* out, uint32_t count);
 std::string ModuleNameOfAddress(uint32_t address);
 uint32_t CurrentThreadId();

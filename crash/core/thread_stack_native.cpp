@@ -13,6 +13,7 @@ namespace rvx {
 std::vector<uint32_t> ListThreadIds() { return {CurrentThreadId()}; }
 bool ThreadState(uint32_t, ThreadStateInfo&) { return false; }
 uint32_t RegionEnd(uint32_t) { return 0; }
+uint32_t StackEnd(uint32_t) { return 0; }
 // The host build has no 32-bit address space to inspect.
 bool ReadProcessMemorySafe(uint32_t, void*, uint32_t) { return false; }
 std::string ModuleNameOfAddress(uint32_t) { return {}; }

@@ -42,6 +42,18 @@ uint32_t RegionEnd(uint32_t address) {
   return reinterpret_cast<uint32_t>(m.BaseAddress) + m.RegionSize;
 }
 
+uint32_t StackEnd(uint32_t address) {
+  MEMORY_BASIC_INFORMATION m;
+  if (VirtualQuery(reinterpret_cast<void*>(address), &m, sizeof m) != sizeof m || m.State != MEM_COMMIT) return 0;
+  void* allocation = m.AllocationBase;
+  uint32_t end = reinterpret_cast<uint32_t>(m.BaseAddress) + m.RegionSize;
+  // The committed part of a stack may consist of several regions (guard pages move as it grows).
+  while (VirtualQuery(reinterpret_cast<void*>(end), &m, sizeof m) == sizeof m && m.AllocationBase == allocation &&
+         m.State == MEM_COMMIT && !(m.Protect & PAGE_GUARD))
+    end = reinterpret_cast<uint32_t>(m.BaseAddress) + m.RegionSize;
+  return end;
+}
+
 bool ThreadState(uint32_t threadId, ThreadStateInfo& state) {
   bool self = threadId == GetCurrentThreadId();
   HANDLE h = nullptr;
@@ -70,7 +82,7 @@ bool ThreadState(uint32_t threadId, ThreadStateInfo& state) {
     state.eip = c.Eip;
     state.ebp = c.Ebp;
     state.stackBottom = c.Esp;
-    state.stackTop = RegionEnd(c.Esp);
+    state.stackTop = StackEnd(c.Esp);
     int p = GetThreadPriority(h);
     state.priority = p == THREAD_PRIORITY_ERROR_RETURN ? 0 : p;
   }
