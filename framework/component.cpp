@@ -10,11 +10,6 @@
 namespace fw {
 namespace {
 
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 std::map<std::string, ComponentFactory>& Classes() {
   static std::map<std::string, ComponentFactory> classes;
@@ -63,6 +58,12 @@ void LoadChildren(TComponent* root, TComponent* parent, const ComponentNode& nod
 }
 
 }  // namespace
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
 
 TComponent* TReader::FindComponent(std::string_view name) const {
   if (SameText(root_->Name(), name)) return root_;

@@ -14,6 +14,9 @@ namespace fw {
 
 class TComponent;
 
+// Names of components, properties, fields and classes compare without regard to ASCII letter case.
+bool SameText(std::string_view a, std::string_view b);
+
 // Delivered to every component of an owner when a component is inserted or removed, so that references to a
 // freed component can be dropped.
 enum class Operation { Insert, Remove };

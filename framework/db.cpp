@@ -14,11 +14,6 @@
 namespace fw {
 namespace {
 
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 bool StartsText(std::string_view prefix, std::string_view text) {
   return prefix.size() <= text.size() && SameText(prefix, text.substr(0, prefix.size()));
@@ -889,8 +884,7 @@ void TDataSet::DataEvent(TDataEvent event, intptr_t info) {
       case TDataEvent::FocusControl:
         break;
       default:
-        pendingChange_ = true;
-        return;
+        return;  // EnableControls tells the links that everything changed
     }
   }
   for (auto* ds : std::vector<TDataSource*>(dataSources_)) {
@@ -900,18 +894,12 @@ void TDataSet::DataEvent(TDataEvent event, intptr_t info) {
   }
 }
 
-void TDataSet::DisableControls() {
-  if (disableCount_++ == 0) {
-    disableState_ = state_;
-    pendingChange_ = false;
-  }
-}
+void TDataSet::DisableControls() { ++disableCount_; }
 
 void TDataSet::EnableControls() {
   if (disableCount_ == 0 || --disableCount_ > 0) return;
   DataEvent(TDataEvent::UpdateState);
   DataEvent(TDataEvent::DataSetChange);
-  pendingChange_ = false;
 }
 
 void TDataSet::MoveTo(int row) {
@@ -972,10 +960,9 @@ void TDataSet::Last() {
 void TDataSet::Next() { MoveBy(1); }
 void TDataSet::Prior() { MoveBy(-1); }
 
-void TDataSet::CheckBrowse(const char* what) {
+void TDataSet::CheckCanModify() {
   CheckActive();
-  if (!CanModify()) DatabaseError(std::string("Cannot modify a read-only dataset"));
-  (void)what;
+  if (!CanModify()) DatabaseError("Cannot modify a read-only dataset");
 }
 
 void TDataSet::BeginInsertAt(int row) {
@@ -995,20 +982,20 @@ void TDataSet::BeginInsertAt(int row) {
 }
 
 void TDataSet::Append() {
-  CheckBrowse("Append");
+  CheckCanModify();
   CheckBrowseMode();
   BeginInsertAt(InternalRowCount());
 }
 
 void TDataSet::Insert() {
-  CheckBrowse("Insert");
+  CheckCanModify();
   CheckBrowseMode();
   BeginInsertAt(InternalRowCount() == 0 ? 0 : cur_);
 }
 
 void TDataSet::Edit() {
   if (state_ == dsEdit || state_ == dsInsert) return;
-  CheckBrowse("Edit");
+  CheckCanModify();
   if (InternalRowCount() == 0) return Insert();
   DoEvent(BeforeEdit);
   InternalBeginEdit(cur_);
@@ -1024,6 +1011,7 @@ void TDataSet::UpdateRecord() {
 
 void TDataSet::Post() {
   CheckActive();
+  override_ = -1;  // the checks below read the record being posted
   UpdateRecord();
   DataEvent(TDataEvent::CheckBrowseMode);
   DoEvent(BeforePost);
@@ -1058,7 +1046,7 @@ void TDataSet::Delete() {
   CheckActive();
   if (state_ == dsInsert) return Cancel();
   if (InternalRowCount() == 0) DatabaseError("Cannot perform this operation on an empty dataset");
-  CheckBrowse("Delete");
+  CheckCanModify();
   DataEvent(TDataEvent::CheckBrowseMode);
   DoEvent(BeforeDelete);
   DoEvent(BeforeScroll);

@@ -471,7 +471,8 @@ class TDataSet : public TComponent {
   Variant Lookup(std::string_view keyFields, const std::vector<Variant>& values,
                  std::string_view resultField);
 
-  // Controls.
+  // Controls. While disabled (calls nest), links hear nothing but focus, update and check-browse requests;
+  // data sources still report every state change. EnableControls tells the links that everything changed.
   void DisableControls();
   void EnableControls();
   bool ControlsDisabled() const { return disableCount_ > 0; }
@@ -536,7 +537,7 @@ class TDataSet : public TComponent {
   friend class TDataSource;
   void SetState(TDataSetState state);
   void CheckActive() const;
-  void CheckBrowse(const char* what);
+  void CheckCanModify();
   void CreateFields();
   void BindFields();
   void DestroyDefaultFields();
@@ -556,8 +557,6 @@ class TDataSet : public TComponent {
   bool readOnly_ = false;
   bool defaultFields_ = false;
   int disableCount_ = 0;
-  bool pendingChange_ = false;
-  TDataSetState disableState_ = dsInactive;
   TFields fields_;
   TFieldDefs fieldDefs_;
   bool calculating_ = false;                 // inside OnCalcFields

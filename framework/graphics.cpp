@@ -29,11 +29,6 @@ constexpr NamedColor kColors[] = {
     {"clInfoText", clInfoText}, {"clInfoBk", clInfoBk},
 };
 
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 }  // namespace
 
 bool IdentToColor(std::string_view ident, TColor& color) {

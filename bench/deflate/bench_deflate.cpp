@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <vector>
 #include <sstream>
 
 #include "crash/delivery/deflate.h"
@@ -16,23 +17,33 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Best time of one call in seconds: batches of calls for about 60 ms each, best of five batches.
-double BestTime(const std::function<void()>& work) {
+// Calls per batch so that one batch takes about 40 ms.
+int BatchSize(const std::function<void()>& work) {
   work();
   int per = 1;
   for (;;) {
     const auto t0 = Clock::now();
     for (int i = 0; i < per; ++i) work();
     const double t = std::chrono::duration<double>(Clock::now() - t0).count();
-    if (t > 0.06 || per >= (1 << 20)) break;
-    per *= t < 0.006 ? 10 : 2;
+    if (t > 0.04 || per >= (1 << 20)) return per;
+    per *= t < 0.004 ? 10 : 2;
   }
-  double best = 1e30;
-  for (int round = 0; round < 5; ++round) {
-    const auto t0 = Clock::now();
-    for (int i = 0; i < per; ++i) work();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count() / per);
-  }
+}
+
+double BatchTime(const std::function<void()>& work, int per) {
+  const auto t0 = Clock::now();
+  for (int i = 0; i < per; ++i) work();
+  return std::chrono::duration<double>(Clock::now() - t0).count() / per;
+}
+
+// Best time of one call of each piece of work, in seconds. The pieces are timed in alternating batches
+// (eleven rounds), so that a busy machine slows all of them alike; the best batch of each counts.
+std::vector<double> BestTimes(const std::vector<std::function<void()>>& work) {
+  std::vector<int> per;
+  for (const auto& w : work) per.push_back(BatchSize(w));
+  std::vector<double> best(work.size(), 1e30);
+  for (int round = 0; round < 11; ++round)
+    for (size_t i = 0; i < work.size(); ++i) best[i] = std::min(best[i], BatchTime(work[i], per[i]));
   return best;
 }
 
@@ -79,21 +90,27 @@ void Measure(const rvxtest::CorpusItem& item, Zlib& z, Totals& total) {
   std::string back(in.size() + 1, '\0');
 
   int32_t oursSize = 0;
-  const double tOurs = BestTime([&] { oursSize = rvx::DeflateBuffer(in.data(), ours.data(), n, static_cast<int32_t>(ours.size())); });
   size_t z1 = 0, z6 = 0;
-  const double tZ1 = BestTime([&] { z1 = z.Deflate(1, in, zbuf); });
-  const double tZ6 = BestTime([&] { z6 = z.Deflate(6, in, zbuf); });
+  const std::vector<double> deflateTimes = BestTimes({
+      [&] { oursSize = rvx::DeflateBuffer(in.data(), ours.data(), n, static_cast<int32_t>(ours.size())); },
+      [&] { z1 = z.Deflate(1, in, zbuf); },
+      [&] { z6 = z.Deflate(6, in, zbuf); },
+  });
+  const double tOurs = deflateTimes[0], tZ1 = deflateTimes[1], tZ6 = deflateTimes[2];
   std::string z6stream = zbuf.substr(0, z6);
 
   double tInfOurs = 0, tInfZlib = 0, tInfOurs6 = 0, tInfZlib6 = 0;
   if (n > 0) {
-    int32_t got = 0;
-    tInfOurs = BestTime([&] { got = rvx::InflateBuffer(ours.data(), back.data(), oursSize, n); });
-    if (got != n || back.compare(0, in.size(), in) != 0) std::printf("!! InflateBuffer failed on our %s stream\n", item.name.c_str());
-    tInfZlib = BestTime([&] { z.Inflate(ours, static_cast<size_t>(oursSize), back); });
-    tInfOurs6 = BestTime([&] { got = rvx::InflateBuffer(z6stream.data(), back.data(), static_cast<int32_t>(z6), n); });
-    if (got != n || back.compare(0, in.size(), in) != 0) std::printf("!! InflateBuffer failed on zlib's %s stream\n", item.name.c_str());
-    tInfZlib6 = BestTime([&] { z.Inflate(z6stream, z6, back); });
+    int32_t got = 0, got6 = 0;
+    const std::vector<double> inflateTimes = BestTimes({
+        [&] { got = rvx::InflateBuffer(ours.data(), back.data(), oursSize, n); },
+        [&] { z.Inflate(ours, static_cast<size_t>(oursSize), back); },
+        [&] { got6 = rvx::InflateBuffer(z6stream.data(), back.data(), static_cast<int32_t>(z6), n); },
+        [&] { z.Inflate(z6stream, z6, back); },
+    });
+    tInfOurs = inflateTimes[0], tInfZlib = inflateTimes[1], tInfOurs6 = inflateTimes[2], tInfZlib6 = inflateTimes[3];
+    if (got != n || got6 != n || back.compare(0, in.size(), in) != 0)
+      std::printf("!! InflateBuffer failed on the %s streams\n", item.name.c_str());
   }
   const double mb = in.size() / 1e6;
   std::printf("%-11s %9zu  size %8d vs z1 %8zu z6 %8zu  ratio z1 %.3f z6 %.3f | deflate %7.1f MB/s vs z1 %7.1f: x%.2f | "

@@ -269,19 +269,48 @@ int32_t Compressor::Run() {
 
 void Compressor::WriteSymbols(const uint16_t* litCode, const uint8_t* litLen, const uint16_t* distCode,
                               const uint8_t* distLen) {
+  // Per block: every literal and every match length as one ready bit string (code plus extra bits).
+  uint32_t literalBits[256], lengthBits[256];
+  uint8_t literalCount[256], lengthCount[256];
+  for (uint32_t v = 0; v < 256; ++v) {
+    literalBits[v] = litCode[v];
+    literalCount[v] = litLen[v];
+    const uint32_t code = kLengthCode[v];
+    const uint32_t sym = kEndOfBlock + 1 + code;
+    lengthBits[v] = litCode[sym] | ((v + kMinMatch - kLengthBase[code]) << litLen[sym]);
+    lengthCount[v] = static_cast<uint8_t>(litLen[sym] + kLengthExtra[code]);
+  }
+  // The bit buffer is flushed whole bytes at a time after every symbol, so fewer than 8 bits stay
+  // pending and a match (at most 48 bits) always fits.
+  uint64_t bits = bitBuffer_;
+  int count = bitCount_;
+  uint8_t* out = out_;
+  auto flush = [&] {
+    Store64(out, bits);
+    out += count >> 3;
+    bits >>= count & ~7;
+    count &= 7;
+  };
+  flush();
   for (int i = 0; i < symbols_; ++i) {
     const uint32_t value = lit_[i];
-    if (dist_[i] == 0) {
-      Put(litCode[value], litLen[value]);
-      continue;
+    const uint32_t distance = dist_[i];
+    if (distance == 0) {
+      bits |= uint64_t(literalBits[value]) << count;
+      count += literalCount[value];
+    } else {
+      bits |= uint64_t(lengthBits[value]) << count;
+      count += lengthCount[value];
+      const uint32_t d0 = distance - 1;
+      const uint32_t dc = DistCodeOf(d0);
+      bits |= uint64_t(distCode[dc] | ((d0 + 1 - kDistBase[dc]) << distLen[dc])) << count;
+      count += distLen[dc] + kDistExtra[dc];
     }
-    const uint32_t code = kLengthCode[value];
-    const uint32_t sym = kEndOfBlock + 1 + code;
-    Put(litCode[sym] | ((value + kMinMatch - kLengthBase[code]) << litLen[sym]), litLen[sym] + kLengthExtra[code]);
-    const uint32_t d0 = dist_[i] - 1u;
-    const uint32_t dc = DistCodeOf(d0);
-    Put(distCode[dc] | ((d0 + 1 - kDistBase[dc]) << distLen[dc]), distLen[dc] + kDistExtra[dc]);
+    flush();
   }
+  bitBuffer_ = bits;
+  bitCount_ = count;
+  out_ = out;
   Put(litCode[kEndOfBlock], litLen[kEndOfBlock]);
 }
 

@@ -99,7 +99,10 @@ bool IsValid(const DecodedInstruction& d, bool two) {
 // The 32-bit register that holds an operand: 8-bit registers 4..7 (ah..bh) live in eax..ebx.
 inline int Holder(int number, bool byteRegister) { return byteRegister ? (number & 3) : number; }
 
-void TrackRegisters(const DecodedInstruction& d, bool two, RegisterState& regs) {
+}  // namespace
+
+void TrackRegisterEffects(const DecodedInstruction& d, RegisterState& regs) {
+  const bool two = d.info.opcode > 0xFF;
   Address* e = regs.entry;
   const uint16_t f = d.flags;
   const unsigned effect = Effect(f);
@@ -146,6 +149,8 @@ void TrackRegisters(const DecodedInstruction& d, bool two, RegisterState& regs) 
     default: break;
   }
 }
+
+namespace {
 
 void ClearTarget(InstructionInfo& info) {
   info.isCall = info.isJump = info.targetIsRelative = 0;
@@ -362,7 +367,7 @@ opcode:
     info.valid = 0;
     return false;
   }
-  if (track && regs) TrackRegisters(d, two, *regs);
+  if (track && regs) TrackRegisterEffects(d, *regs);
   return true;
 }
 

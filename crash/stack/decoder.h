@@ -79,6 +79,9 @@ bool DecodeInstruction(const MemoryReader& memory, Address address, InstructionI
 bool DecodeDetailed(const MemoryReader& memory, Address address, DecodedInstruction& out,
                     RegisterState* regs = nullptr, bool track = false);
 
+// Applies what a decoded, valid instruction does to the known register constants.
+void TrackRegisterEffects(const DecodedInstruction& decoded, RegisterState& regs);
+
 // Decodes and renders the one-line text ("db" lines for an invalid instruction).
 void InstructionText(const MemoryReader& memory, Address address, std::string& text, RegisterState* regs,
                      InstructionInfo& info, bool track);

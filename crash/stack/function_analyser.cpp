@@ -3,6 +3,7 @@
 #include "crash/stack/function_analyser.h"
 
 #include <algorithm>
+#include <map>
 
 #include "crash/stack/module.h"
 #include "crash/stack/text.h"
@@ -87,6 +88,28 @@ class Analyser {
     return -1;
   }
   bool ParseAll();
+
+  // The bound of a case index, known from a compare and its conditional jump or from a mask.
+  struct Bound {
+    int reg = -1;    // register that holds the index
+    int alias = -1;  // a register holding it zero-extended
+    int64_t count = -1;
+    int quiet = 0;   // instructions since the bound
+  };
+  static constexpr int kMemoryOperand = 8;
+  struct CaseState {
+    int compareReg = -1;  // compare waiting for its conditional jump (kMemoryOperand: compared memory)
+    int compareAlias = -1;
+    int64_t compareBound = 0;
+    DecodedInstruction compareMemory{};
+    int widenSource = -1, widenDest = -1;  // the last "movzx r32, r8"
+    Bound bounded;
+  };
+  // Follows the case-table pattern through one instruction; true when it was the table jump.
+  bool CaseStep(const DecodedInstruction& d, const RegisterState& before, CaseState& cs);
+  bool TableJump(const DecodedInstruction& d, const Bound& b, const RegisterState& regs);
+  std::map<Address, Bound> bounds_;  // bounds that hold at the start of areas reached by a branch
+
   bool Fail(Address at) {
     failAddress_ = at;
     return false;
@@ -228,6 +251,122 @@ void Analyser::Branch(const DecodedInstruction& d, const RegisterState& regs, bo
   }
 }
 
+bool Analyser::TableJump(const DecodedInstruction& d, const Bound& b, const RegisterState& regs) {
+  const InstructionInfo& info = d.info;
+  const int64_t count = b.count;
+  if (count <= 0 || count > 4096) return false;
+  const Address table = static_cast<Address>(d.disp);
+  if (table == info.nextInstruction) {
+    for (int64_t i = 0; i < count; ++i) {
+      uint32_t target = 0;
+      if (mem_.Read32(table + 4 * uint32_t(i), target)) AddArea(target, info.instructionStart, regs);
+    }
+    AddTable(table, 4 * uint32_t(count), true, info.instructionStart);
+    return true;
+  }
+  // A table in a data section (our compiler): every entry must point into the module's code.
+  std::vector<uint32_t> targets;
+  for (int64_t i = 0; i < count; ++i) {
+    uint32_t target = 0;
+    if (!mem_.Read32(table + 4 * uint32_t(i), target) || !InRange(target)) return false;
+    targets.push_back(target);
+  }
+  for (uint32_t t : targets) AddArea(t, info.instructionStart, regs);
+  return true;
+}
+
+bool Analyser::CaseStep(const DecodedInstruction& d, const RegisterState& before, CaseState& cs) {
+  const uint16_t op = d.info.opcode;
+  const bool regForm = d.hasModrm && d.mod == 3;
+  Bound& b = cs.bounded;
+
+  // A bounded index: the table jump, a widening or reload of the index, or anything that leaves it alone.
+  if (b.count >= 0) {
+    const bool tableJump = op == 0xFF && d.reg == 4 && d.IsMemory() && d.scale == 4 && d.base < 0 &&
+                           d.index >= 0 && (d.index == b.reg || d.index == b.alias) && d.dispSize == 4;
+    if (tableJump) {
+      RegisterState regs = before;
+      TrackRegisterEffects(d, regs);
+      bool found = TableJump(d, b, regs);
+      b = Bound{};
+      cs.compareReg = -1;
+      return found;
+    }
+    const bool widening = (op == 0x0FB6 || op == 0x0FB7) && regForm && d.rm == b.reg && !d.prefix66;
+    const bool load = b.reg == kMemoryOperand && (op == 0x0FB6 || op == 0x0FB7 || op == 0x8B) && d.IsMemory() &&
+                      d.base == cs.compareMemory.base && d.index == cs.compareMemory.index &&
+                      d.scale == cs.compareMemory.scale && d.disp == cs.compareMemory.disp &&
+                      d.segment == cs.compareMemory.segment;
+    if (widening || load) {
+      b.reg = d.reg;
+      b.alias = -1;
+    } else {
+      // Which registers does the instruction write? Apply it to distinct markers and look.
+      RegisterState probe;
+      for (int i = 0; i < 8; ++i) probe.entry[i] = 0xFFFFFF00u + static_cast<Address>(i);
+      TrackRegisterEffects(d, probe);
+      auto written = [&](int r) { return r >= 0 && r < 8 && probe.entry[r] != 0xFFFFFF00u + static_cast<Address>(r); };
+      const bool stop = op == 0xC3 || op == 0xC2 || op == 0xE9 || op == 0xEB || (op == 0xFF && d.reg >= 2);
+      if (written(b.reg)) b.reg = -1;
+      if (written(b.alias)) b.alias = -1;
+      if (stop || ++b.quiet > 16 || (b.reg < 0 && b.alias < 0)) {
+        b = Bound{};
+      } else if (d.info.isJump && d.info.targetIsRelative && d.info.target) {
+        bounds_[d.info.target] = b;
+      }
+    }
+  }
+
+  // A compare waiting for its conditional jump.
+  if (cs.compareReg >= 0) {
+    int64_t count = -1;
+    switch (op) {
+      case 0x77: case 0x7F: case 0x0F87: case 0x0F8F: count = cs.compareBound + 1; break;
+      case 0x73: case 0x7D: case 0x0F83: case 0x0F8D: count = cs.compareBound; break;
+      default: break;
+    }
+    if (count >= 0) b = Bound{cs.compareReg, cs.compareAlias, count, 0};
+    cs.compareReg = -1;
+  }
+
+  // New compares and masks.
+  const int widenedSource = cs.widenSource, widenedDest = cs.widenDest;
+  cs.widenSource = cs.widenDest = -1;
+  if (op == 0x0FB6 && regForm && d.rm < 4 && !d.prefix66) {
+    cs.widenSource = d.rm;
+    cs.widenDest = d.reg;
+  }
+  int reg = -1;
+  int64_t bound = 0;
+  if ((op == 0x83 || op == 0x81) && regForm && d.reg == 7) {
+    reg = d.rm;
+    bound = d.prefix66 ? static_cast<uint16_t>(d.imm) : d.imm;
+  } else if (op == 0x80 && regForm && d.reg == 7 && d.rm < 4) {
+    reg = d.rm;  // cmp r8, imm8 with an unsigned byte bound
+    bound = static_cast<uint8_t>(d.imm);
+  } else if ((op == 0x80 || op == 0x83) && d.IsMemory() && d.reg == 7 && !d.prefix66 && !d.prefix67) {
+    reg = kMemoryOperand;
+    cs.compareMemory = d;
+    bound = op == 0x80 ? static_cast<uint8_t>(d.imm) : d.imm;
+  } else if (op == 0x3C) {
+    reg = 0;
+    bound = static_cast<uint8_t>(d.imm);
+  } else if (op == 0x3D && !d.prefix66) {
+    reg = 0;
+    bound = d.imm;
+  } else if ((op == 0x83 || op == 0x80) && regForm && d.reg == 4 && d.imm >= 0 && d.imm < 4096 &&
+             ((d.imm + 1) & d.imm) == 0 && (op == 0x83 || d.rm < 4)) {
+    // and reg, 2^k - 1: the index is bounded by the mask itself.
+    b = Bound{d.rm, -1, d.imm + 1, 0};
+  }
+  if (reg >= 0) {
+    cs.compareReg = reg;
+    cs.compareBound = bound;
+    cs.compareAlias = widenedSource == reg ? widenedDest : -1;
+  }
+  return false;
+}
+
 bool Analyser::ParseArea(size_t index) {
   current_ = index;
   Address a = fi_.codeAreas[index].start;
@@ -237,13 +376,8 @@ bool Analyser::ParseArea(size_t index) {
     if (o.start > a && o.start < limit) limit = o.start;
   Address pushedHandler = 0;
   bool pushPending = false;
-  int compareReg = -1;
-  int64_t compareBound = 0;
-  int64_t caseCount = -1;
-  constexpr int kMemoryOperand = 8;   // compareReg value for a compared memory operand
-  DecodedInstruction compareMemory{};
-  int compareAlias = -1;              // a register that holds the compared one, zero-extended
-  int widenSource = -1, widenDest = -1;  // the last "movzx r32, r8" before the compare
+  CaseState cases;
+  if (auto it = bounds_.find(a); it != bounds_.end()) cases.bounded = it->second;
   bool sawFirst = false;
   for (;;) {
     if (a >= limit && (sawFirst || a >= hi_)) return Fail(a);
@@ -281,91 +415,8 @@ bool Analyser::ParseArea(size_t index) {
       }
     }
 
-    // Case tables: cmp reg, n; ja/jae; jmp [reg*4 + table].
-    bool caseTable = false;
-    if (caseCount >= 0) {
-      const bool tableJump = op == 0xFF && d.reg == 4 && d.IsMemory() && d.scale == 4 && d.base < 0 &&
-                             (d.index == compareReg || d.index == compareAlias) && d.dispSize == 4;
-      // Our compiler may widen a byte or word index between the bound check and the jump.
-      const bool widening = (op == 0x0FB6 || op == 0x0FB7) && d.mod == 3 && d.rm == compareReg && !d.prefix66;
-      // Or load the index from the memory operand that was compared.
-      const bool load = compareReg == kMemoryOperand && (op == 0x0FB6 || op == 0x0FB7 || op == 0x8B) &&
-                        d.IsMemory() && d.base == compareMemory.base && d.index == compareMemory.index &&
-                        d.scale == compareMemory.scale && d.disp == compareMemory.disp &&
-                        d.segment == compareMemory.segment;
-      if (widening || load) {
-        compareReg = d.reg;
-      } else {
-        if (tableJump && caseCount > 0 && caseCount <= 4096) {
-          const Address table = static_cast<Address>(d.disp);
-          if (table == info.nextInstruction) {
-            for (int64_t i = 0; i < caseCount; ++i) {
-              uint32_t target = 0;
-              if (mem_.Read32(table + 4 * uint32_t(i), target)) AddArea(target, info.instructionStart, regs);
-            }
-            AddTable(table, 4 * uint32_t(caseCount), true, info.instructionStart);
-            caseTable = true;
-          } else {
-            // A table in a data section: every entry must point into the module's code.
-            std::vector<uint32_t> targets;
-            for (int64_t i = 0; i < caseCount; ++i) {
-              uint32_t target = 0;
-              if (!mem_.Read32(table + 4 * uint32_t(i), target) || !InRange(target)) break;
-              targets.push_back(target);
-            }
-            if (targets.size() == static_cast<size_t>(caseCount)) {
-              for (uint32_t t : targets) AddArea(t, info.instructionStart, regs);
-              caseTable = true;
-            }
-          }
-        }
-        caseCount = -1;
-        compareReg = -1;
-      }
-    } else if (compareReg >= 0) {
-      switch (op) {
-        case 0x77: case 0x7F: case 0x0F87: case 0x0F8F: caseCount = compareBound + 1; break;
-        case 0x73: case 0x7D: case 0x0F83: case 0x0F8D: caseCount = compareBound; break;
-        default: break;
-      }
-      if (caseCount < 0) compareReg = -1;
-    }
-    const int widenedSource = widenSource, widenedDest = widenDest;
-    widenSource = widenDest = -1;
-    if (op == 0x0FB6 && d.mod == 3 && d.rm < 4 && !d.prefix66) {
-      widenSource = d.rm;
-      widenDest = d.reg;
-    }
-    const int comparedBefore = compareReg;
-    const int64_t countBefore = caseCount;
-    if ((op == 0x83 || op == 0x81) && d.mod == 3 && d.reg == 7 && !d.prefix66) {
-      compareReg = d.rm;
-      compareBound = d.imm;
-      caseCount = -1;
-    } else if (op == 0x80 && d.mod == 3 && d.reg == 7 && d.rm < 4) {
-      // cmp r8, imm8 (unsigned byte bound) from our compiler
-      compareReg = d.rm;
-      compareBound = static_cast<uint8_t>(d.imm);
-      caseCount = -1;
-    } else if ((op == 0x80 || op == 0x83) && d.IsMemory() && d.reg == 7 && !d.prefix66 && !d.prefix67) {
-      compareReg = kMemoryOperand;
-      compareMemory = d;
-      compareBound = op == 0x80 ? static_cast<uint8_t>(d.imm) : d.imm;
-      caseCount = -1;
-    } else if (op == 0x3C) {
-      compareReg = 0;
-      compareBound = static_cast<uint8_t>(d.imm);
-      caseCount = -1;
-    } else if (op == 0x3D && !d.prefix66) {
-      compareReg = 0;
-      compareBound = d.imm;
-      caseCount = -1;
-    }
-    const bool compareHere = compareReg >= 0 && caseCount < 0 && !(comparedBefore == compareReg && countBefore < 0 &&
-                                                                   !((op == 0x83 || op == 0x81 || op == 0x80) && d.reg == 7) &&
-                                                                   op != 0x3C && op != 0x3D);
-    if (compareHere) compareAlias = widenedSource == compareReg ? widenedDest : -1;
-    if (compareReg < 0) compareAlias = -1;
+    // Case tables: a bound (cmp reg, n; ja/jae — or and reg, 2^k-1), then jmp [reg*4 + table].
+    bool caseTable = CaseStep(d, before, cases);
 
     bool endArea = caseTable;
     bool tableFollows = false;
@@ -379,6 +430,7 @@ bool Analyser::ParseArea(size_t index) {
     for (const CodeArea& o : fi_.codeAreas)
       if (o.start > here && o.start < limit) limit = o.start;
     if (!(regs == before) || info.nextInstruction >= limit) {
+      if (cases.bounded.count >= 0) bounds_[info.nextInstruction] = cases.bounded;
       if (info.nextInstruction <= hi_) AddArea(info.nextInstruction, 0, regs);
       if (info.nextInstruction >= hi_) return Fail(info.nextInstruction);
       return true;
@@ -518,13 +570,48 @@ bool Analyser::Run(Address entry) {
   return true;
 }
 
+RuntimeRoutines& OwnRoutinesSlot() {
+  static RuntimeRoutines routines;
+  return routines;
+}
+
 }  // namespace
 
+void SetOwnRuntimeRoutines(const RuntimeRoutines& routines) { OwnRoutinesSlot() = routines; }
+const RuntimeRoutines& OwnRuntimeRoutines() { return OwnRoutinesSlot(); }
+
+RuntimeRoutines WithOwnRoutines(RuntimeRoutines r) {
+  const RuntimeRoutines& own = OwnRuntimeRoutines();
+  if (!r.handleAnyException) r.handleAnyException = own.handleAnyException;
+  if (!r.handleOnException) r.handleOnException = own.handleOnException;
+  if (!r.handleAutoException) r.handleAutoException = own.handleAutoException;
+  if (!r.handleFinally) r.handleFinally = own.handleFinally;
+  if (!r.halt) r.halt = own.halt;
+  return r;
+}
+
 bool AnalyseFunction(const MemoryReader& memory, Address entry, const AnalysisOptions& options, TFunctionInfo& out) {
-  Analyser analyser(memory, options, out);
+  AnalysisOptions effective = options;
+  effective.routines = WithOwnRoutines(options.routines);
+  Analyser analyser(memory, effective, out);
   return analyser.Run(entry);
 }
 
 std::string AddressTextOf(Address address) { return AddressText(address, false); }
+
+#ifdef _WIN32
+bool AnalyseFunction(Address entry, const TDATryRead* snapshot, const RuntimeRoutines& routines, TFunctionInfo& out) {
+  ProcessReader reader(snapshot);
+  AnalysisOptions options;
+  options.routines = routines;
+  return AnalyseFunction(reader, entry, options, out);
+}
+
+void DisassembleFunction(Address entry, std::string& text, Address exceptionAddress, TFunctionInfo& info,
+                         bool autoDelimiters, uint32_t lineLimit) {
+  ProcessReader reader;
+  DisassembleFunction(reader, entry, text, exceptionAddress, info, autoDelimiters, lineLimit);
+}
+#endif
 
 }  // namespace rvx

@@ -73,6 +73,12 @@ struct AnalysisOptions {
   bool findLandingPads = true;
 };
 
+// The program's own runtime routines, used wherever a caller passes 0 for one of them.
+void SetOwnRuntimeRoutines(const RuntimeRoutines& routines);
+const RuntimeRoutines& OwnRuntimeRoutines();
+// The given routines with the program's own ones in place of zeros.
+RuntimeRoutines WithOwnRoutines(RuntimeRoutines routines);
+
 bool AnalyseFunction(const MemoryReader& memory, Address entry, const AnalysisOptions& options, TFunctionInfo& out);
 inline bool AnalyseFunction(const MemoryReader& memory, Address entry, TFunctionInfo& out) {
   return AnalyseFunction(memory, entry, AnalysisOptions{}, out);
@@ -87,6 +93,13 @@ std::vector<Address> LandingPadsOf(const MemoryReader& memory, Address moduleBas
 void DisassembleFunction(const MemoryReader& memory, Address entry, std::string& text, Address exceptionAddress,
                          TFunctionInfo& info, bool autoDelimiters, uint32_t lineLimit,
                          const AnalysisOptions& options = AnalysisOptions{});
+
+#ifdef _WIN32
+// The running process, read through the safe reader (with a snapshot when one is given).
+bool AnalyseFunction(Address entry, const TDATryRead* snapshot, const RuntimeRoutines& routines, TFunctionInfo& out);
+void DisassembleFunction(Address entry, std::string& text, Address exceptionAddress, TFunctionInfo& info,
+                         bool autoDelimiters, uint32_t lineLimit);
+#endif
 
 // The minimal hex form of an address ("45a2b3").
 std::string AddressTextOf(Address address);

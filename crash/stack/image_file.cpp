@@ -97,3 +97,38 @@ std::vector<std::pair<Address, Address>> ImageFile::CodeRanges() const {
 }
 
 }  // namespace rvx
+
+namespace rvx {
+
+std::vector<std::string> ImageFile::BindImports(Address standInBase) {
+  std::vector<std::string> names;
+  uint32_t size = 0;
+  Address dir = PeDataDirectory(*this, base_, 1, &size);
+  if (!dir) return names;
+  for (Address d = dir; names.size() < 65536; d += 20) {
+    uint32_t desc[5];
+    if (!Read(d, desc, sizeof desc) || (desc[3] == 0 && desc[4] == 0)) break;
+    std::string library;
+    ReadCString(base_ + desc[3], library, 256);
+    Address lookup = base_ + (desc[0] ? desc[0] : desc[4]);
+    Address slot = base_ + desc[4];
+    for (uint32_t i = 0; i < 65536; ++i, lookup += 4, slot += 4) {
+      uint32_t entry = 0;
+      if (!Read32(lookup, entry) || entry == 0) break;
+      std::string function;
+      if (entry & 0x80000000u) {
+        function = "#" + std::to_string(entry & 0xFFFF);
+      } else if (!ReadCString(base_ + entry + 2, function, 512)) {
+        continue;
+      }
+      uint8_t* p = slot >= base_ && slot - base_ + 4 <= image_.size() ? image_.data() + (slot - base_) : nullptr;
+      if (!p) break;
+      uint32_t standIn = standInBase + 16 * static_cast<uint32_t>(names.size());
+      std::copy_n(reinterpret_cast<const uint8_t*>(&standIn), 4, p);
+      names.push_back(function + " (" + library + ")");
+    }
+  }
+  return names;
+}
+
+}  // namespace rvx

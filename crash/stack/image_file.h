@@ -23,6 +23,9 @@ class ImageFile : public MemoryReader {
   const std::string& fileName() const { return fileName_; }
   // Ranges of the sections that hold code (start, end exclusive).
   std::vector<std::pair<Address, Address>> CodeRanges() const;
+  // Points every import slot at a stand-in address base + 16 * i and returns the name of import i as
+  // "function (library)", so that calls through the slots can be named like loaded imports.
+  std::vector<std::string> BindImports(Address standInBase);
   const uint8_t* Bytes(Address address) const {
     return address >= base_ && address - base_ < image_.size() ? image_.data() + (address - base_) : nullptr;
   }

@@ -225,7 +225,9 @@ void DisassembleFunction(const MemoryReader& memory, Address entry, std::string&
   text.clear();
   if (!AnalyseFunction(memory, entry, options, info)) return;
   std::vector<Line> lines;
-  Lister lister(memory, info, options, autoDelimiters);
+  AnalysisOptions effective = options;
+  effective.routines = WithOwnRoutines(options.routines);
+  Lister lister(memory, info, effective, autoDelimiters);
   if (!lister.Build(lines)) {
     text = "Internal error in ParseFunction while composing the disassembling string...  :-(";
     return;
@@ -291,9 +293,10 @@ void DisassembleFunction(const MemoryReader& memory, Address entry, std::string&
         c = i + 1;
         break;
       }
-    if (uint64_t(lineLimit) * 12 / 10 < c) {
+    // "[...]" only when lines are really left out.
+    if (uint64_t(lineLimit) * 12 / 10 < c && c - 1 > lineLimit) {
       cutFront = true;
-      begin = c - 1 >= lineLimit ? c - 1 - lineLimit : 0;
+      begin = c - 1 - lineLimit;
     }
     if (c + lineLimit < rendered.size()) {
       end = c + lineLimit;

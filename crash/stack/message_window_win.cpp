@@ -42,6 +42,15 @@ class Lock {
   Lock& operator=(const Lock&) = delete;
 };
 
+// At the end of the process the registry is cleared and its mutex closed; a later use starts afresh.
+struct RegistryFinalizer {
+  ~RegistryFinalizer() {
+    delete g_threads;
+    g_threads = nullptr;
+    if (HANDLE m = InterlockedExchangePointer(&g_mutex, nullptr)) CloseHandle(m);
+  }
+} g_finalizer;
+
 ThreadEntry* FindThread(DWORD id) {
   for (ThreadEntry& t : *g_threads)
     if (t.threadId == id) return &t;

@@ -5,9 +5,8 @@
 #include <string_view>
 
 namespace rvx::optab {
-namespace {
 
-constexpr std::string_view kNames[kMnemonicCount + 1] = {
+extern constexpr const char* const kMnemonicList[kMnemonicCount + 1] = {
     "",
     "aaa",  // 1
     "aad",  // 2
@@ -252,10 +251,12 @@ constexpr std::string_view kNames[kMnemonicCount + 1] = {
     "lddqu",  // 241
 };
 
+namespace {
+
 // 1-based index of a mnemonic list entry, checked at compile time.
 consteval uint8_t M(std::string_view name) {
   for (int i = 1; i <= kMnemonicCount; ++i)
-    if (kNames[i] == name) return static_cast<uint8_t>(i);
+    if (std::string_view(kMnemonicList[i]) == name) return static_cast<uint8_t>(i);
   throw "unknown mnemonic";
 }
 
@@ -263,250 +264,6 @@ constexpr uint16_t X = kInvalid;
 
 }  // namespace
 
-const char* const kMnemonicList[kMnemonicCount + 1] = {
-    "",
-    "aaa",  // 1
-    "aad",  // 2
-    "aam",  // 3
-    "aas",  // 4
-    "adc",  // 5
-    "add",  // 6
-    "addPS",  // 7
-    "and",  // 8
-    "andnPS",  // 9
-    "arpl",  // 10
-    "bound",  // 11
-    "bsf",  // 12
-    "bsr",  // 13
-    "bswap",  // 14
-    "bt",  // 15
-    "btc",  // 16
-    "btr",  // 17
-    "bts",  // 18
-    "call",  // 19
-    "clc",  // 20
-    "cld",  // 21
-    "cli",  // 22
-    "clts",  // 23
-    "cmc",  // 24
-    "cmov%cc",  // 25
-    "cmp",  // 26
-    "cmpPS",  // 27
-    "cmpsb",  // 28
-    "cmpxchg",  // 29
-    "cmpxchg8b",  // 30
-    "comisS",  // 31
-    "cpuid",  // 32
-    "cvtPi2PS",  // 33
-    "cvtPS2Pi",  // 34
-    "cvttPS2Pi",  // 35
-    "daa",  // 36
-    "das",  // 37
-    "dec",  // 38
-    "divPS",  // 39
-    "emms",  // 40
-    "enter",  // 41
-    "femms",  // 42
-    "hlt",  // 43
-    "imul",  // 44
-    "in",  // 45
-    "inc",  // 46
-    "insb",  // 47
-    "int",  // 48
-    "int     3",  // 49
-    "int01",  // 50
-    "into",  // 51
-    "invd",  // 52
-    "iret",  // 53
-    "j%cc",  // 54
-    "jecxz",  // 55
-    "jmp",  // 56
-    "lahf",  // 57
-    "lar",  // 58
-    "lds",  // 59
-    "lea",  // 60
-    "leave",  // 61
-    "les",  // 62
-    "lfs",  // 63
-    "lgs",  // 64
-    "sysret",  // 65
-    "lodsb",  // 66
-    "loop",  // 67
-    "loope",  // 68
-    "loopne",  // 69
-    "lsl",  // 70
-    "lss",  // 71
-    "maxPS",  // 72
-    "minPS",  // 73
-    "mov",  // 74
-    "movaPS",  // 75
-    "movd",  // 76
-    "movhPS",  // 77
-    "movlPS",  // 78
-    "movmskPS",  // 79
-    "movnti",  // 80
-    "movntPS",  // 81
-    "movsb",  // 82
-    "movsx",  // 83
-    "movzx",  // 84
-    "mulPS",  // 85
-    "nop",  // 86
-    "or",  // 87
-    "orPS",  // 88
-    "out",  // 89
-    "outsb",  // 90
-    "packssdw",  // 91
-    "packsswb",  // 92
-    "packuswb",  // 93
-    "paddb",  // 94
-    "paddd",  // 95
-    "paddq",  // 96
-    "paddsb",  // 97
-    "paddsw",  // 98
-    "paddusb",  // 99
-    "paddusw",  // 100
-    "paddw",  // 101
-    "pand",  // 102
-    "pandn",  // 103
-    "pavgb",  // 104
-    "pavgw",  // 105
-    "pcmpeqb",  // 106
-    "pcmpeqd",  // 107
-    "pcmpeqw",  // 108
-    "pcmpgtb",  // 109
-    "pcmpgtd",  // 110
-    "pcmpgtw",  // 111
-    "pextrw",  // 112
-    "pinsrw",  // 113
-    "pmaddwd",  // 114
-    "pmaxsw",  // 115
-    "pmaxub",  // 116
-    "pminsw",  // 117
-    "pminub",  // 118
-    "pmovmskb",  // 119
-    "pmulhuw",  // 120
-    "pmulhw",  // 121
-    "pmullw",  // 122
-    "pmuludq",  // 123
-    "pop",  // 124
-    "por",  // 125
-    "psadbw",  // 126
-    "pslld",  // 127
-    "psllq",  // 128
-    "psllw",  // 129
-    "psrad",  // 130
-    "psraw",  // 131
-    "psrld",  // 132
-    "psrlq",  // 133
-    "psrlw",  // 134
-    "psubb",  // 135
-    "psubd",  // 136
-    "psubq",  // 137
-    "psubsb",  // 138
-    "psubsw",  // 139
-    "psubusb",  // 140
-    "psubusw",  // 141
-    "psubw",  // 142
-    "punpckhbw",  // 143
-    "punpckhdq",  // 144
-    "punpckhqdq",  // 145
-    "punpckhwd",  // 146
-    "punpcklbw",  // 147
-    "punpckldq",  // 148
-    "punpcklwd",  // 149
-    "punpcklqdq",  // 150
-    "push",  // 151
-    "pxor",  // 152
-    "rcpPS",  // 153
-    "rdmsr",  // 154
-    "rdpmc",  // 155
-    "rdtsc",  // 156
-    "ret",  // 157
-    "rsm",  // 158
-    "rsqrtPS",  // 159
-    "sahf",  // 160
-    "salc",  // 161
-    "sbb",  // 162
-    "scasb",  // 163
-    "set%cc",  // 164
-    "shld",  // 165
-    "shrd",  // 166
-    "shufPS",  // 167
-    "sqrtPS",  // 168
-    "stc",  // 169
-    "std",  // 170
-    "sti",  // 171
-    "stosb",  // 172
-    "sub",  // 173
-    "subPS",  // 174
-    "syscall",  // 175
-    "sysenter",  // 176
-    "sysexit",  // 177
-    "test",  // 178
-    "ucomisS",  // 179
-    "unpckhPS",  // 180
-    "unpcklPS",  // 181
-    "wait",  // 182
-    "wbinvd",  // 183
-    "wrmsr",  // 184
-    "xadd",  // 185
-    "xchg",  // 186
-    "xlat",  // 187
-    "xor",  // 188
-    "xorPS",  // 189
-    "cwde/cbw",  // 190
-    "cdq/cwd",  // 191
-    "pop     %seg",  // 192
-    "popad/popa",  // 193
-    "popfd/popf",  // 194
-    "push    %seg",  // 195
-    "pushad/pusha",  // 196
-    "pushfd/pushf",  // 197
-    "outsd/outsw",  // 198
-    "insd/insw",  // 199
-    "movsd/movsw",  // 200
-    "cmpsd/cmpsw",  // 201
-    "lodsd/lodsw",  // 202
-    "stosd/stosw",  // 203
-    "scasd/scasw",  // 204
-    "maskmovq/maskmovdqu",  // 205
-    "movd///movq",  // 206
-    "movntq/movntdq",  // 207
-    "movq//movdq2q/movq2dq",  // 208
-    "movq/movdqa//movdqu",  // 209
-    "movuPS//movPS/movPS",  // 210
-    "prefetch|prefetchw",  // 211
-    "pshufw/pshufd/pshuflw/pshufhw",  // 212
-    "sgdt|sidt|lgdt|lidt|smsw||lmsw|invlpg",  // 213
-    "sldt|str|lldt|ltr|verr|verw",  // 214
-    "||||bt|bts|btr|btc",  // 215
-    "||psrld||psrad||pslld",  // 216
-    "||psrlq|psrldq|||psllq|pslldq",  // 217
-    "||psrlw||psraw||psllw",  // 218
-    "cvtdq2ps/cvtps2dq//cvttps2dq",  // 219
-    "cvtPs2Pd/cvtPd2Ps/cvtPd2Ps",  // 220
-    "cvttpd2dq//cvtpd2dq/cvtdq2pd",  // 221
-    "add|or|adc|sbb|and|sub|xor|cmp",  // 222
-    "inc|dec|call|call|jmp|jmp|push",  // 223
-    "rol|ror|rcl|rcr|shl|shr|sal|sar",  // 224
-    "test||not|neg|mul|imul|div|idiv",  // 225
-    "add|mul|com|comp|sub|subr|div|divr|add|mul|com|comp|subr|sub|divr|div",  // 226
-    "movhlPS:movlPS/movlPS/movddup/movsldup",  // 227
-    "movlhPS:movhPS/movhPS/movlhPS:movhPS/movshdup",  // 228
-    "prefetchnta|prefetcht0|prefetcht1|prefetcht2|prefetcht3",  // 229
-    "fxsave|fxrstor|ldmxcsr|stmxcsr||lfence|mfence|sfence:clflush",  // 230
-    "ld||st|stp|ldenv|ldcw|nstenv|nstcw|ld|xch|nop|stp1|chs-abs---tst-xam|ld1-ldl2t-ldl2e-ldpi-ldlg2-ldln2-ldz|2xm1-yl2x-ptan-patan-xtract-prem1-decstp-incstp|prem-yl2xp1-sqrt-sincos-rndint-scale-sin-cos",  // 231
-    "iadd|imul|icom|icomp|isub|isubr|idiv|idivr|cmovb|cmove|cmovbe|cmovu||ucompp",  // 232
-    "ild|isttp|ist|istp||ld||stp|cmovnb|cmovne|cmovnbe|cmovnu|neni-ndisi-nclex-ninit-nsetpm|ucomi|comi",  // 233
-    "ld|isttp|st|stp|rstor||nsave|nstsw|free|xch4|st|stp|ucom|ucomp",  // 234
-    "iadd|imul|icom|icomp|isub|isubr|idiv|idivr|addp|mulp|comp5|compp|subrp|subp|divrp|divp",  // 235
-    "ild|isttp|ist|istp|bld|ild|bstp|istp|freep|xch7|stp8|stp9|nstsw  ax|ucomip|comip",  // 236
-    "andPS",  // 237
-    "addsubpd",  // 238
-    "haddpd",  // 239
-    "hsubpd",  // 240
-    "lddqu",  // 241
-};
 
 const char* const kConditionCodes[16] = {"o", "no", "b", "nb", "z", "nz", "be", "a",
                                          "s", "ns", "p", "np", "l", "ge", "le", "g"};

@@ -731,6 +731,70 @@ end
   EXPECT_EQ(root.stateChanges, 3);
 }
 
+TEST(StoredForm, FieldPropertiesAndLookupReferencesAreApplied) {
+  TRoot root;
+  Load(root, R"(object Form1: TRoot
+  object People: TClientDataSet
+    FieldDefs = <
+      item
+        Name = 'NAME'
+        DataType = ftString
+        Size = 10
+      end
+      item
+        Name = 'CITY'
+        DataType = ftInteger
+      end>
+    object PeopleNAME: TStringField
+      DisplayLabel = 'Nome'
+      FieldName = 'NAME'
+      Required = True
+      Size = 10
+    end
+    object PeopleCITY: TIntegerField
+      FieldName = 'CITY'
+      Visible = False
+      ReadOnly = True
+      Alignment = taCenter
+      DisplayWidth = 3
+    end
+    object PeopleCITYNAME: TStringField
+      FieldKind = fkLookup
+      FieldName = 'CITYNAME'
+      LookupDataSet = Cities
+      LookupKeyFields = 'CODE'
+      LookupResultField = 'CITYNAME'
+      KeyFields = 'CITY'
+      Lookup = True
+    end
+  end
+  object Cities: TClientDataSet
+  end
+end
+)");
+  auto* people = dynamic_cast<TClientDataSet*>(root.FindComponent("People"));
+  ASSERT_NE(people, nullptr);
+  EXPECT_FALSE(people->Active());
+  ASSERT_EQ(people->FieldCount(), 3);
+  TField* name = people->Fields()[0];
+  EXPECT_EQ(name->DisplayLabel(), "Nome");
+  EXPECT_TRUE(name->Required());
+  TField* city = people->FieldByName("CITY");
+  EXPECT_FALSE(city->Visible());
+  EXPECT_TRUE(city->ReadOnly());
+  EXPECT_EQ(city->Alignment(), taCenter);
+  EXPECT_EQ(city->DisplayWidth(), 3);
+  TField* cityName = people->FieldByName("CITYNAME");
+  EXPECT_EQ(cityName->FieldKind(), fkLookup);
+  EXPECT_EQ(cityName->LookupDataSet(), root.FindComponent("Cities"));
+  EXPECT_EQ(cityName->KeyFields(), "CITY");
+  people->CreateDataSet();  // from the stored field definitions
+  EXPECT_EQ(people->FieldCount(), 3);
+  EXPECT_EQ(name->FieldNo(), 1);
+  EXPECT_EQ(city->FieldNo(), 2);
+  EXPECT_FALSE(city->CanModify());
+}
+
 TEST(StoredForm, BadStoredValuesAreRefused) {
   auto fails = [](const std::string& body) {
     TRoot root;

@@ -139,6 +139,12 @@ TEST(Analyser, ExceptionFrameAndHandlerTable) {
   DisassembleFunction(m.reader(), 0x1000, text, 0, fi, true, 0, options);
   EXPECT_TRUE(HasLine(text, "00001029   on EAbort do loc_1040")) << text;
   EXPECT_TRUE(HasLine(text, "00001031   else         loc_1050")) << text;
+
+  // The program's own routines stand in for the ones a caller leaves at 0.
+  SetOwnRuntimeRoutines(r);
+  DisassembleFunction(m.reader(), 0x1000, text, 0, fi, true, 0);
+  SetOwnRuntimeRoutines(RuntimeRoutines{});
+  EXPECT_TRUE(HasLine(text, "00001029   on EAbort do loc_1040")) << text;
 }
 
 TEST(Analyser, ConstantsInRegistersResolveCalls) {

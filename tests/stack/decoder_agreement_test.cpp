@@ -89,6 +89,9 @@ std::string DocumentedDifference(const rvx::DecodedInstruction& d) {
   const unsigned reg = d.reg;
   const bool mem = d.IsMemory();
   if (op == 0x0F0B) return "0F 0B (ud2) invalid";
+  if (op == 0xFF && reg >= 2 && reg <= 5 && mem && d.base < 0 && d.index < 0 && d.dispSize == 4)
+    return "call/jmp [slot] with an unreadable slot invalid";
+  if ((op == 0x8C || op == 0x8E) && reg >= 6) return "mov with segment register 6 or 7 invalid";
   if (op == 0x8E && reg == 1) return "8E /1 (mov cs) valid";
   if (op >= 0x0F19 && op <= 0x0F1E) return "0F 19..1E hint nops are invalid";
   if (op == 0x0F18 && reg >= 4) return "0F 18 /4../7 invalid";
@@ -127,6 +130,7 @@ struct Disagreement {
 
 struct Tally {
   uint64_t checked = 0, agreed = 0, outside = 0;
+  uint64_t bothValid = 0, sameLength = 0;
   std::map<std::string, Disagreement> kinds;
   void Add(const std::string& kind, const std::string& example, bool documented) {
     Disagreement& d = kinds[kind];
@@ -142,7 +146,8 @@ struct Tally {
   void Print(const char* oracle, std::ostream& os) const {
     os << oracle << ": " << agreed << " of " << checked << " instructions agree ("
        << (checked ? 100.0 * double(agreed) / double(checked) : 100.0) << "%), " << outside
-       << " outside the instruction set\n";
+       << " outside the instruction set; lengths of instructions valid on both sides: " << sameLength << " of "
+       << bothValid << " agree (" << (bothValid ? 100.0 * double(sameLength) / double(bothValid) : 100.0) << "%)\n";
     for (const auto& [k, d] : kinds)
       os << "  " << (d.documented ? "[documented] " : "[UNEXPECTED] ") << k << ": " << d.count << "x, e.g. "
          << d.example << "\n";
@@ -178,6 +183,10 @@ void Compare(Tally& t, const rvx::ImageFile& image, Address a, bool theirValid, 
     return;
   }
   ++t.checked;
+  if (ours && theirValid) {
+    ++t.bothValid;
+    t.sameLength += d.length == theirLength;
+  }
   if (ours == theirValid && (!ours || d.length == theirLength)) {
     ++t.agreed;
     return;
@@ -265,6 +274,8 @@ TEST(DecoderAgreement, RealCodeAgainstZydisCapstoneAndObjdump) {
   EXPECT_EQ(ct.Undocumented(), 0u) << "disagreements with Capstone outside the documented differences";
   EXPECT_EQ(ot.Undocumented(), 0u) << "disagreements with objdump outside the documented differences";
   EXPECT_GT(zt.checked, 1000000u);
+  EXPECT_EQ(zt.sameLength, zt.bothValid) << "lengths of valid instructions must agree with Zydis";
+  EXPECT_EQ(ct.sameLength, ct.bothValid) << "lengths of valid instructions must agree with Capstone";
 }
 
 }  // namespace

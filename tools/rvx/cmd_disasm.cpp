@@ -118,6 +118,17 @@ int Run(const Args& args) {
   if (!ReadFileBytes(file, bytes, error)) return Fail(error);
   rvx::ImageFile image;
   if (!image.Load(bytes, file, error)) return Fail(file + ": " + error);
+  // Calls through import slots are named after the imported function.
+  const rvx::Address kStandIns = 0xF0000000u;
+  const std::vector<std::string> imports = image.BindImports(kStandIns);
+  rvx::SetFunctionNameHook([&imports, kStandIns](rvx::Address a) -> std::wstring {
+    if (a < kStandIns || (a - kStandIns) % 16 || (a - kStandIns) / 16 >= imports.size()) return L"";
+    const std::string& n = imports[(a - kStandIns) / 16];
+    return std::wstring(n.begin(), n.end());
+  });
+  struct ResetHook {
+    ~ResetHook() { rvx::SetFunctionNameHook(nullptr); }
+  } resetHook;
 
 #if 1
   if (!function.empty()) {
