@@ -2,10 +2,14 @@
 #include <windows.h>
 
 #include "app/unit1.h"
+#include "crash/core/hooks.h"
 #include "framework/forms.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // The crash reporter is armed before anything else exists.
+  rvx::StartCrashReporter();
   fw::TApplication application;
+  rvx::InstallFrameworkHooks();
   fw::Application->Initialize();
   try {
     Form1 = fw::Application->CreateForm<TForm1>();

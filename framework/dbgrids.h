@@ -155,6 +155,8 @@ class TBookmarkList {
   bool Find(const TBookmark& b, int& index) const;
   int IndexOf(const TBookmark& b) const;
   bool CurrentRowSelected() const;
+  // Whether the dataset row (0-based, as TDataSet::ReadRow gives it while a record is painted) is marked.
+  bool RowSelected(int row) const;
   void SetCurrentRowSelected(bool value);
   bool Refresh();  // drops bookmarks that are no longer valid; true when any was dropped
 
@@ -277,6 +279,11 @@ class TCustomDBGrid : public TCustomGrid {
   void UpdateActive();
   int DefaultRowHeightForFont();
   int TitleHeightForFont();
+  // Heights that layout changes apply to the data rows and the title row, and the number of leading data
+  // columns frozen beside the indicator; derived grids may override them.
+  virtual int DataRowHeight() { return DefaultRowHeightForFont(); }
+  virtual int TitleRowHeightValue() { return TitleHeightForFont(); }
+  virtual int FrozenColumns() const { return 0; }
   void ApplyGridOptions();
   bool AcquireFocus();
   void ResetEditText();

@@ -348,6 +348,26 @@ bool TBookmarkList::CurrentRowSelected() const {
   return !b.empty() && IndexOf(b) >= 0;
 }
 
+namespace {
+// The bookmark of any row, not only the current one: painting asks for the rows of the link's window without
+// moving the dataset.
+struct RowBookmarks : TDataSet {
+  static TBookmark Of(const TDataSet* ds, int row) {
+    TBookmark (TDataSet::*get)(int) const = &RowBookmarks::InternalBookmark;
+    return (ds->*get)(row);
+  }
+};
+}  // namespace
+
+bool TBookmarkList::RowSelected(int row) const {
+  TDataSet* ds = grid_->DataLink().DataSet();
+  if (!ds || list_.empty() || row < 0 || row >= ds->RowCount()) return false;
+  // The record being inserted has no bookmark yet.
+  if (ds->State() == dsInsert && row == ds->CurrentRow()) return false;
+  TBookmark b = RowBookmarks::Of(ds, row);
+  return !b.empty() && IndexOf(b) >= 0;
+}
+
 void TBookmarkList::SetCurrentRowSelected(bool value) {
   TDataSet* ds = grid_->DataLink().DataSet();
   if (!ds || !grid_->DataLink().Active()) return;
@@ -546,21 +566,25 @@ void TCustomDBGrid::LayoutChanged() {
       if (columns_[i]->Showing()) shown_.push_back(columns_[i]);
     }
     int cols = IndicatorOffset() + std::max<int>(1, static_cast<int>(shown_.size()));
+    // Frozen data columns join the indicator in the fixed area; at least one column stays scrollable.
+    int frozen = std::clamp(FrozenColumns(), 0, std::max(0, static_cast<int>(shown_.size()) - 1));
     geo_.cols.SetCount(cols);
-    geo_.cols.SetFixed(IndicatorOffset());
+    geo_.cols.SetFixed(IndicatorOffset() + frozen);
     geo_.cols.SetDefaultExtent(64);
     if (IndicatorOffset()) geo_.cols.SetExtent(0, 11);
     for (size_t i = 0; i < shown_.size(); ++i)
       geo_.cols.SetExtent(static_cast<int>(i) + IndicatorOffset(), shown_[i]->Width());
-    if (geo_.cols.First() < IndicatorOffset()) geo_.cols.SetFirst(IndicatorOffset());
+    if (geo_.cols.First() < geo_.cols.Fixed()) geo_.cols.SetFirst(geo_.cols.Fixed());
     geo_.rows.SetFixed(0);
-    geo_.rows.SetDefaultExtent(DefaultRowHeightForFont());
+    geo_.rows.SetDefaultExtent(DataRowHeight());
+    if (TitleOffset()) geo_.rows.SetExtent(0, TitleRowHeightValue());
     UpdateRowCount();
     geo_.rows.SetFixed(TitleOffset());
-    if (TitleOffset()) geo_.rows.SetExtent(0, TitleHeightForFont());
+    if (TitleOffset()) geo_.rows.SetExtent(0, TitleRowHeightValue());
     geo_.rows.SetFirst(TitleOffset());
     int newCol = current ? GridColumnOf(current) : -1;
-    col_ = newCol >= 0 ? newCol : std::clamp(col_, IndicatorOffset(), cols - 1);
+    if (newCol < geo_.cols.Fixed()) newCol = -1;
+    col_ = newCol >= 0 ? newCol : std::clamp(col_, geo_.cols.Fixed(), cols - 1);
     UpdateActive();
   } catch (...) {
     --layoutLock_;
@@ -579,7 +603,7 @@ void TCustomDBGrid::UpdateRowCount() {
     int rowH = DefaultRowHeight() + geo_.rows.LineWidth();
     visibleRows = std::max(1, avail / std::max(1, rowH));
   } else {
-    int avail = height_ - (titles ? TitleHeightForFont() : 0);
+    int avail = height_ - (titles ? TitleRowHeightValue() : 0);
     visibleRows = std::max(1, avail / std::max(1, DefaultRowHeight() + 1));
   }
   if (dataLink_->Active()) {
@@ -659,7 +683,7 @@ void TCustomDBGrid::ResetEditText() {
   editText_.clear();
 }
 
-bool TCustomDBGrid::SelectCell(int col, int row) { return col >= IndicatorOffset(); }
+bool TCustomDBGrid::SelectCell(int col, int row) { return col >= FixedCols(); }
 
 void TCustomDBGrid::FocusCell(int col, int row) {
   // Rows are records: moving to another row moves the dataset, which ends a pending edit first.
@@ -851,7 +875,7 @@ void TCustomDBGrid::KeyDown(WORD& key, TShift shift) {
         UpdateData();
         ds->First();
       } else {
-        FocusCell(IndicatorOffset(), row_);
+        FocusCell(FixedCols(), row_);
       }
       break;
     case VK_END:
@@ -864,7 +888,7 @@ void TCustomDBGrid::KeyDown(WORD& key, TShift shift) {
       break;
     case VK_LEFT:
       if (dbOptions_ & dgRowSelect) SetLeftCol(LeftCol() - 1);
-      else if (col_ > IndicatorOffset()) FocusCell(col_ - 1, row_);
+      else if (col_ > FixedCols()) FocusCell(col_ - 1, row_);
       break;
     case VK_RIGHT:
       if (dbOptions_ & dgRowSelect) SetLeftCol(LeftCol() + 1);
@@ -873,7 +897,7 @@ void TCustomDBGrid::KeyDown(WORD& key, TShift shift) {
     case VK_TAB:
       if (!(dbOptions_ & dgTabs) || (shift & ssAlt)) return;
       if (shift & ssShift) {
-        if (col_ > IndicatorOffset()) {
+        if (col_ > FixedCols()) {
           FocusCell(col_ - 1, row_);
         } else if (!ds->Bof() || ds->State() == dsInsert) {
           priorRow();
@@ -884,8 +908,7 @@ void TCustomDBGrid::KeyDown(WORD& key, TShift shift) {
       } else {
         UpdateData();
         dataLink_->MoveBy(1);
-        if (!ds->Eof() || ds->State() != dsBrowse) FocusCell(IndicatorOffset(), row_);
-        else FocusCell(IndicatorOffset(), row_);
+        FocusCell(FixedCols(), row_);
       }
       break;
     case VK_INSERT:
@@ -949,7 +972,7 @@ void TCustomDBGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
   }
   if (c.x >= 0 && c.y >= TitleOffset()) {
     bool sameCell = c.x == col_ && c.y == row_;
-    int col = c.x < IndicatorOffset() ? col_ : c.x;
+    int col = c.x < FixedCols() ? col_ : c.x;
     FocusCell(col, c.y);
     if (button == TMouseButton::mbLeft) {
       CellClick(ShownColumn(col_));

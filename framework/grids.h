@@ -183,6 +183,7 @@ class TCustomGrid : public TCustomControl {
   TGridState state_ = TGridState::gsNormal;
   int sizingIndex_ = -1, sizingPos_ = 0, sizingOffset_ = 0;
   bool scrollBarsUpdating_ = false;
+  bool drawFixedEdges_ = true;  // Paint draws the raised edge of fixed cells (off: DrawCell does its own)
   bool inEditorKey_ = false;
   int updateLock_ = 0;
 

@@ -136,6 +136,9 @@ void TInplaceEdit::KeyDown(WORD& key, TShift shift) {
       Deselect();
       key = 0;
       break;
+    case VK_F4:
+      sendToGrid();  // the cell's drop-down list is the grid's
+      break;
     default:
       break;
   }
@@ -765,7 +768,8 @@ void TCustomGrid::Paint() {
       c.Brush().color = fixed ? fixedColor_ : color_;
       c.Font().Assign(Font());
       DrawCell(col, row, r, st);
-      if (fixed && (options_ & (goFixedVertLine | goFixedHorzLine)) == (goFixedVertLine | goFixedHorzLine)) {
+      if (drawFixedEdges_ && fixed &&
+          (options_ & (goFixedVertLine | goFixedHorzLine)) == (goFixedVertLine | goFixedHorzLine)) {
         c.DrawEdge(r, BDR_RAISEDINNER, BF_BOTTOMRIGHT);
         c.DrawEdge(r, BDR_RAISEDINNER, BF_TOPLEFT);
       }

@@ -1,0 +1,69 @@
+// The bug report text and the report file: rendering of header and sections, the message rules, the
+// header value search of saved reports, the rules that append a report to the report file (duplicate
+// merge with "count", size limit) and the absolute-name rules of automatic saves. Portable: no system calls.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace rvx {
+
+using NamedTexts = std::vector<std::pair<std::string, std::string>>;
+
+// A header value as rendered: line breaks become blanks, runs of blanks collapse to one.
+std::string HeaderValueText(std::string_view value);
+// The content of a section as rendered: one line per content line, trailing blanks and control characters
+// removed, an empty line written as ".".
+std::vector<std::string> SectionLines(std::string_view content);
+// The whole report: header lines (names padded to one more than the longest name, ": ", value), then per
+// section an empty line, the title (":" appended unless it has one) and the content lines. CR LF between
+// lines, none at the end.
+std::string RenderReport(const NamedTexts& header, const NamedTexts& sections);
+
+// The message of an exception as reported: control characters other than CR and LF removed, trimmed,
+// "Unknown" when empty, trailing dots, exclamation marks and zero bytes replaced by a single ".".
+std::string ReportMessageText(std::string_view message);
+
+// "2026-12-09, 09:14:12, 5ms" and "2026-12-09 09:14".
+struct ReportTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+std::string ReportDateTimeText(const ReportTime& t);
+std::string FileDateTimeText(const ReportTime& t);
+
+// The value of a header item in a saved report: after a line break followed by the name, blanks, ": ", up
+// to the end of the line. False when there is no such item (a name followed by anything else has no value).
+bool FindHeaderValue(std::string_view text, std::string_view name, std::string& value);
+
+// What the report file rules need of the settings.
+struct ReportFileRules {
+  bool append = true;
+  int32_t sizeLimit = 100000;  // BugRepFileSize; 0 or less: unlimited
+  bool noDupExcepts = true;
+  bool noDupFreezes = true;
+  uint32_t dupExceptDef = 1;
+  uint32_t dupFreezeDef = 2;
+};
+
+// The new content of the report file after saving `report` into a file holding `old`. The report always
+// ends up at the end, followed by two line breaks; with a merged duplicate it carries "count" right after
+// its "callstack crc" line. `merged` receives the count given (0 when nothing was merged).
+std::string ComposeReportFile(std::string_view old, std::string_view report, const ReportFileRules& rules,
+                              int64_t* merged = nullptr);
+
+// The report with an item "count" after its "callstack crc" line, aligned to that line's colon column.
+std::string InsertCountItem(std::string_view report, int64_t count);
+
+// The absolute file name of an automatic save: relative names go into the program's folder, names starting
+// with a single "\" onto the root of the program's path (drive or server and share); "\.\" and
+// "folder\..\" are resolved.
+std::wstring AbsoluteReportName(std::wstring_view name, std::wstring_view programPath);
+
+// The file name part and the folder part (with its final "\") of a path; "/" counts as "\" too.
+std::wstring FileNamePart(std::wstring_view path);
+std::wstring FolderPart(std::wstring_view path);
+
+}  // namespace rvx

@@ -1,0 +1,82 @@
+#include "crash/core/exception_object.h"
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <exception>
+
+namespace rvx {
+
+std::string TypeName(const std::type_info& type) {
+  int status = -1;
+  char* readable = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
+  std::string name = status == 0 && readable ? readable : type.name();
+  std::free(readable);
+  return name;
+}
+
+std::vector<std::string> TypeAncestry(const std::type_info& type) {
+  std::vector<const std::type_info*> types{&type};
+  for (size_t i = 0; i < types.size(); ++i) {
+    std::vector<const std::type_info*> bases;
+    if (auto* single = dynamic_cast<const abi::__si_class_type_info*>(types[i]))
+      bases.push_back(single->__base_type);
+    else if (auto* multi = dynamic_cast<const abi::__vmi_class_type_info*>(types[i]))
+      for (unsigned b = 0; b < multi->__base_count; ++b) bases.push_back(multi->__base_info[b].__base_type);
+    for (auto* b : bases) {
+      bool seen = false;
+      for (auto* t : types) seen = seen || *t == *b;
+      if (!seen) types.push_back(b);
+    }
+  }
+  std::vector<std::string> names;
+  for (auto* t : types) names.push_back(TypeName(*t));
+  return names;
+}
+
+std::string ExceptClassName(const TExceptObject* e) {
+  if (!e) return "Unknown";
+  if (!e->type) return e->ownClass.empty() ? "Unknown" : e->ownClass;
+  return TypeName(*e->type);
+}
+
+bool ExceptInheritsFrom(const TExceptObject* e, std::string_view name) {
+  if (!e) return false;
+  if (!e->type) return e->ownClass == name || (!e->ownClass.empty() && (name == "Exception"));
+  for (const auto& n : TypeAncestry(*e->type))
+    if (n == name) return true;
+  return false;
+}
+
+bool ExceptMessage(const TExceptObject* e, std::string& message) {
+  if (!e) return false;
+  if (!e->type) {
+    message = e->ownMessage;
+    return true;
+  }
+  if (!e->object) return false;
+  // The object's std::exception part, found the way a catch clause finds it.
+  void* adjusted = e->object;
+  if (typeid(std::exception).__do_catch(e->type, &adjusted, 1) && adjusted) {
+    message = static_cast<const std::exception*>(adjusted)->what();
+    return true;
+  }
+  return false;
+}
+
+ExceptObjectPtr MakeOwnException(std::string message, std::string className) {
+  auto e = std::make_shared<TExceptObject>();
+  e->ownClass = std::move(className);
+  e->ownMessage = std::move(message);
+  e->object = e.get();
+  return e;
+}
+
+ExceptObjectPtr MakeThrownException(void* object, const std::type_info* type) {
+  auto e = std::make_shared<TExceptObject>();
+  e->object = object;
+  e->type = type;
+  return e;
+}
+
+}  // namespace rvx

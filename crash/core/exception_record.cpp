@@ -1,0 +1,661 @@
+#include "crash/core/exception_record.h"
+
+#include <chrono>
+#include <algorithm>
+
+#include "crash/core/sysinfo.h"
+#include "crash/delivery/deflate.h"
+#include "crash/stack/text.h"
+
+namespace rvx {
+
+namespace {
+
+RecordHooks g_hooks;
+std::atomic<int64_t> g_reportNumber{0};
+std::atomic<uint32_t> g_handlingThreadId{0};
+std::mutex g_handlerLock;  // the callback lists of every record
+
+const char* kCompilerText = "GCC " __VERSION__;
+constexpr const char* kSoon = ">> will be calculated soon";
+
+std::string NarrowFileName(const std::wstring& path) { return WideToAnsi(FileNamePart(path)); }
+
+// Runs one step of report building; a fault leaves its result out.
+template <class F>
+bool Guarded(F&& f) {
+  try {
+    f();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace
+
+void SetRecordHooks(const RecordHooks& hooks) { g_hooks = hooks; }
+const RecordHooks& GetRecordHooks() { return g_hooks; }
+int64_t ReportNumberCounter() { return g_reportNumber.load(); }
+void TIRVException::SetHandlingThreadId(uint32_t id) { g_handlingThreadId.store(id); }
+
+TIRVException::TIRVException(const ExceptionParams& p)
+    : TIRVSettings(p.settings),
+      object_(p.object),
+      type_(p.type),
+      address_(p.address),
+      threadId_(p.threadId ? p.threadId : CurrentThreadId()),
+      stackPointer_(p.stackPointer),
+      framePointer_(p.framePointer),
+      source_(p.source),
+      related_(p.relatedObject),
+      package_(p.package),
+      dontCompleteYet_(p.dontCompleteYet),
+      time_(record_platform::LocalNow()) {
+  canContinue_ = p.canContinue;
+  canContinueInitially_ = p.canContinue;
+  if (p.context) {
+    context_ = *p.context;
+    hasContext_ = true;
+  }
+  header_ = CreateFields(this, nullptr);
+  sections_ = CreateFields(this, nullptr);
+  Query<IRVFieldsEx>(header_)->AcceptData();
+  Query<IRVFieldsEx>(sections_)->AcceptData();
+}
+
+TIRVException::~TIRVException() {
+  abortCompletion_ = true;
+  if (completeThread_.joinable()) {
+    if (completeThread_.get_id() == std::this_thread::get_id())
+      completeThread_.detach();
+    else
+      completeThread_.join();
+  }
+  if (auto h = Query<IRVFieldsEx>(header_)) h->ClearOwnerRecord();
+  if (auto s = Query<IRVFieldsEx>(sections_)) s->ClearOwnerRecord();
+}
+
+Ref<TIRVException> NewExceptionRecord(const ExceptionParams& params) { return MakeRef<TIRVException>(params); }
+
+void TIRVException::SetCanContinue(bool value) {
+  if (!value || canContinueInitially_) canContinue_ = value;
+}
+
+std::string TIRVException::ExceptClass() {
+  std::lock_guard<std::mutex> g(textMutex_);
+  if (!haveClass_) {
+    classText_ = ExceptClassName(object_.get());
+    haveClass_ = true;
+  }
+  return classText_;
+}
+
+std::string TIRVException::ExceptMessage() {
+  std::string cls = ExceptClass();
+  std::lock_guard<std::mutex> g(textMutex_);
+  if (!haveMessage_) {
+    std::string raw;
+    bool carries = ExceptInheritsFrom(object_.get(), "RvxException") || ExceptInheritsFrom(object_.get(), "Exception") ||
+                   ExceptInheritsFrom(object_.get(), "std::exception");
+    if (!carries || !rvx::ExceptMessage(object_.get(), raw)) raw = cls;
+    messageText_ = ReportMessageText(raw);
+    haveMessage_ = true;
+  }
+  return messageText_;
+}
+
+void TIRVException::SetExceptMessage(std::string_view message) {
+  std::lock_guard<std::mutex> g(textMutex_);
+  messageText_ = std::string(message);
+  haveMessage_ = true;
+}
+
+std::string TIRVException::ShowAssistant() { return showAssistant_; }
+void TIRVException::SetShowAssistant(std::string_view v) { showAssistant_ = std::string(v); }
+
+// ---- header -------------------------------------------------------------------------------------------
+
+void TIRVException::ComposeHeader() {
+  NamedTexts items;
+  int counted = 0;
+  // Adds an item whose condition holds: it counts for the insertion point even when its value is empty.
+  auto item = [&](const char* name, auto&& compute, bool countEmpty = true) {
+    std::string value;
+    if (!Guarded([&] { value = TrimText(compute()); })) return;
+    if (countEmpty || !value.empty()) ++counted;
+    if (!value.empty()) items.emplace_back(name, value);
+  };
+  std::wstring program = record_platform::ProgramPath();
+  std::wstring own = record_platform::OwnModulePath();
+  bool ownIsProgram = EqualTextCI(program, own) || own.empty();
+
+  item("date/time", [&] { return ReportDateTimeText(time_); });
+  item("computer name", [] { return ComputerNameText(); });
+  item("wts client name", [] { return TerminalClientName(); });
+  item("user name", [] {
+    std::string u = record_platform::UserName();
+    return u.empty() ? u : u + (UserIsAdmin() ? "  <admin>" : "");
+  });
+  item("registered owner", [] {
+    std::string key = std::string("Software\\Microsoft\\Windows") + (record_platform::IsNT() ? " NT" : "") +
+                      "\\CurrentVersion";
+    std::string owner = RegistryText(RegistryRoot::LocalMachine, key, "RegisteredOwner");
+    std::string org = RegistryText(RegistryRoot::LocalMachine, key, "RegisteredOrganization");
+    return org.empty() ? owner : owner + " / " + org;
+  });
+  item("operating system", [] { return OsVersionText(); });
+  item("system language", [] { return OsLanguageText(); });
+  item("system up time", [] { return SystemUpTimeText(); });
+  item("program up time", [] { return ProgramUpTimeText(); });
+  std::string cpu;
+  Guarded([&] { cpu = CpuNameText(); });
+  if (!cpu.empty()) {
+    int n = 1;
+    Guarded([&] { n = CpuCount(); });
+    if (n <= 1)
+      item("processor", [&] { return cpu; });
+    else
+      item("processors", [&] { return DecimalText(n) + "x " + cpu; });
+  }
+  item("physical memory", [] { return PhysicalMemoryText(); });
+  if (record_platform::Is9x()) item("system resources", [] { return SystemResourcesText(); });
+  item("free disk space", [&] {
+    std::wstring windows = record_platform::WindowsFolder();
+    char w = windows.size() >= 2 && windows[1] == L':' ? static_cast<char>(windows[0]) : '\\';
+    std::string text = DiskFreeText(w);
+    if (program.size() >= 2 && program[1] == L':' && LowerText(std::string(1, static_cast<char>(program[0]))) !=
+                                                          LowerText(std::string(1, w))) {
+      std::string other = DiskFreeText(static_cast<char>(program[0]));
+      if (!other.empty()) text += " " + other;
+    }
+    return text;
+  });
+  item("display mode", [] { return DisplayModeText(); });
+  item("process id", [] { return HexText(record_platform::ProcessId()); });
+  item("allocated memory", [] { return AllocatedMemoryText(); });
+  std::string commandLine = record_platform::CommandLineWithArguments();
+  if (!commandLine.empty()) item("command line", [&] { return commandLine; });
+  item("executable", [&] { return NarrowFileName(program); });
+  if (!ownIsProgram) item("current module", [&] { return NarrowFileName(own); });
+  const std::wstring& dated = ownIsProgram ? program : own;
+  item(ownIsProgram ? "exec. date/time" : "module date/time", [&] {
+    ReportTime t;
+    return record_platform::FileTime(dated, t) ? FileDateTimeText(t) : std::string();
+  });
+  item("version", [&] {
+    std::string v = VersionText();
+    return v.empty() ? record_platform::ModuleFileVersion(dated) : v;
+  }, false);
+  item("bde version", [] { return record_platform::LoadedModuleVersion("idapi32.dll"); }, false);
+  item("compiled with", [] { return std::string(kCompilerText); });
+  item("Ravex version", [] { return std::string("3.0o"); });
+  int insertion = counted - 1;
+  items.emplace_back("callstack crc", "will be calculated soon");
+  items.emplace_back("exception number", DecimalText(++g_reportNumber));
+  if (type_ != kExceptFreeze) {
+    std::string cls = ExceptClass();
+    items.emplace_back("exception class", cls);
+    std::string msg = ExceptMessage();
+    if (msg != cls && msg != cls + ".") items.emplace_back("exception message", msg);
+  } else {
+    items.emplace_back("exception message", FrozenMsg());
+  }
+  BeginUpdate();
+  header_->Lock();
+  for (const auto& [n, v] : items) header_->Add(n, v);
+  Query<IRVFieldsEx>(header_)->SetInsertionIndex(insertion);
+  header_->Unlock();
+  EndUpdate();
+}
+
+Ref<IRVFields> TIRVException::BugReportHeader() {
+  {
+    std::lock_guard<std::recursive_mutex> g(composeMutex_);
+    if (createBugReport_ && header_->Count() == 0) ComposeHeader();
+  }
+  return header_;
+}
+
+// ---- sections -----------------------------------------------------------------------------------------
+
+void TIRVException::PrepareThreads() {
+  std::vector<uint32_t> ids;
+  bool list = ListThreads();
+  if (list) ids = ListThreadIds();
+  uint32_t main = MainThreadId();
+  std::vector<uint32_t> order;
+  if (type_ == kExceptFreeze && main) {
+    order.push_back(main);
+  } else {
+    order.push_back(threadId_);
+    if (main && main != threadId_) order.push_back(main);
+  }
+  for (uint32_t id : ids)
+    if (std::find(order.begin(), order.end(), id) == order.end()) order.push_back(id);
+  bool showRelAddrs = ShowRelAddrs(), showRelLines = ShowRelLines();
+  for (size_t i = 0; i < order.size(); ++i) {
+    uint32_t id = order[i];
+    bool isExceptionThread = type_ != kExceptFreeze && id == threadId_;
+    uint32_t creatorThread = 0, creator = 0;
+    std::string title = ThreadTitle(id, isExceptionThread || IncludeOwnThreads(), &creator, &creatorThread);
+    if (title.empty()) continue;
+    title += ":";
+    std::string content = ">> stack not accessible";
+    if (isExceptionThread)
+      content += ", exception location: \r\n" + StackLineText(static_cast<uint32_t>(address_), showRelAddrs, showRelLines);
+    if (!Guarded([&] {
+          ThreadStateInfo state;
+          bool ok = ThreadState(id, state);
+          if (!ok && !(isExceptionThread && (hasContext_ || framePointer_))) return;
+          if (ok && state.suspended) title += " <suspended>";
+          if (ok && state.priority != 0) title += " <priority:" + DecimalText(state.priority) + ">";
+          TThreadStack t;
+          t.threadId = id;
+          t.title = title;
+          t.stackBottom = state.stackBottom;
+          t.stackTop = state.stackTop;
+          t.ebp = state.ebp;
+          t.creatorAddress = creator;
+          t.creatorThreadId = creatorThread;
+          if (isExceptionThread) {
+            t.isException = true;
+            t.externalException = ExceptInheritsFrom(object_.get(), "EExternal");
+            t.currentAddress = static_cast<uint32_t>(address_);
+            uint32_t esp = hasContext_ ? context_.Esp : stackPointer_;
+            uint32_t ebp = hasContext_ ? context_.Ebp : framePointer_;
+            if (esp) {
+              t.stackBottom = esp;
+              if (uint32_t end = StackEnd(esp)) t.stackTop = end;
+            }
+            if (ebp) t.ebp = ebp;
+          }
+          threads_.push_back(t);
+          content = StackLineText(t.currentAddress, showRelAddrs, showRelLines) + "\r\n>> stack will be calculated soon";
+          if (!t.currentAddress) content = ">> stack will be calculated soon";
+        }))
+      content = InternalErrorText("GetThreadStack");
+    sections_->Add(title, content);
+  }
+}
+
+void TIRVException::ComposeSections(bool startCompletion) {
+  {
+    std::lock_guard<std::recursive_mutex> g(composeMutex_);
+    if (!createBugReport_ || sections_->Count() != 0) return;
+    BeginUpdate();
+    sections_->Lock();
+    Guarded([&] { PrepareThreads(); });
+    if (CpuRegs() && hasContext_) sections_->Add("cpu registers", kSoon);
+    if (StackDump() && hasContext_) sections_->Add("stack dump", kSoon);
+    sections_->Unlock();
+    EndUpdate();
+  }
+  if (!startCompletion || dontCompleteYet_ || completionStarted_.exchange(true)) return;
+  bool started = false;
+  if (CurrentThreadId() == g_handlingThreadId.load() && !record_platform::ProcessBlocked()) {
+    Guarded([&] {
+      completeThread_ = std::thread([this] {
+        completeThreadId_ = CurrentThreadId();
+        RunCompletion();
+        threadFinished_ = true;
+      });
+      started = true;
+    });
+  }
+  if (!started) RunCompletion();
+}
+
+Ref<IRVFields> TIRVException::BugReportSections() {
+  BugReportHeader();
+  ComposeSections(true);
+  return sections_;
+}
+
+void TIRVException::UpdateSection(const std::string& name, const std::string& content, const std::string& newName) {
+  BeginUpdate();
+  Guarded([&] {
+    sections_->SetContent(name, content);
+    if (!newName.empty() && !content.empty()) {
+      int i = sections_->Find(name);
+      if (i >= 0) sections_->SetItemName(i, newName);
+    }
+    if (--pending_ == 0) {
+      complete_ = true;
+      header_->SetContent("callstack crc", HexText(crc_[0], 8) + ", " + HexText(crc_[1], 8) + ", " + HexText(crc_[2], 8));
+    }
+  });
+  EndUpdate();
+}
+
+void TIRVException::RunCompletion() {
+  std::lock_guard<std::mutex> once(completionMutex_);  // the synchronous and the threaded path
+  if (complete_) return;
+  if (!ListThreads() && threads_.size() > 1) threads_.resize(1);
+  bool regs = sections_->Find("cpu registers") >= 0, dump = sections_->Find("stack dump") >= 0;
+  pending_ = static_cast<int>(threads_.size()) + (regs ? 1 : 0) + (dump ? 1 : 0);
+  StackTextOptions options;
+  options.hideUglyItems = HideUglyItems();
+  options.showRelAddrs = ShowRelAddrs();
+  options.showRelLines = ShowRelLines();
+  const volatile bool* abortFlag = reinterpret_cast<const volatile bool*>(&abortCompletion_);
+  options.abort = abortFlag;
+  auto threadSection = [&](size_t i) {
+    StackText st;
+    if (!Guarded([&] { st = ThreadStackText(threads_[i], options); })) st.text = InternalErrorText("GetThreadReport");
+    if (st.text.empty()) st.text = ">> stack not accessible";
+    return st;
+  };
+  if (pending_ == 0) {
+    complete_ = true;
+    header_->SetContent("callstack crc", HexText(0, 8) + ", " + HexText(0, 8) + ", " + HexText(0, 8));
+  }
+  if (!threads_.empty() && !abortCompletion_) {
+    StackText st = threadSection(0);
+    crc_[0] = st.crcFirst;
+    crc_[1] = crc_[2] = st.crcCombined;
+    UpdateSection(threads_[0].title, st.text);
+  }
+  if (regs && !abortCompletion_) {
+    std::string t;
+    if (!Guarded([&] { t = CpuRegistersText(context_); })) t = InternalErrorText("GetCpuRegisters");
+    UpdateSection("cpu registers", t);
+  }
+  if (dump && !abortCompletion_) {
+    std::string t;
+    if (!Guarded([&] {
+          uint32_t esp = context_.Esp, end = RegionEnd(esp);
+          uint32_t n = end > esp ? std::min<uint32_t>(end - esp, 320) : 0;
+          std::vector<uint8_t> bytes(n);
+          if (n && !ReadProcessMemorySafe(esp, bytes.data(), n)) n = 0;
+          t = StackDumpText(esp, bytes.data(), n);
+        }))
+      t = InternalErrorText("GetStackDump");
+    UpdateSection("stack dump", t);
+  }
+  for (size_t i = 1; i < threads_.size() && !abortCompletion_; ++i) {
+    StackText st = threadSection(i);
+    if (st.hasLineNumbers) {
+      uint8_t b[4] = {uint8_t(st.crcCombined), uint8_t(st.crcCombined >> 8), uint8_t(st.crcCombined >> 16),
+                      uint8_t(st.crcCombined >> 24)};
+      crc_[2] = Crc32Update(crc_[2], b, 4);
+    }
+    UpdateSection(threads_[i].title, st.text);
+  }
+  if (complete_ && phase_.load() == 3) {
+    phase_ = 4;
+    if (g_hooks.fireExceptionHandlers) Guarded([&] { g_hooks.fireExceptionHandlers(this); });
+  }
+}
+
+void TIRVException::CompleteNow() {
+  BugReportHeader();
+  ComposeSections(false);
+  RunCompletion();
+}
+
+void TIRVException::WaitForCompletion() {
+  if (complete_) return;
+  if (dontCompleteYet_ || !completeThread_.joinable()) {
+    RunCompletion();
+    return;
+  }
+  if (completeThread_.get_id() == std::this_thread::get_id()) return;
+  while (!complete_ && !threadFinished_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+// ---- rendering and change tracking --------------------------------------------------------------------
+
+std::string TIRVException::Render() {
+  NamedTexts header, sections;
+  auto read = [](IRVFields& list, NamedTexts& out) {
+    list.Lock();
+    for (int i = 0, n = list.Count(); i < n; ++i) {
+      std::string name = list.ItemName(i);
+      out.emplace_back(name, list.Content(name));
+    }
+    list.Unlock();
+  };
+  read(*header_, header);
+  read(*sections_, sections);
+  return RenderReport(header, sections);
+}
+
+std::string TIRVException::BugReport(bool mustBeComplete) {
+  std::string cached;
+  uint64_t counter;
+  {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    cached = reportText_;
+    counter = changeCounter_;
+  }
+  if (!createBugReport_) return cached;
+  if (!cached.empty() && (!mustBeComplete || complete_)) return cached;
+  BugReportHeader();
+  ComposeSections(true);
+  if (mustBeComplete) WaitForCompletion();
+  std::string text = Render();
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  if (changeCounter_ == counter) reportText_ = text;
+  return text;
+}
+
+void TIRVException::SetBugReport(std::string_view report) {
+  {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    reportText_ = std::string(report);
+  }
+  FireChange();
+}
+
+void TIRVException::BeginUpdate() { ++updateCount_; }
+
+void TIRVException::EndUpdate() {
+  if (--updateCount_ == 0 && dirty_) MarkModified();
+}
+
+void TIRVException::MarkModified() {
+  if (updateCount_.load() > 0) {
+    dirty_ = true;
+    return;
+  }
+  dirty_ = false;
+  {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    ++changeCounter_;
+    reportText_.clear();
+  }
+  FireChange();
+}
+
+void TIRVException::FireChange() {
+  std::vector<std::pair<BugReportCallback, bool>> procs;
+  std::vector<std::pair<BugReportMethod, bool>> methods;
+  {
+    std::lock_guard<std::mutex> g(g_handlerLock);
+    procs = callbacks_;
+    methods = callbacksOO_;
+  }
+  if (procs.empty() && methods.empty()) return;
+  Ref<TIRVException> keep(this);
+  std::string text = BugReport(false);
+  bool complete = complete_;
+  for (auto& entry : procs) Guarded([&] { entry.first(complete, text, this); });
+  for (auto& entry : methods) Guarded([&] { entry.first.code(entry.first.object, complete, text, this); });
+}
+
+void TIRVException::RegisterBugReportCallback(BugReportCallback callback, bool critical) {
+  {
+    std::lock_guard<std::mutex> g(g_handlerLock);
+    for (auto& [cb, c] : callbacks_)
+      if (cb == callback) {
+        c = critical;
+        return;
+      }
+    callbacks_.emplace_back(callback, critical);
+  }
+  std::string text = BugReport(false);
+  Guarded([&] { callback(complete_, text, this); });
+}
+
+void TIRVException::RegisterBugReportCallback(BugReportMethod callback, bool critical) {
+  {
+    std::lock_guard<std::mutex> g(g_handlerLock);
+    for (auto& [m, c] : callbacksOO_)
+      if (m.code == callback.code && m.object == callback.object) {
+        c = critical;
+        return;
+      }
+    callbacksOO_.emplace_back(callback, critical);
+  }
+  std::string text = BugReport(false);
+  Guarded([&] { callback.code(callback.object, complete_, text, this); });
+}
+
+void TIRVException::UnregisterBugReportCallback(BugReportCallback callback) {
+  std::lock_guard<std::mutex> g(g_handlerLock);
+  for (auto it = callbacks_.begin(); it != callbacks_.end(); ++it)
+    if (it->first == callback) {
+      callbacks_.erase(it);
+      return;
+    }
+}
+
+void TIRVException::UnregisterBugReportCallback(BugReportMethod callback) {
+  std::lock_guard<std::mutex> g(g_handlerLock);
+  for (auto it = callbacksOO_.begin(); it != callbacksOO_.end(); ++it)
+    if (it->first.code == callback.code && it->first.object == callback.object) {
+      callbacksOO_.erase(it);
+      return;
+    }
+}
+
+bool TIRVException::HasCriticalCallback() {
+  std::lock_guard<std::mutex> g(g_handlerLock);
+  for (auto& [cb, c] : callbacks_)
+    if (c) return true;
+  for (auto& [m, c] : callbacksOO_)
+    if (c) return true;
+  return false;
+}
+
+void TIRVException::SetPhase(uint8_t phase) { phase_ = phase == 3 && complete_ ? 4 : phase; }
+
+// ---- screenshot ---------------------------------------------------------------------------------------
+
+Ref<IRefCounted> TIRVException::ScreenShot() {
+  std::lock_guard<std::mutex> g(screenshotMutex_);
+  if (!screenshotTaken_.exchange(true) && createScreenShot_) {
+    if (g_hooks.takeScreenShot) Guarded([&] { screenshot_ = g_hooks.takeScreenShot(this); });
+    if (!screenshot_) createScreenShot_ = false;
+  }
+  return screenshot_;
+}
+
+void TIRVException::SetScreenShot(Ref<IRefCounted> picture) {
+  std::lock_guard<std::mutex> g(screenshotMutex_);
+  screenshotTaken_ = true;
+  screenshot_ = std::move(picture);
+}
+
+// ---- saving -------------------------------------------------------------------------------------------
+
+bool TIRVException::SaveReport(const std::wstring& fileName, bool automatic) {
+  std::wstring setting = BugRepFile();
+  std::wstring name = fileName.empty() ? setting : fileName;
+  if (automatic) {
+    name = AbsoluteReportName(name, record_platform::ProgramPath());
+  } else {
+    if (record_platform::ProcessBlocked()) {
+      record_platform::Beep();
+      return false;
+    }
+    if (!record_platform::AskSaveFileName(this, nullptr, name)) return false;
+  }
+  std::string report = BugReport(true);
+  ReportFileRules rules;
+  rules.append = AppendBugReps();
+  rules.sizeLimit = BugRepFileSize();
+  rules.noDupExcepts = NoDupExcepts();
+  rules.noDupFreezes = NoDupFreezes();
+  rules.dupExceptDef = DupExceptDef();
+  rules.dupFreezeDef = DupFreezeDef();
+  auto compose = [&](const std::string& old) { return ComposeReportFile(old, report, rules); };
+  bool ok = record_platform::RewriteFile(name, compose);
+  if (!ok && FolderPart(setting).empty() && !record_platform::Is9x()) {
+    std::wstring program = FileNamePart(record_platform::ProgramPath());
+    size_t dot = program.rfind(L'.');
+    if (dot != std::wstring::npos) program.resize(dot);
+    std::wstring folder = record_platform::UserAppDataFolder();
+    if (!folder.empty()) ok = record_platform::RewriteFile(folder + L"\\" + program + L"\\" + FileNamePart(name), compose);
+  }
+  if (ok && automatic && fileName.empty()) saved_ = true;
+  return ok;
+}
+
+// ---- user actions -------------------------------------------------------------------------------------
+
+bool TIRVException::FireAction(int action) {
+  bool handled = false;
+  if (g_hooks.fireActionHandlers) Guarded([&] { handled = g_hooks.fireActionHandlers(this, action); });
+  return handled;
+}
+
+void TIRVException::Show() {
+  if (g_hooks.show) g_hooks.show(this);
+}
+
+void TIRVException::ShowBugReport(WindowHandle parent) {
+  WindowHandle w = parent ? parent : record_platform::OpenExceptionBox();
+  if (w) record_platform::PostToWindow(w, 0x70A);
+}
+
+bool TIRVException::SendBugReport(WindowHandle parent) {
+  if (FireAction(kActionSend)) return true;
+  WindowHandle w = parent ? parent : record_platform::OpenExceptionBox();
+  if (appendScreenShot_) ScreenShot();
+  bool ok = g_hooks.deliver && g_hooks.deliver(this, w, &sendThread_, SendInBackgr());
+  record_platform::RestoreArrowCursor();
+  return ok;
+}
+
+bool TIRVException::SaveBugReport(WindowHandle) {
+  if (FireAction(kActionSave)) return true;
+  bool ok = SaveReport({}, false);
+  record_platform::RestoreArrowCursor();
+  return ok;
+}
+
+bool TIRVException::PrintBugReport(WindowHandle parent) {
+  if (FireAction(kActionPrint)) return true;
+  WindowHandle w = parent ? parent : record_platform::OpenExceptionBox();
+  bool ok = g_hooks.print && g_hooks.print(this, w);
+  record_platform::RestoreArrowCursor();
+  return ok;
+}
+
+void TIRVException::SendCloseMessage(WindowHandle parent) {
+  WindowHandle w = parent ? parent : record_platform::OpenExceptionBox();
+  if (w) record_platform::SendToWindow(w, 0x70B);
+}
+
+void TIRVException::ContinueApplication(WindowHandle parent) {
+  FireAction(kActionContinue);  // the box closes even when a handler claims the action
+  SendCloseMessage(parent);
+}
+
+void TIRVException::RestartApplication(WindowHandle parent) {
+  if (FireAction(kActionRestart)) return;
+  SendCloseMessage(parent);
+  if (g_hooks.finishAutoActions) g_hooks.finishAutoActions(this, true);
+  if (g_hooks.restartProgram) g_hooks.restartProgram(this);
+}
+
+void TIRVException::CloseApplication(WindowHandle parent) {
+  if (FireAction(kActionClose)) return;
+  SendCloseMessage(parent);
+  if (g_hooks.finishAutoActions) g_hooks.finishAutoActions(this, true);
+  if (g_hooks.endProgram) g_hooks.endProgram(this);
+}
+
+}  // namespace rvx

@@ -1,0 +1,184 @@
+// The record's platform layer on Windows: files, times, versions, windows of the exception box.
+#include <windows.h>
+#include <commdlg.h>
+#include <shlobj.h>
+
+#include "crash/core/exception_record.h"
+#include "crash/stack/text.h"
+
+namespace rvx::record_platform {
+
+namespace {
+std::wstring ModulePath(HMODULE m) {
+  wchar_t path[MAX_PATH] = {};
+  DWORD n = GetModuleFileNameW(m, path, MAX_PATH);
+  return std::wstring(path, n);
+}
+
+ReportTime FromSystemTime(const SYSTEMTIME& s) {
+  return {s.wYear, s.wMonth, s.wDay, s.wHour, s.wMinute, s.wSecond, s.wMilliseconds};
+}
+
+void CreateFolders(const std::wstring& folder) {
+  for (size_t i = 3; i <= folder.size(); ++i)
+    if (i == folder.size() || folder[i] == L'\\') CreateDirectoryW(folder.substr(0, i).c_str(), nullptr);
+}
+}  // namespace
+
+ReportTime LocalNow() {
+  SYSTEMTIME s;
+  GetLocalTime(&s);
+  return FromSystemTime(s);
+}
+
+std::wstring ProgramPath() { return ModulePath(nullptr); }
+
+std::wstring OwnModulePath() {
+  HMODULE own = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&LocalNow), &own);
+  return ModulePath(own);
+}
+
+bool FileTime(const std::wstring& path, ReportTime& time) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  FILETIME local;
+  SYSTEMTIME s;
+  if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) || !FileTimeToSystemTime(&local, &s)) return false;
+  time = FromSystemTime(s);
+  return true;
+}
+
+std::string UserName() {
+  char name[257] = {};
+  DWORD size = 256;
+  return GetUserNameA(name, &size) ? std::string(name) : std::string();
+}
+
+std::wstring WindowsFolder() {
+  wchar_t path[MAX_PATH] = {};
+  UINT n = GetWindowsDirectoryW(path, MAX_PATH);
+  return std::wstring(path, n);
+}
+
+std::string CommandLineWithArguments() {
+  std::string line = GetCommandLineA();
+  // Skip the program name (quoted or not); without arguments there is no item.
+  size_t i = 0;
+  if (!line.empty() && line[0] == '"') {
+    i = line.find('"', 1);
+    i = i == std::string::npos ? line.size() : i + 1;
+  } else {
+    i = line.find(' ');
+    if (i == std::string::npos) i = line.size();
+  }
+  return TrimText(line.substr(i)).empty() ? std::string() : line;
+}
+
+uint32_t ProcessId() { return GetCurrentProcessId(); }
+bool Is9x() { return OsInfo().is9x; }
+bool IsNT() { return !OsInfo().is9x; }
+
+std::string ModuleFileVersion(const std::wstring& path) {
+  DWORD handle = 0, size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+  if (!size) return {};
+  std::string data(size, '\0');
+  if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return {};
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT len = 0;
+  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &len) || !info) return {};
+  return DecimalText(HIWORD(info->dwFileVersionMS)) + "." + DecimalText(LOWORD(info->dwFileVersionMS)) + "." +
+         DecimalText(HIWORD(info->dwFileVersionLS)) + "." + DecimalText(LOWORD(info->dwFileVersionLS));
+}
+
+std::string LoadedModuleVersion(const char* name) {
+  HMODULE m = GetModuleHandleA(name);
+  return m ? ModuleFileVersion(ModulePath(m)) : std::string();
+}
+
+bool RewriteFile(const std::wstring& path, const std::function<std::string(const std::string& old)>& compose) {
+  std::wstring folder = FileNamePart(path).size() < path.size() ? FolderPart(path) : std::wstring();
+  if (folder.size() > 3) CreateFolders(folder.substr(0, folder.size() - 1));
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  std::string old;
+  DWORD size = GetFileSize(f, nullptr);
+  if (size != INVALID_FILE_SIZE && size > 0) {
+    old.resize(size);
+    DWORD got = 0;
+    if (!ReadFile(f, old.data(), size, &got, nullptr)) got = 0;
+    old.resize(got);
+  }
+  std::string text = compose(old);
+  SetFilePointer(f, 0, nullptr, FILE_BEGIN);
+  DWORD written = 0;
+  bool ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
+  SetEndOfFile(f);
+  CloseHandle(f);
+  return ok;
+}
+
+std::wstring UserAppDataFolder() {
+  wchar_t path[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, path))) return {};
+  return path;
+}
+
+void PostToWindow(WindowHandle window, uint32_t message) { PostMessageA(static_cast<HWND>(window), message, 0, 0); }
+void SendToWindow(WindowHandle window, uint32_t message) { SendMessageA(static_cast<HWND>(window), message, 0, 0); }
+
+WindowHandle OpenExceptionBox() {
+  struct Search {
+    HWND found = nullptr;
+  } s;
+  EnumWindows(
+      [](HWND w, LPARAM p) WINAPI -> BOOL {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        char cls[64] = {};
+        GetClassNameA(w, cls, sizeof cls);
+        if (pid == GetCurrentProcessId() && lstrcmpA(cls, "RavexWndClass") == 0) {
+          reinterpret_cast<Search*>(p)->found = w;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+bool ProcessBlocked() { return false; }
+void Beep() { MessageBeep(MB_ICONERROR); }
+
+bool AskSaveFileName(IRVException* record, WindowHandle parent, std::wstring& fileName) {
+  std::wstring setting = record->BugRepFile();
+  wchar_t buffer[MAX_PATH] = {};
+  std::wstring proposed = FileNamePart(setting);
+  lstrcpynW(buffer, proposed.c_str(), MAX_PATH);
+  std::wstring folder = FolderPart(setting);
+  wchar_t desktop[MAX_PATH] = {};
+  if (folder.empty() && SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, desktop))) folder = desktop;
+  std::wstring title = AnsiToWide(record->SaveBtnTxt());
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = static_cast<HWND>(parent);
+  ofn.lpstrFilter = L"*.txt\0*.txt\0";
+  ofn.lpstrFile = buffer;
+  ofn.nMaxFile = MAX_PATH;
+  ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+  ofn.lpstrTitle = title.c_str();
+  ofn.lpstrDefExt = L"txt";
+  ofn.Flags = OFN_HIDEREADONLY | OFN_NOREADONLYRETURN | OFN_OVERWRITEPROMPT;
+  using SaveFn = BOOL(WINAPI*)(LPOPENFILENAMEW);
+  HMODULE dlg = LoadLibraryA("comdlg32.dll");
+  auto save = dlg ? reinterpret_cast<SaveFn>(reinterpret_cast<void*>(GetProcAddress(dlg, "GetSaveFileNameW"))) : nullptr;
+  if (!save || !save(&ofn)) return false;
+  fileName = buffer;
+  return true;
+}
+
+void RestoreArrowCursor() { SetCursor(LoadCursor(nullptr, IDC_ARROW)); }
+
+}  // namespace rvx::record_platform

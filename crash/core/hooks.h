@@ -1,0 +1,70 @@
+// Arming the crash reporter and the interception points through which every exception of the process
+// reaches the pipeline; the patching primitives with their patch records; the program file checksum.
+//
+// How the interception points map onto C++ built with MinGW-w64 (GCC, DWARF unwinding, no SEH frames):
+//   raise routine (per-thread record of the last raise)  -> the linker wraps __cxa_throw: every C++ throw
+//                                                            records its object, type, call site, EBP, ESP
+//   last-chance dispatcher, C++ exception nobody caught  -> std::set_terminate handler (libstdc++ marks the
+//                                                            exception caught before calling it): source 13
+//   OS exception nobody caught (no C++ object)           -> SetUnhandledExceptionFilter: source 14 with the
+//                                                            standard text for the code, cannot continue
+//   application object: handle / show exception          -> the two virtual slots of fw::TApplication are
+//                                                            patched (framework_hooks_win.cpp): sources 5, 4
+//   runtime error (abort, pure virtual call, invalid      -> SIGABRT handler, wrapped __cxa_pure_virtual,
+//   parameter)                                              msvcrt's invalid-parameter handler: source 11
+//   thread creation, work items                          -> CreateThread and QueueUserWorkItem replaced in
+//                                                            the import tables of every loaded module; the
+//                                                            wrappers catch C++ exceptions; faults and
+//                                                            terminate calls in a wrapped thread: source 16
+//   hidden exceptions                                    -> none: they are reported only to hidden-exception
+//                                                            handlers, and the handler registry has none yet
+//   synchronised calls, package loader, web entry points -> not present in this program
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <typeinfo>
+
+namespace rvx {
+
+// Arms the crash reporter for the calling program (the first thing its main routine does) when its
+// settings say Enabled; disarms and undoes every patch at the end of the process.
+bool StartCrashReporter();
+void StopCrashReporter();
+bool CrashReporterArmed();
+
+// ---- patching -----------------------------------------------------------------------------------------
+
+struct TPatchRecord {
+  uintptr_t address = 0;
+  std::string original;
+  std::string replacement;
+};
+bool PatchBytes(void* address, const void* bytes, size_t count);
+bool PatchJump(void* routine, const void* target);
+bool Patch32(void* address, uint32_t value);
+void UndoPatches();
+size_t PatchCount();
+// Replaces every import slot holding `oldAddress` in the module's import tables; returns the number.
+int PatchImportTables(uintptr_t module, const void* oldAddress, const void* newAddress);
+// Replaces a library routine in the import tables of every loaded module except the system's own.
+int PatchImportedRoutine(const char* library, const char* routine, const void* replacement, void** original);
+
+// ---- checksum of a program file -----------------------------------------------------------------------
+
+// Offset of the checksum field in a PE file, false when the data is no PE file.
+bool PeChecksumOffset(const uint8_t* data, size_t size, size_t& offset);
+// 16-bit words with end-around carry, the checksum field left out, an odd last byte added, plus the length.
+uint32_t ImageChecksum(const uint8_t* data, size_t size, size_t checksumOffset);
+
+// ---- the framework's application object ---------------------------------------------------------------
+
+// Hands the exception being handled in the current catch block to the pipeline.
+void HandleCaughtException(uint8_t source, void* relatedObject, bool canContinue = true);
+// Hands an exception object of a known type to the pipeline (not inside a catch block).
+void HandleExceptionObject(const void* object, const std::type_info& type, uint8_t source, void* relatedObject);
+// Installs the application-object interceptions (framework adapter; links the framework).
+bool InstallFrameworkHooks();
+
+}  // namespace rvx

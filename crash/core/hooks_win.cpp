@@ -1,0 +1,505 @@
+// Interception on Windows (see hooks.h for the map of interception points), start-up and shut-down of the
+// crash reporter, patching primitives, the checksum check, the restart hand-over and rvxTraceProcess.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cxxabi.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <vector>
+
+#include "crash/core/hooks.h"
+#include "crash/core/pipeline.h"
+#include "crash/core/sysinfo.h"
+#include "crash/stack/text.h"
+
+namespace rvx {
+
+namespace {
+
+// The last raise of this thread: object, type, call site and frame.
+struct LastRaise {
+  void* object = nullptr;
+  const std::type_info* type = nullptr;
+  uint32_t address = 0, ebp = 0, esp = 0;
+};
+thread_local LastRaise t_last;
+// Set while the thread runs under a thread-entry or work-item wrapper.
+thread_local bool t_wrapped = false;
+thread_local int t_terminating = 0;
+
+std::mutex g_patchMutex;
+std::vector<TPatchRecord> g_patches;
+std::atomic<bool> g_armed{false};
+std::terminate_handler g_previousTerminate = nullptr;
+
+using CreateThreadFn = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
+using QueueWorkFn = BOOL(WINAPI*)(LPTHREAD_START_ROUTINE, PVOID, ULONG);
+CreateThreadFn g_createThread = nullptr;
+QueueWorkFn g_queueWork = nullptr;
+
+struct StartRecord {
+  LPTHREAD_START_ROUTINE start;
+  void* parameter;
+};
+
+void* CurrentThrownObject() {
+  std::exception_ptr p = std::current_exception();
+  void* object = nullptr;
+  static_assert(sizeof(p) == sizeof(void*), "exception_ptr holds the thrown object's address");
+  std::memcpy(&object, &p, sizeof object);
+  return object;
+}
+
+// Fills address, frame and stack pointer from the last raise when it threw this object.
+void FromLastRaise(HandleParams& hp, const void* object) {
+  if (object && t_last.object == object) {
+    hp.address = t_last.address;
+    hp.framePointer = t_last.ebp;
+    hp.stackPointer = t_last.esp;
+  }
+}
+
+[[noreturn]] void EndThread(DWORD code) {
+  UpdateThreadEntry(GetCurrentThreadId(), "");
+  ExitThread(code);
+}
+
+void RuntimeError(const char* text, uint32_t address) {
+  HandleParams hp;
+  hp.object = MakeOwnException(text);
+  hp.address = address;
+  hp.source = kSourceRuntimeError;
+  hp.canContinue = false;
+  hp.framePointer = reinterpret_cast<uint32_t>(__builtin_frame_address(0));
+  HandleException(hp);
+  pipeline_platform::EndProgram(nullptr);
+}
+
+void OnTerminate() {
+  if (t_terminating++) TerminateProcess(GetCurrentProcess(), 3);
+  const std::type_info* type = abi::__cxa_current_exception_type();
+  if (!type) RuntimeError("Runtime error", reinterpret_cast<uint32_t>(__builtin_return_address(0)));
+  void* object = CurrentThrownObject();
+  HandleParams hp;
+  hp.object = MakeThrownException(object, type);
+  FromLastRaise(hp, object);
+  bool mainThread = GetCurrentThreadId() == MainThreadId();
+  hp.source = t_wrapped ? kSourceThread : kSourceUnhandled;
+  hp.canContinue = !mainThread;
+  HandleException(hp);
+  if (mainThread) pipeline_platform::EndProgram(nullptr);
+  EndThread(t_wrapped ? 0xFFFFFFFF : 0);
+}
+
+void OnAbortSignal(int) { RuntimeError("Abnormal program termination", 0); }
+
+extern "C" void OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {
+  RuntimeError("Invalid parameter passed to a runtime function", reinterpret_cast<uint32_t>(__builtin_return_address(0)));
+}
+
+struct FaultWork {
+  HandleParams params;
+  uint32_t threadId;
+};
+
+DWORD WINAPI HandleOnHelper(void* p) {
+  auto* work = static_cast<FaultWork*>(p);
+  HandleException(work->params);
+  return 0;
+}
+
+LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* ep) {
+  if (!ep || !ep->ExceptionRecord) return EXCEPTION_CONTINUE_SEARCH;
+  const EXCEPTION_RECORD& er = *ep->ExceptionRecord;
+  uint32_t address = reinterpret_cast<uint32_t>(er.ExceptionAddress);
+  std::string module = ModuleNameOfAddress(address);
+  bool write = er.NumberParameters >= 1 && er.ExceptionInformation[0] == 1;
+  uint32_t target = er.NumberParameters >= 2 ? er.ExceptionInformation[1] : 0;
+  static TContext contexts[4];  // a stack overflow leaves little room: keep the copy off the stack
+  static std::atomic<int> next{0};
+  TContext* context = &contexts[next++ & 3];
+  std::memcpy(context, ep->ContextRecord, sizeof *context);
+  FaultWork work;
+  work.params.object = MakeOwnException(OsExceptionText(er.ExceptionCode, address, !module.empty(), module, write, target));
+  work.params.address = address;
+  work.params.context = context;
+  work.params.source = t_wrapped ? kSourceThread : kSourceUnhandledOs;
+  work.params.canContinue = t_wrapped;
+  work.threadId = GetCurrentThreadId();
+  if (er.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
+    // No stack left for the handling: a helper thread hands the exception over instead.
+    HANDLE h = g_createThread ? g_createThread(nullptr, 1 << 20, HandleOnHelper, &work, 0, nullptr)
+                              : CreateThread(nullptr, 1 << 20, HandleOnHelper, &work, 0, nullptr);
+    if (h) {
+      WaitForSingleObject(h, INFINITE);
+      CloseHandle(h);
+    }
+  } else {
+    HandleException(work.params);
+  }
+  if (t_wrapped) EndThread(0xFFFFFFFF);
+  pipeline_platform::EndProgram(nullptr);
+}
+
+DWORD WINAPI ThreadEntryWrapper(void* p) {
+  StartRecord rec = *static_cast<StartRecord*>(p);
+  delete static_cast<StartRecord*>(p);
+  t_wrapped = true;
+  DWORD result;
+  try {
+    result = rec.start(rec.parameter);
+  } catch (...) {
+    HandleCaughtException(kSourceThread, nullptr);
+    result = 0xFFFFFFFF;
+  }
+  UpdateThreadEntry(GetCurrentThreadId(), "");
+  return result;
+}
+
+DWORD WINAPI WorkItemWrapper(void* p) {
+  StartRecord rec = *static_cast<StartRecord*>(p);
+  delete static_cast<StartRecord*>(p);
+  bool outer = t_wrapped;
+  t_wrapped = true;
+  DWORD result;
+  try {
+    result = rec.start(rec.parameter);
+  } catch (...) {
+    HandleCaughtException(kSourceThread, nullptr);
+    result = 0xFFFFFFFF;
+  }
+  t_wrapped = outer;
+  return result;
+}
+
+HANDLE WINAPI ReplacementCreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stack, LPTHREAD_START_ROUTINE start,
+                                      LPVOID parameter, DWORD flags, LPDWORD id) {
+  uint32_t creator = reinterpret_cast<uint32_t>(__builtin_return_address(0));
+  auto* rec = new (std::nothrow) StartRecord{start, parameter};
+  if (!rec) return g_createThread(sa, stack, start, parameter, flags, id);
+  DWORD newId = 0;
+  // Created suspended so that its entry (creator and call site) exists before the thread can fail.
+  HANDLE h = g_createThread(sa, stack, ThreadEntryWrapper, rec, flags | CREATE_SUSPENDED, &newId);
+  if (!h) {
+    delete rec;
+    return h;
+  }
+  if (id) *id = newId;
+  UpdateThreadEntry(newId, "", GetCurrentThreadId(), creator);
+  if (!(flags & CREATE_SUSPENDED)) ResumeThread(h);
+  return h;
+}
+
+BOOL WINAPI ReplacementQueueUserWorkItem(LPTHREAD_START_ROUTINE function, PVOID context, ULONG flags) {
+  auto* rec = new (std::nothrow) StartRecord{function, context};
+  if (!rec) return g_queueWork(function, context, flags);
+  BOOL ok = g_queueWork(WorkItemWrapper, rec, flags);
+  if (!ok) delete rec;
+  return ok;
+}
+
+bool IsSystemModule(const char* name) {
+  return lstrcmpiA(name, "kernel32.dll") == 0 || lstrcmpiA(name, "kernelbase.dll") == 0 ||
+         lstrcmpiA(name, "ntdll.dll") == 0;
+}
+
+// ---- file checksum ------------------------------------------------------------------------------------
+
+bool FileChecksumOk(const wchar_t* path) {
+  HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return true;
+  DWORD size = GetFileSize(f, nullptr);
+  HANDLE map = size ? CreateFileMappingW(f, nullptr, PAGE_READONLY, 0, 0, nullptr) : nullptr;
+  const uint8_t* view = map ? static_cast<const uint8_t*>(MapViewOfFile(map, FILE_MAP_READ, 0, 0, 0)) : nullptr;
+  bool ok = true;
+  size_t offset;
+  if (view && PeChecksumOffset(view, size, offset)) {
+    uint32_t stored;
+    std::memcpy(&stored, view + offset, 4);
+    if (stored != 0) ok = ImageChecksum(view, size, offset) == stored;
+  }
+  if (view) UnmapViewOfFile(view);
+  if (map) CloseHandle(map);
+  CloseHandle(f);
+  return ok;
+}
+
+void TakeOverRestart() {
+  struct HandOver {
+    uint32_t oldPid;
+    uint32_t handle;
+    int64_t history[10];
+  };
+  std::string name = "RavexRestart" + HexText(GetCurrentProcessId());
+  HANDLE map = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+  if (!map) return;
+  if (auto* h = static_cast<const HandOver*>(MapViewOfFile(map, FILE_MAP_READ, 0, 0, 0))) {
+    HandOver copy = *h;
+    UnmapViewOfFile(h);
+    if (copy.handle) CloseHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(copy.handle)));
+    if (HANDLE old = OpenProcess(SYNCHRONIZE, FALSE, copy.oldPid)) {
+      WaitForSingleObject(old, INFINITE);
+      CloseHandle(old);
+    }
+    for (int i = 0; i < 10; ++i) ExceptionTimes()[i] = copy.history[i];
+  }
+  CloseHandle(map);
+}
+
+void ShutDown() { StopCrashReporter(); }
+
+}  // namespace
+
+// ---- C++ throws ---------------------------------------------------------------------------------------
+
+extern "C" [[noreturn]] void __real___cxa_throw(void* object, std::type_info* type, void (*destroy)(void*));
+extern "C" [[noreturn]] void __wrap___cxa_throw(void* object, std::type_info* type, void (*destroy)(void*)) {
+  auto* frame = static_cast<uint32_t*>(__builtin_frame_address(0));
+  t_last.object = object;
+  t_last.type = type;
+  t_last.address = reinterpret_cast<uint32_t>(__builtin_return_address(0));
+  t_last.ebp = frame[0];
+  t_last.esp = reinterpret_cast<uint32_t>(frame + 2);
+  __real___cxa_throw(object, type, destroy);
+}
+
+extern "C" [[noreturn]] void __wrap___cxa_pure_virtual() {
+  RuntimeError("Pure virtual function call", reinterpret_cast<uint32_t>(__builtin_return_address(0)));
+  std::abort();
+}
+
+void HandleCaughtException(uint8_t source, void* relatedObject, bool canContinue) {
+  const std::type_info* type = abi::__cxa_current_exception_type();
+  void* object = type ? CurrentThrownObject() : nullptr;
+  HandleParams hp;
+  hp.object = type ? MakeThrownException(object, type) : nullptr;
+  FromLastRaise(hp, object);
+  hp.source = source;
+  hp.relatedObject = relatedObject;
+  hp.canContinue = canContinue;
+  HandleException(hp);
+  t_last = {};
+}
+
+void HandleExceptionObject(const void* object, const std::type_info& type, uint8_t source, void* relatedObject) {
+  HandleParams hp;
+  hp.object = MakeThrownException(const_cast<void*>(object), &type);
+  FromLastRaise(hp, object);
+  hp.source = source;
+  hp.relatedObject = relatedObject;
+  HandleException(hp);
+  t_last = {};
+}
+
+// ---- patching -----------------------------------------------------------------------------------------
+
+bool PatchBytes(void* address, const void* bytes, size_t count) {
+  if (!address || !count) return false;
+  if (std::memcmp(address, bytes, count) == 0) return false;
+  DWORD old;
+  if (!VirtualProtect(address, count, PAGE_EXECUTE_READWRITE, &old)) return false;
+  TPatchRecord r;
+  r.address = reinterpret_cast<uintptr_t>(address);
+  r.original.assign(static_cast<const char*>(address), count);
+  r.replacement.assign(static_cast<const char*>(bytes), count);
+  std::memcpy(address, bytes, count);
+  VirtualProtect(address, count, old, &old);
+  FlushInstructionCache(GetCurrentProcess(), address, count);
+  std::lock_guard<std::mutex> g(g_patchMutex);
+  g_patches.push_back(std::move(r));
+  return true;
+}
+
+bool PatchJump(void* routine, const void* target) {
+  auto* p = static_cast<uint8_t*>(routine);
+  if (!p) return false;
+  if (p[0] == 0xFF && p[1] == 0x25) {  // an import stub: patch the routine its slot names
+    void** slot;
+    std::memcpy(&slot, p + 2, 4);
+    p = static_cast<uint8_t*>(*slot);
+  }
+  uint8_t jump[5] = {0xE9};
+  int32_t distance = static_cast<int32_t>(reinterpret_cast<uintptr_t>(target) - (reinterpret_cast<uintptr_t>(p) + 5));
+  std::memcpy(jump + 1, &distance, 4);
+  return PatchBytes(p, jump, 5);
+}
+
+bool Patch32(void* address, uint32_t value) { return PatchBytes(address, &value, 4); }
+
+void UndoPatches() {
+  std::vector<TPatchRecord> patches;
+  {
+    std::lock_guard<std::mutex> g(g_patchMutex);
+    patches.swap(g_patches);
+  }
+  for (auto it = patches.rbegin(); it != patches.rend(); ++it) {
+    void* a = reinterpret_cast<void*>(it->address);
+    MEMORY_BASIC_INFORMATION m;
+    if (VirtualQuery(a, &m, sizeof m) != sizeof m || m.State != MEM_COMMIT) continue;
+    if (std::memcmp(a, it->replacement.data(), it->replacement.size()) != 0) continue;  // changed by someone else
+    DWORD old;
+    if (!VirtualProtect(a, it->original.size(), PAGE_EXECUTE_READWRITE, &old)) continue;
+    std::memcpy(a, it->original.data(), it->original.size());
+    VirtualProtect(a, it->original.size(), old, &old);
+  }
+  FlushInstructionCache(GetCurrentProcess(), nullptr, 0);
+}
+
+size_t PatchCount() {
+  std::lock_guard<std::mutex> g(g_patchMutex);
+  return g_patches.size();
+}
+
+int PatchImportTables(uintptr_t module, const void* oldAddress, const void* newAddress) {
+  auto base = reinterpret_cast<const uint8_t*>(module);
+  if (!base) return 0;
+  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  if (dos->e_magic != IMAGE_DOS_SIGNATURE) return 0;
+  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  if (nt->Signature != IMAGE_NT_SIGNATURE) return 0;
+  const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (!dir.VirtualAddress || !dir.Size) return 0;
+  int patched = 0;
+  uint32_t imageSize = nt->OptionalHeader.SizeOfImage;
+  for (auto d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
+    if (d->FirstThunk >= imageSize) break;
+    for (auto slot = reinterpret_cast<uintptr_t*>(const_cast<uint8_t*>(base) + d->FirstThunk); *slot; ++slot) {
+      if (*slot != reinterpret_cast<uintptr_t>(oldAddress)) continue;
+      uintptr_t value = reinterpret_cast<uintptr_t>(newAddress);
+      if (PatchBytes(slot, &value, sizeof value)) ++patched;
+    }
+  }
+  return patched;
+}
+
+int PatchImportedRoutine(const char* library, const char* routine, const void* replacement, void** original) {
+  HMODULE lib = GetModuleHandleA(library);
+  void* address = lib ? reinterpret_cast<void*>(GetProcAddress(lib, routine)) : nullptr;
+  if (!address) return 0;
+  if (original) *original = address;
+  int patched = 0;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0);
+  if (snap == INVALID_HANDLE_VALUE) return PatchImportTables(reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)),
+                                                              address, replacement);
+  MODULEENTRY32 e{};
+  e.dwSize = sizeof e;
+  for (BOOL ok = Module32First(snap, &e); ok; ok = Module32Next(snap, &e))
+    if (!IsSystemModule(e.szModule))
+      patched += PatchImportTables(reinterpret_cast<uintptr_t>(e.hModule), address, replacement);
+  CloseHandle(snap);
+  return patched;
+}
+
+// ---- start and end ------------------------------------------------------------------------------------
+
+bool CrashReporterArmed() { return g_armed.load(); }
+
+bool StartCrashReporter() {
+  if (g_armed) return true;
+  TakeOverRestart();
+  pipeline_platform::RemoveTempFolder();
+  RecordStartTime();
+  HMODULE own = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&StartCrashReporter), &own);
+  Ref<IRVModuleSettings> settings = SettingsOfModule(reinterpret_cast<ModuleHandle>(own));
+  if (settings && settings->Valid() && settings->Enabled() && settings->CheckFileCrc()) {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(own, path, MAX_PATH);
+    if (!FileChecksumOk(path)) {
+      std::string text = settings->BitFaultMsg();
+      MessageBoxA(nullptr, text.c_str(), "Ravex", MB_OK | MB_ICONERROR);
+      ExitProcess(1);
+    }
+  }
+  OpenThreadNameBuffer(GetCurrentThreadId());
+  if (!settings || !settings->Valid() || !settings->Enabled()) return false;
+  SetMainSettings(settings);
+
+  RecordHooks hooks;
+  hooks.show = ShowExceptionRecord;
+  hooks.finishAutoActions = FinishAutomaticActions;
+  hooks.endProgram = pipeline_platform::EndProgram;
+  hooks.restartProgram = pipeline_platform::RestartProgram;
+  SetRecordHooks(hooks);
+
+  g_previousTerminate = std::set_terminate(OnTerminate);
+  SetUnhandledExceptionFilter(TopLevelFilter);
+  signal(SIGABRT, OnAbortSignal);
+  using InvalidParamFn = void* (*)(void*);
+  if (HMODULE crt = GetModuleHandleA("msvcrt.dll"))
+    if (auto set = reinterpret_cast<InvalidParamFn>(reinterpret_cast<void*>(GetProcAddress(crt, "_set_invalid_parameter_handler"))))
+      set(reinterpret_cast<void*>(&OnInvalidParameter));
+  StartHandlingThread();
+  void* original = nullptr;
+  if (PatchImportedRoutine("kernel32.dll", "CreateThread", reinterpret_cast<void*>(&ReplacementCreateThread), &original))
+    g_createThread = reinterpret_cast<CreateThreadFn>(original);
+  else
+    g_createThread = reinterpret_cast<CreateThreadFn>(original);
+  if (PatchImportedRoutine("kernel32.dll", "QueueUserWorkItem", reinterpret_cast<void*>(&ReplacementQueueUserWorkItem),
+                           &original) ||
+      original)
+    g_queueWork = reinterpret_cast<QueueWorkFn>(original);
+  pipeline_platform::TakeEmergencyMemory();
+  g_armed = true;
+  atexit(ShutDown);
+  return true;
+}
+
+void StopCrashReporter() {
+  if (!g_armed.exchange(false)) return;
+  UndoPatches();
+  SetUnhandledExceptionFilter(nullptr);
+  if (g_previousTerminate) std::set_terminate(g_previousTerminate);
+  StopHandlingThread();
+  CloseThreadNameBuffer();
+  pipeline_platform::ReleaseEmergencyMemory();
+}
+
+}  // namespace rvx
+
+// ---- tracing from outside -----------------------------------------------------------------------------
+
+extern "C" __declspec(dllexport) int __stdcall rvxTraceProcess(int size) {
+  using namespace rvx;
+  RegisterThreadName(GetCurrentThreadId(), "Ravex - TraceProcessThread");
+  SetIncludeOwnThreads(true);
+  std::string report;
+  try {
+    if (auto settings = MainSettings()) {
+      ExceptionParams p;
+      p.settings = settings;
+      p.type = kExceptFreeze;
+      p.dontCompleteYet = true;
+      auto record = NewExceptionRecord(p);
+      record->SetPlWaitBox(false);
+      record->SetListThreads(true);
+      report = record->CompleteBugReport();
+    }
+  } catch (...) {
+  }
+  SetIncludeOwnThreads(false);
+  if (!report.empty()) {
+    if (size <= 0) {
+      pipeline_platform::CopyToClipboard(report);
+    } else {
+      HANDLE map = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Global\\rvxTraceProcessMap");
+      if (!map) map = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "rvxTraceProcessMap");
+      if (map) {
+        if (report.size() >= static_cast<size_t>(size)) report.resize(size - 1);
+        if (void* view = MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, 0)) {
+          std::memcpy(view, report.c_str(), report.size() + 1);
+          UnmapViewOfFile(view);
+        }
+        CloseHandle(map);
+      }
+    }
+  }
+  UpdateThreadEntry(GetCurrentThreadId(), "");
+  return 0;
+}

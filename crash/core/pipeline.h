@@ -1,0 +1,121 @@
+// The exception handling pipeline: every interception point ends in HandleException, which hands a
+// 56-byte request through a pipe to the handling thread; that thread creates the exception record, applies
+// the class filters, starts the report, shows the exception (message box, console text), runs the automatic
+// actions and decides whether the program continues, restarts or ends.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "crash/core/exception_record.h"
+
+namespace rvx {
+
+// One handling request as it travels through the pipe (all fields 32-bit in the 32-bit program).
+struct THandlingRequest {
+  uintptr_t event;  // 0 in the terminating request
+  uintptr_t callingThreadId;
+  uintptr_t exceptType;
+  uintptr_t exceptObject;  // const TExceptObject*
+  uintptr_t exceptAddress;
+  uintptr_t canContinue;
+  uintptr_t stackPointer;
+  uintptr_t framePointer;
+  uintptr_t context;     // const TContext*
+  uintptr_t showReport;  // std::string* receiving the report, or 0
+  uintptr_t source;
+  uintptr_t relatedObject;
+  uintptr_t package;
+  uintptr_t preparedStack;
+};
+static_assert(sizeof(THandlingRequest) == 14 * sizeof(uintptr_t), "request layout");
+
+enum : uint8_t {
+  kSourceNone = 0, kSourceFreeze = 1, kSourceShowExceptionMessage = 3, kSourceAppShowException = 4,
+  kSourceAppHandleException = 5, kSourceSynchronize = 10, kSourceRuntimeError = 11, kSourceUnhandled = 13,
+  kSourceUnhandledOs = 14, kSourceHidden = 15, kSourceThread = 16, kSourceThreadObject = 17
+};
+
+// ---- portable decisions -------------------------------------------------------------------------------
+
+// Whether a comma-separated class list names one of the classes (exact match; commas at the ends ignored).
+bool ClassListHas(const std::string& list, const std::vector<std::string>& classes);
+// 1 or 2 for the class filter that applies, 0 for the general rule.
+int ChooseFilter(const std::string& f1Classes, const std::string& f2Classes, const std::vector<std::string>& classes);
+// Sets the record's decisions from the filter row of its settings.
+void ApplyExceptionFilters(TIRVException& record, IRVModuleSettings& module);
+
+// Times (seconds since 1601) of the last ten exceptions, newest first; 0 = empty.
+using ExceptionTimeHistory = std::array<int64_t, 10>;
+void PushExceptionTime(ExceptionTimeHistory& history, int64_t now);
+// The rule of AutoClose and AutoRestart: 0 never, 1 always, n: ten exceptions within n seconds.
+bool AutoRuleApplies(int32_t n, const ExceptionTimeHistory& history, int64_t now);
+
+// The line a console program prints for an exception.
+std::string ConsoleExceptionLine(IRVException& record);
+
+// The standard text of an operating-system exception code.
+std::string OsExceptionText(uint32_t code, uint32_t address, bool hasModule, const std::string& module, bool write,
+                            uint32_t target);
+
+// ---- the pipeline -------------------------------------------------------------------------------------
+
+struct HandleParams {
+  uint8_t type = kExceptException;
+  ExceptObjectPtr object;
+  uintptr_t address = 0;
+  std::string* showReport = nullptr;
+  ModuleHandle package = 0;
+  void* relatedObject = nullptr;
+  uint8_t source = 0;
+  const TContext* context = nullptr;
+  uint32_t framePointer = 0, stackPointer = 0;
+  bool canContinue = true;
+};
+// Handles an exception and returns when it is handled (the program may end or restart instead).
+void HandleException(const HandleParams& params);
+
+// The handling of one request (in the handling thread, or in the raising thread when the process is
+// blocked or no handling thread runs).
+void HandleRequest(const THandlingRequest& request);
+
+// Showing an exception by its show setting; the console form in console programs.
+void ShowExceptionRecord(IRVException* record);
+// Runs the automatic save and, when asked, waits for a background send.
+void FinishAutomaticActions(IRVException* record, bool waitForSend);
+
+// Starts and stops the handling thread.
+bool StartHandlingThread();
+void StopHandlingThread();
+uint32_t HandlingThreadId();
+
+// The exception time history (also restored by a restarted instance).
+ExceptionTimeHistory& ExceptionTimes();
+
+// The message box shown until the exception box exists: form 0..3 of the show setting.
+using ExceptionBoxRunner = void (*)(IRVException* record, int form);
+void SetExceptionBoxRunner(ExceptionBoxRunner runner);  // null: the plain message box
+
+// ---- platform layer -----------------------------------------------------------------------------------
+
+namespace pipeline_platform {
+bool IsConsoleProgram();
+void WriteStdOut(const std::string& text);
+void PlainMessageBox(IRVException* record);
+int64_t NowSeconds1601();
+void ReleaseEmergencyMemory();
+void TakeEmergencyMemory();
+void RemoveTempFolder();
+void CopyToClipboard(const std::string& text);
+[[noreturn]] void EndProgram(IRVException* record);
+[[noreturn]] void RestartProgram(IRVException* record);
+// Hands the request to the handling thread and waits (running the message loop on the main thread).
+// False when no handling thread runs or the write failed; the caller then handles it itself.
+bool SendRequest(THandlingRequest& request, bool keepMessageLoop);
+bool ProcessBlocked();
+ModuleHandle ModuleOfAddress(uintptr_t address);
+}  // namespace pipeline_platform
+
+}  // namespace rvx

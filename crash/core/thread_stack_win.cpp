@@ -1,0 +1,149 @@
+// Threads and memory of the running process on Windows, and the process-wide thread-name buffer.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include "crash/core/thread_stack.h"
+#include "crash/stack/module.h"
+#include "crash/stack/safe_read.h"
+#include "crash/stack/text.h"
+
+namespace rvx {
+
+namespace {
+// The named buffer: mutex 1, mutex 2, list head, reference count, mapping handle.
+struct ThreadNameBuffer {
+  HANDLE mutex1;
+  HANDLE mutex2;
+  void* head;
+  uint32_t refCount;
+  HANDLE mapping;
+};
+static_assert(sizeof(ThreadNameBuffer) == 20, "thread-name buffer layout");
+ThreadNameBuffer* g_buffer = nullptr;
+HANDLE g_mapping = nullptr;
+}  // namespace
+
+std::vector<uint32_t> ListThreadIds() {
+  std::vector<uint32_t> ids;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snap == INVALID_HANDLE_VALUE) return ids;
+  THREADENTRY32 e{};
+  e.dwSize = sizeof e;
+  DWORD pid = GetCurrentProcessId();
+  for (BOOL ok = Thread32First(snap, &e); ok; ok = Thread32Next(snap, &e))
+    if (e.th32OwnerProcessID == pid) ids.push_back(e.th32ThreadID);
+  CloseHandle(snap);
+  return ids;
+}
+
+uint32_t RegionEnd(uint32_t address) {
+  MEMORY_BASIC_INFORMATION m;
+  if (VirtualQuery(reinterpret_cast<void*>(address), &m, sizeof m) != sizeof m || m.State != MEM_COMMIT) return 0;
+  return reinterpret_cast<uint32_t>(m.BaseAddress) + m.RegionSize;
+}
+
+uint32_t StackEnd(uint32_t address) {
+  MEMORY_BASIC_INFORMATION m;
+  if (VirtualQuery(reinterpret_cast<void*>(address), &m, sizeof m) != sizeof m || m.State != MEM_COMMIT) return 0;
+  void* allocation = m.AllocationBase;
+  uint32_t end = reinterpret_cast<uint32_t>(m.BaseAddress) + m.RegionSize;
+  // The committed part of a stack may consist of several regions (guard pages move as it grows).
+  while (VirtualQuery(reinterpret_cast<void*>(end), &m, sizeof m) == sizeof m && m.AllocationBase == allocation &&
+         m.State == MEM_COMMIT && !(m.Protect & PAGE_GUARD))
+    end = reinterpret_cast<uint32_t>(m.BaseAddress) + m.RegionSize;
+  return end;
+}
+
+bool ThreadState(uint32_t threadId, ThreadStateInfo& state) {
+  bool self = threadId == GetCurrentThreadId();
+  HANDLE h = nullptr;
+  if (self) {
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &h, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+  } else {
+    h = OpenThread(THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION | THREAD_SUSPEND_RESUME, TRUE, threadId);
+    if (!h) h = OpenThread(THREAD_GET_CONTEXT, TRUE, threadId);
+  }
+  if (!h) return false;
+  CONTEXT c{};
+  c.ContextFlags = CONTEXT_INTEGER | CONTEXT_CONTROL | CONTEXT_SEGMENTS;
+  bool ok;
+  if (self) {
+    ok = GetThreadContext(h, &c) != 0;
+  } else {
+    DWORD previous = SuspendThread(h);
+    ok = GetThreadContext(h, &c) != 0;
+    if (previous != static_cast<DWORD>(-1)) {
+      ResumeThread(h);
+      state.suspended = previous > 0;
+    }
+  }
+  if (ok) {
+    state.eip = c.Eip;
+    state.ebp = c.Ebp;
+    state.stackBottom = c.Esp;
+    state.stackTop = StackEnd(c.Esp);
+    int p = GetThreadPriority(h);
+    state.priority = p == THREAD_PRIORITY_ERROR_RETURN ? 0 : p;
+  }
+  CloseHandle(h);
+  return ok;
+}
+
+bool ReadProcessMemorySafe(uint32_t address, void* out, uint32_t count) {
+  return SafeRead(address, out, count, nullptr);
+}
+
+std::string ModuleNameOfAddress(uint32_t address) {
+  ModuleHandle module = 0;
+  std::string file;
+  if (!ModuleFromAddress(address, module, file)) return {};
+  size_t slash = file.find_last_of("\\/");
+  return slash == std::string::npos ? file : file.substr(slash + 1);
+}
+
+uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
+
+bool OpenThreadNameBuffer(uint32_t mainThreadId) {
+  std::string name = "RavexThreadNameBuf" + HexText(GetCurrentProcessId());
+  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(ThreadNameBuffer),
+                                      name.c_str());
+  if (!mapping) {
+    MessageBoxA(nullptr, "internal error (opening global buffer)", "Ravex", MB_OK | MB_ICONERROR);
+    ExitProcess(1);
+  }
+  bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  auto* buffer = static_cast<ThreadNameBuffer*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  if (!buffer) {
+    MessageBoxA(nullptr, "internal error. please notify support@contacts.example", "Ravex", MB_OK | MB_ICONERROR);
+    ExitProcess(1);
+  }
+  g_buffer = buffer;
+  g_mapping = mapping;
+  if (existed) {
+    ++buffer->refCount;
+  } else {
+    buffer->mutex1 = CreateMutexA(nullptr, FALSE, nullptr);
+    buffer->mutex2 = CreateMutexA(nullptr, FALSE, nullptr);
+    buffer->head = nullptr;
+    buffer->refCount = 1;
+    buffer->mapping = mapping;
+    SetMainThreadIdForNames(mainThreadId);
+    UpdateThreadEntry(mainThreadId, "main thread");
+  }
+  return true;
+}
+
+void CloseThreadNameBuffer() {
+  if (!g_buffer) return;
+  if (--g_buffer->refCount == 0) {
+    CloseHandle(g_buffer->mutex1);
+    CloseHandle(g_buffer->mutex2);
+  }
+  UnmapViewOfFile(g_buffer);
+  CloseHandle(g_mapping);
+  g_buffer = nullptr;
+  g_mapping = nullptr;
+}
+
+}  // namespace rvx

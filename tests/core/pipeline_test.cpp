@@ -1,0 +1,177 @@
+// Pipeline decisions, system information rules, thread section texts and the image checksum.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "core/settings_stream.h"
+#include "crash/core/hooks.h"
+#include "crash/core/pipeline.h"
+#include "crash/core/sysinfo.h"
+#include "crash/core/thread_stack.h"
+
+namespace rvx {
+namespace {
+
+TEST(Pipeline, ClassFilters) {
+  std::vector<std::string> dbEdit{"EDBEditError", "EDatabaseError", "Exception", "std::exception"};
+  EXPECT_EQ(ChooseFilter(",EDBEditError,", "", dbEdit), 1);
+  EXPECT_EQ(ChooseFilter("EConvertError", "EDatabaseError", dbEdit), 2);
+  EXPECT_EQ(ChooseFilter("EConvertError", "EDBEdit", dbEdit), 0);  // exact names only
+  EXPECT_EQ(ChooseFilter("Exception", "", {}), 0);                 // no object: the general rule
+  EXPECT_TRUE(ClassListHas("a, EDBEditError ,b", dbEdit));
+}
+
+TEST(Pipeline, AutoCloseAfterTenExceptionsWithinTheWindow) {
+  ExceptionTimeHistory h{};
+  int64_t now = 1000000;
+  EXPECT_FALSE(AutoRuleApplies(0, h, now));
+  EXPECT_TRUE(AutoRuleApplies(1, h, now));
+  for (int i = 0; i < 9; ++i) {
+    PushExceptionTime(h, now + i);
+    EXPECT_FALSE(AutoRuleApplies(60, h, now + i)) << i;
+  }
+  PushExceptionTime(h, now + 9);
+  EXPECT_TRUE(AutoRuleApplies(60, h, now + 9));
+  EXPECT_EQ(h[0], now + 9);
+  EXPECT_FALSE(AutoRuleApplies(60, h, now + 61));  // the oldest is too old by then
+}
+
+TEST(Pipeline, OsExceptionTexts) {
+  EXPECT_EQ(OsExceptionText(0xC0000005, 0x401000, true, "a.exe", true, 0x10),
+            "Access violation at address 00401000 in module 'a.exe'. Write of address 00000010");
+  EXPECT_EQ(OsExceptionText(0xC0000005, 0x10, false, "", false, 0), "Access Violation");
+  EXPECT_EQ(OsExceptionText(0xC0000094, 0, false, "", false, 0), "Integer division by zero");
+  EXPECT_EQ(OsExceptionText(0xC000001D, 0, false, "", false, 0), "External exception c000001d");
+}
+
+TEST(Pipeline, ConsoleProgramPrintsLineAndReportAndSavesIt) {
+  constexpr ModuleHandle kModule = 0x7200000;
+  ClearMemoryModules();
+  SetMemoryModule(kModule, L"C:\\lab\\console.exe");
+  SetMemoryResource(kModule, "ZAVEDO",
+                    rvxtest::SettingsStream().Bool("Enabled", true).Bool("NoSettings", false)
+                        .Text("ExceptMsg", "failed: %exceptMsg%").Bool("AutoSave", false).End());
+  SetMainSettings(SettingsOfModule(kModule));
+  testing::internal::CaptureStdout();
+  HandleParams p;
+  p.object = MakeOwnException("boom");
+  p.address = 0x401000;
+  HandleException(p);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.rfind("failed: boom.\r\n\r\ndate/time", 0), 0u) << out;
+  // EAbort is never reported.
+  testing::internal::CaptureStdout();
+  p.object = MakeOwnException("silent", "EAbort");
+  HandleException(p);
+  out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "");
+  SetMainSettings(nullptr);
+  ClearMemoryModules();
+}
+
+TEST(SystemInformation, Durations) {
+  EXPECT_EQ(DurationText(90061), "1 day 1 hour ");
+  EXPECT_EQ(DurationText(7260), "2 hours 1 minute ");
+  EXPECT_EQ(DurationText(59), "59 seconds ");
+  EXPECT_EQ(DurationText(61), "1 minute 1 second ");
+  EXPECT_EQ(DurationText(0), "");
+  EXPECT_EQ(DurationText(-5), "");
+  EXPECT_EQ(UpTimeText(1300, 1000), "300 milliseconds");
+  EXPECT_EQ(UpTimeText(62000, 1000), "1 minute 1 second ");
+  EXPECT_EQ(CleanCpuName("  Intel(R)    Core  i7  "), "Intel(R) Core i7");
+  EXPECT_EQ(MemoryText(0x60000000ULL, 0x100000000ULL), "1536/4096 MB (free/total)");
+  EXPECT_EQ(ResourcesText(5, 73), "05/73 (gdi/user)");
+  EXPECT_EQ(CountProcessors({"a", "b", "c", "d", "e", "f", "g", ""}), 8);
+  EXPECT_EQ(CountProcessors(std::vector<std::string>(15, "x")), 16);
+}
+
+TEST(ThreadSections, RegistersAndStackDump) {
+  TContext c{};
+  c.Eax = 0x12;
+  c.Ebp = 0xdeadbeef;
+  std::string regs = CpuRegistersText(c);
+  EXPECT_EQ(regs.substr(0, 15), "eax = 00000012\r");
+  EXPECT_EQ(regs.substr(regs.size() - 14), "ebp = deadbeef");
+  uint8_t bytes[24];
+  for (int i = 0; i < 24; ++i) bytes[i] = static_cast<uint8_t>(i < 8 ? i + 1 : 0x41 + i - 8);
+  std::string dump = StackDumpText(0x12f5a0, bytes, 24);
+  EXPECT_EQ(dump.substr(0, dump.find('\r')),
+            "0012f5a0  01 02 03 04 05 06 07 08 - 41 42 43 44 45 46 47 48  ........ABCDEFGH");
+  std::string last = dump.substr(dump.find('\n') + 1);
+  EXPECT_EQ(last, "0012f5b0  49 4a 4b 4c 4d 4e 4f 50                            IJKLMNOP");
+  EXPECT_EQ(StackDumpText(0, bytes, 0), "");
+}
+
+TEST(ThreadSections, FramePointerWalkAndLineFormat) {
+  // A fake stack: frames at 0x1000 -> 0x1010 -> 0x1030 (end), return addresses 0x401111, 0x402222.
+  std::vector<uint32_t> stack(0x40, 0);
+  auto at = [&](uint32_t a) -> uint32_t& { return stack[(a - 0x1000) / 4]; };
+  at(0x1000) = 0x1010;
+  at(0x1004) = 0x401111;
+  at(0x1010) = 0x1008;  // points back down: the walk stops
+  at(0x1014) = 0x402222;
+  MemoryRead read = [&](uint32_t a, void* out, uint32_t n) {
+    if (a < 0x1000 || a + n > 0x1100) return false;
+    std::memcpy(out, &stack[(a - 0x1000) / 4], n);
+    return true;
+  };
+  auto frames = FramePointerWalk(0x400500, 0x1000, 0xff0, 0x1100, read, 0x409999);
+  EXPECT_EQ(frames, (std::vector<uint32_t>{0x400500, 0x401111, 0x402222, 0x409999}));
+  StackLine a{0x0045a2b3, 0x0045a2b3 - 0x1c, "contacts.exe", "Unit1", "TForm1.btnSaveClick", 42, 2};
+  StackLine b{0x004b1c2e, 0x004b1c2e - 0x3e, "contacts.exe", "Controls", "TControl.Click", 7255, 5};
+  StackTextOptions on;
+  StackText t = FormatStackLines({a, b}, on);
+  EXPECT_EQ(t.text,
+            "0045a2b3 +1c contacts.exe Unit1      42 +2 TForm1.btnSaveClick\r\n"
+            "004b1c2e +3e contacts.exe Controls 7255 +5 TControl.Click");
+  EXPECT_TRUE(t.hasLineNumbers);
+  EXPECT_EQ(t.crcFirst, FormatStackLines({a}, on).crcFirst);
+  EXPECT_NE(t.crcCombined, t.crcFirst);
+  StackTextOptions off;
+  off.showRelAddrs = off.showRelLines = false;
+  EXPECT_EQ(FormatStackLines({a, b}, off).text,
+            "0045a2b3 contacts.exe Unit1      42 TForm1.btnSaveClick\r\n"
+            "004b1c2e contacts.exe Controls 7255 TControl.Click");
+  // Without routines the value of a line is its address.
+  StackLine plain{0x401000, 0, "x.exe", "", "", 0, -1};
+  EXPECT_EQ(FormatStackLines({plain}, on).crcFirst, 0x401000u);
+}
+
+TEST(ThreadSections, Titles) {
+  UpdateThreadEntry(0xa10, "main thread");
+  UpdateThreadEntry(0xa11, "Ravex - HandleExceptionThread");
+  UpdateThreadEntry(0xa12, "", 0xa10, 0x401234, "TWorker");
+  EXPECT_EQ(ThreadTitle(0xa10, false), "main thread ($a10)");
+  EXPECT_EQ(ThreadTitle(0xa11, false), "");
+  EXPECT_EQ(ThreadTitle(0xa11, true), "Ravex - HandleExceptionThread ($a11)");
+  uint32_t creator = 0, creatorThread = 0;
+  EXPECT_EQ(ThreadTitle(0xa12, false, &creator, &creatorThread), "thread $a12 (TWorker)");
+  EXPECT_EQ(creator, 0x401234u);
+  EXPECT_EQ(creatorThread, 0xa10u);
+  EXPECT_EQ(ThreadTitle(0xbad, false), "thread $bad");
+  UpdateThreadEntry(0xa12, "");
+  EXPECT_EQ(ThreadTitle(0xa12, false), "thread $a12");
+}
+
+TEST(Checksum, ImageChecksumRules) {
+  std::vector<uint8_t> pe(0x200, 0);
+  pe[0] = 'M';
+  pe[1] = 'Z';
+  pe[0x3c] = 0x80;
+  std::memcpy(&pe[0x80], "PE\0\0", 4);
+  size_t offset = 0;
+  ASSERT_TRUE(PeChecksumOffset(pe.data(), pe.size(), offset));
+  EXPECT_EQ(offset, 0x80u + 4 + 20 + 64);
+  uint32_t empty = ImageChecksum(pe.data(), pe.size(), offset);
+  // The checksum field itself does not count.
+  pe[offset] = 0xff;
+  EXPECT_EQ(ImageChecksum(pe.data(), pe.size(), offset), empty);
+  // Carries wrap around: 0xffff + 0x0002 = 0x0002 (with the carry) ...
+  std::vector<uint8_t> words{0xff, 0xff, 0x02, 0x00, 0x07};
+  EXPECT_EQ(ImageChecksum(words.data(), words.size(), 100), 0x0002u + 0x0007u + 5u - 0u + 0u);
+  EXPECT_FALSE(PeChecksumOffset(words.data(), words.size(), offset));
+}
+
+}  // namespace
+}  // namespace rvx

@@ -1,0 +1,229 @@
+// crashlab: a console program that carries the crash reporter with settings of its own and runs the failure
+// scenario named by its first argument. Prints "crashlab: <scenario>" first and "survived" when the program
+// gets past the scenario.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+#include <algorithm>
+
+#include "crash/core/hooks.h"
+#include "framework/exceptions.h"
+#include "framework/forms.h"
+
+namespace {
+
+class ELabError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+int* volatile g_null = nullptr;
+volatile int g_zero = 0;
+
+void Say(const std::string& s) {
+  std::fputs((s + "\n").c_str(), stdout);
+  std::fflush(stdout);
+}
+
+__attribute__((noinline)) void ReadViolation() { Say(std::to_string(*g_null)); }
+__attribute__((noinline)) void WriteViolation() { *g_null = 1; }
+__attribute__((noinline)) void ExecuteViolation() {
+  auto f = reinterpret_cast<void (*)()>(reinterpret_cast<uintptr_t>(g_null) + 0x10);
+  f();
+}
+__attribute__((noinline)) void DivideByZero() { Say(std::to_string(10 / g_zero)); }
+__attribute__((noinline)) void IllegalInstruction() { asm volatile("ud2"); }
+__attribute__((noinline)) void PrivilegedInstruction() { asm volatile("hlt"); }
+__attribute__((noinline)) int Recurse(int n) {
+  volatile char pad[1024];
+  pad[0] = static_cast<char>(n);
+  return Recurse(n + 1) + pad[0];
+}
+
+struct Base {
+  Base();
+  virtual ~Base() = default;
+  virtual void Run() = 0;
+};
+void CallRun(Base* b) { b->Run(); }
+Base::Base() { CallRun(this); }
+struct Derived : Base {
+  void Run() override {}
+};
+
+struct ThrowsInDestructor {
+  ~ThrowsInDestructor() noexcept(false) { throw ELabError("thrown by a destructor during unwinding"); }
+};
+
+DWORD WINAPI ThrowingThread(void*) { throw ELabError("thread failed"); }
+DWORD WINAPI FaultingThread(void*) {
+  WriteViolation();
+  return 0;
+}
+
+std::atomic<int> g_ready{0};
+HANDLE g_go = nullptr;
+DWORD WINAPI SimultaneousThread(void*) {
+  ++g_ready;
+  WaitForSingleObject(g_go, INFINITE);
+  WriteViolation();
+  return 0;
+}
+
+void RunThread(LPTHREAD_START_ROUTINE routine) {
+  HANDLE h = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
+  WaitForSingleObject(h, 30000);
+  DWORD code = 0;
+  GetExitCodeThread(h, &code);
+  CloseHandle(h);
+  char text[64];
+  std::snprintf(text, sizeof text, "thread exit code %08lx", code);
+  Say(text);
+}
+
+__attribute__((noinline)) void ThrowFromSameSite(int i) { throw ELabError("continued exception"); }
+
+int Run(const std::string& s) {
+  if (s == "av-read") ReadViolation();
+  else if (s == "av-write") WriteViolation();
+  else if (s == "av-exec") ExecuteViolation();
+  else if (s == "div-zero") DivideByZero();
+  else if (s == "illegal") IllegalInstruction();
+  else if (s == "privileged") PrivilegedInstruction();
+  else if (s == "stack-overflow") Recurse(0);
+  else if (s == "throw-own") throw ELabError("our own error!");
+  else if (s == "throw-std") throw std::runtime_error("standard error");
+  else if (s == "throw-int") throw 42;
+  else if (s == "thread-throw") RunThread(ThrowingThread);
+  else if (s == "thread-fault") RunThread(FaultingThread);
+  else if (s == "std-thread") {
+    std::thread t([] { throw std::runtime_error("std::thread failed"); });
+    t.join();
+  } else if (s == "work-item") {
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    QueueUserWorkItem(
+        [](void* e) WINAPI -> DWORD {
+          struct Signal {
+            HANDLE e;
+            ~Signal() { SetEvent(e); }
+          } signal{e};
+          throw ELabError("work item failed");
+        },
+        done, 0);
+    WaitForSingleObject(done, 30000);
+    Sleep(200);
+  } else if (s == "eabort") {
+    try {
+      throw EAbort();
+    } catch (...) {
+      fw::Application->HandleException(nullptr);
+    }
+  } else if (s == "dbedit") {
+    try {
+      throw EDBEditError("'abc' is not a valid integer value");
+    } catch (...) {
+      fw::Application->HandleException(nullptr);
+    }
+  } else if (s == "abort") std::abort();
+  else if (s == "pure-virtual") Derived d;
+  else if (s == "dtor-throw") {
+    ThrowsInDestructor t;
+    throw ELabError("first");
+  } else if (s == "threads20") {
+    g_go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE threads[20];
+    for (auto& h : threads) h = CreateThread(nullptr, 0, SimultaneousThread, nullptr, 0, nullptr);
+    while (g_ready < 20) Sleep(1);
+    SetEvent(g_go);
+    WaitForMultipleObjects(20, threads, TRUE, 60000);
+    int failed = 0;
+    for (auto h : threads) {
+      DWORD code = 0;
+      GetExitCodeThread(h, &code);
+      failed += code == 0xFFFFFFFF;
+      CloseHandle(h);
+    }
+    Say("failed threads " + std::to_string(failed));
+  } else if (s == "loop100") {
+    for (int i = 0; i < 100; ++i) {
+      try {
+        ThrowFromSameSite(i);
+      } catch (...) {
+        fw::Application->HandleException(nullptr);
+      }
+    }
+  } else if (s == "none") {
+  } else {
+    Say("unknown scenario");
+    return 3;
+  }
+  Say("survived");
+  return 0;
+}
+
+}  // namespace
+
+double Microseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
+  LARGE_INTEGER f;
+  QueryPerformanceFrequency(&f);
+  return static_cast<double>(to.QuadPart - from.QuadPart) * 1e6 / static_cast<double>(f.QuadPart);
+}
+
+LARGE_INTEGER g_faultStamp;
+DWORD WINAPI TimedFaultThread(void*) {
+  QueryPerformanceCounter(&g_faultStamp);
+  WriteViolation();
+  return 0;
+}
+DWORD WINAPI QuietThread(void*) { return 0; }
+
+// Time from a fault in a thread to the end of its handling (report saved), and of the same thread without
+// a fault, each as the median of `n` runs in microseconds.
+void MeasureFaults(int n) {
+  std::vector<double> fault, quiet;
+  for (int i = 0; i < n; ++i) {
+    HANDLE h = CreateThread(nullptr, 0, TimedFaultThread, nullptr, 0, nullptr);
+    WaitForSingleObject(h, INFINITE);
+    LARGE_INTEGER end;
+    QueryPerformanceCounter(&end);
+    CloseHandle(h);
+    fault.push_back(Microseconds(g_faultStamp, end));
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    h = CreateThread(nullptr, 0, QuietThread, nullptr, 0, nullptr);
+    WaitForSingleObject(h, INFINITE);
+    QueryPerformanceCounter(&end);
+    CloseHandle(h);
+    quiet.push_back(Microseconds(start, end));
+  }
+  std::sort(fault.begin(), fault.end());
+  std::sort(quiet.begin(), quiet.end());
+  std::printf("fault-us %.0f\nthread-us %.0f\n", fault[n / 2], quiet[n / 2]);
+  std::fflush(stdout);
+}
+
+int main(int argc, char** argv) {
+  LARGE_INTEGER start, armed;
+  QueryPerformanceCounter(&start);
+  rvx::StartCrashReporter();
+  fw::TApplication application;
+  rvx::InstallFrameworkHooks();
+  QueryPerformanceCounter(&armed);
+  std::string scenario = argc > 1 ? argv[1] : "none";
+  Say("crashlab: " + scenario);
+  if (scenario == "startup-cost") {
+    std::printf("arming-us %.0f\n", Microseconds(start, armed));
+    return 0;
+  }
+  if (scenario == "fault-cost") {
+    MeasureFaults(argc > 2 ? std::atoi(argv[2]) : 21);
+    return 0;
+  }
+  return Run(scenario);
+}
