@@ -13,17 +13,14 @@ bool PeChecksumOffset(const uint8_t* data, size_t size, size_t& offset) {
 }
 
 uint32_t ImageChecksum(const uint8_t* data, size_t size, size_t checksumOffset) {
+  // One's-complement addition is associative: the words are summed wide and the carries folded in at the end.
   uint64_t sum = 0;
-  for (size_t i = 0; i + 1 < size; i += 2) {
-    if (i == checksumOffset || i == checksumOffset + 2) continue;
-    sum += static_cast<uint32_t>(data[i] | data[i + 1] << 8);
-    sum = (sum & 0xffff) + (sum >> 16);
-  }
-  if (size & 1) {
-    sum += data[size - 1];
-    sum = (sum & 0xffff) + (sum >> 16);
-  }
-  sum = (sum & 0xffff) + (sum >> 16);
+  size_t words = size / 2;
+  for (size_t i = 0; i < words; ++i) sum += static_cast<uint32_t>(data[2 * i] | data[2 * i + 1] << 8);
+  for (size_t skip : {checksumOffset, checksumOffset + 2})
+    if (skip + 1 < size && skip % 2 == 0) sum -= static_cast<uint32_t>(data[skip] | data[skip + 1] << 8);
+  if (size & 1) sum += data[size - 1];
+  while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
   return static_cast<uint32_t>(sum + size);
 }
 

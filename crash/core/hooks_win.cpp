@@ -6,6 +6,7 @@
 #include <cxxabi.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <exception>
@@ -383,15 +384,23 @@ int PatchImportedRoutine(const char* library, const char* routine, const void* r
   if (!address) return 0;
   if (original) *original = address;
   int patched = 0;
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0);
-  if (snap == INVALID_HANDLE_VALUE) return PatchImportTables(reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)),
-                                                              address, replacement);
-  MODULEENTRY32 e{};
-  e.dwSize = sizeof e;
-  for (BOOL ok = Module32First(snap, &e); ok; ok = Module32Next(snap, &e))
-    if (!IsSystemModule(e.szModule))
-      patched += PatchImportTables(reinterpret_cast<uintptr_t>(e.hModule), address, replacement);
-  CloseHandle(snap);
+  // The module list of the process (a toolhelp snapshot is much slower under Wine).
+  using EnumFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
+  auto enumModules = reinterpret_cast<EnumFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "K32EnumProcessModules")));
+  std::vector<HMODULE> modules(256);
+  DWORD needed = 0;
+  if (!enumModules || !enumModules(GetCurrentProcess(), modules.data(), modules.size() * sizeof(HMODULE), &needed))
+    return PatchImportTables(reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)), address, replacement);
+  modules.resize(std::min<size_t>(modules.size(), needed / sizeof(HMODULE)));
+  for (HMODULE m : modules) {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(m, path, MAX_PATH);
+    const char* name = path;
+    for (const char* p = path; *p; ++p)
+      if (*p == '\\' || *p == '/') name = p + 1;
+    if (!IsSystemModule(name)) patched += PatchImportTables(reinterpret_cast<uintptr_t>(m), address, replacement);
+  }
   return patched;
 }
 
