@@ -147,33 +147,28 @@ LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* ep) {
   pipeline_platform::EndProgram(nullptr);
 }
 
-DWORD WINAPI ThreadEntryWrapper(void* p) {
+// Runs a wrapped start routine; an exception it lets out is handled as a thread's and gives -1.
+DWORD RunWrapped(void* p) {
   StartRecord rec = *static_cast<StartRecord*>(p);
   delete static_cast<StartRecord*>(p);
   t_wrapped = true;
-  DWORD result;
   try {
-    result = rec.start(rec.parameter);
+    return rec.start(rec.parameter);
   } catch (...) {
     HandleCaughtException(kSourceThread, nullptr);
-    result = 0xFFFFFFFF;
+    return 0xFFFFFFFF;
   }
+}
+
+DWORD WINAPI ThreadEntryWrapper(void* p) {
+  DWORD result = RunWrapped(p);
   UpdateThreadEntry(GetCurrentThreadId(), "");
   return result;
 }
 
 DWORD WINAPI WorkItemWrapper(void* p) {
-  StartRecord rec = *static_cast<StartRecord*>(p);
-  delete static_cast<StartRecord*>(p);
   bool outer = t_wrapped;
-  t_wrapped = true;
-  DWORD result;
-  try {
-    result = rec.start(rec.parameter);
-  } catch (...) {
-    HandleCaughtException(kSourceThread, nullptr);
-    result = 0xFFFFFFFF;
-  }
+  DWORD result = RunWrapped(p);
   t_wrapped = outer;
   return result;
 }
