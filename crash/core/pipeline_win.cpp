@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 
+#include "crash/core/freeze.h"
 #include "crash/core/pipeline.h"
 #include "crash/stack/text.h"
 
@@ -74,7 +75,7 @@ void StopHandlingThread() {
   ResumeThread(g_thread);
   THandlingRequest rq{};
   DWORD written;
-  if (!pipeline_platform::ProcessBlocked()) WriteFile(g_writePipe, &rq, sizeof rq, &written, nullptr);
+  if (!rvx::ProcessBlocked(0)) WriteFile(g_writePipe, &rq, sizeof rq, &written, nullptr);
   CloseHandle(g_writePipe);
   WaitForSingleObject(g_thread, 500);
   CloseHandle(g_readPipe);
@@ -232,7 +233,7 @@ bool SendRequest(THandlingRequest& rq, bool keepMessageLoop) {
   return true;
 }
 
-bool ProcessBlocked() { return false; }
+bool ProcessBlocked() { return rvx::ProcessBlocked(250); }
 
 ModuleHandle ModuleOfAddress(uintptr_t address) {
   MEMORY_BASIC_INFORMATION m;

@@ -162,6 +162,17 @@ TEST(Crashlab, SilentAndFilteredExceptions) {
   EXPECT_TRUE(d.report.empty()) << d.report;
 }
 
+TEST(Crashlab, FaultWhileTheLoaderLockIsHeldIsHandledInTheFaultingThread) {
+  // Handing the fault to the handling thread would hang there: a new thread cannot start while the lock is held.
+  for (const char* s : {"blocked-self", "blocked-other"}) {
+    Outcome o = RunLab(s);
+    ASSERT_TRUE(o.finished) << s << "\n" << o.out;
+    EXPECT_EQ(o.exitCode, 1u) << o.out;
+    EXPECT_NE(o.out.find("loader lock held\r\ncrashlab: RvxException: Access violation"), std::string::npos) << o.out;
+    CheckReport(o.report, "RvxException", "Write of address 00000000");
+  }
+}
+
 TEST(Crashlab, ProgramFileCarriesItsChecksum) {
   std::string file = ReadAll("crashlab.exe");
   size_t offset = 0;

@@ -89,6 +89,38 @@ void RunThread(LPTHREAD_START_ROUTINE routine) {
 
 __attribute__((noinline)) void ThrowFromSameSite(int i) { throw ELabError("continued exception"); }
 
+// Faults while the system's loader lock is held: by the faulting thread itself (as inside a library's entry
+// routine), or by another thread that gives it back a little later.
+using LoaderLockFn = LONG(WINAPI*)(ULONG flags, ULONG* state, ULONG_PTR* cookie);
+using LoaderUnlockFn = LONG(WINAPI*)(ULONG flags, ULONG_PTR cookie);
+template <class F>
+F NtdllRoutine(const char* name) {
+  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), name)));
+}
+
+HANDLE g_lockTaken = nullptr;
+DWORD WINAPI LoaderLockHolder(void*) {
+  ULONG_PTR cookie = 0;
+  NtdllRoutine<LoaderLockFn>("LdrLockLoaderLock")(0, nullptr, &cookie);
+  SetEvent(g_lockTaken);
+  Sleep(500);
+  NtdllRoutine<LoaderUnlockFn>("LdrUnlockLoaderLock")(0, cookie);
+  return 0;
+}
+
+void RunBlocked(bool self) {
+  if (self) {
+    ULONG_PTR cookie = 0;
+    NtdllRoutine<LoaderLockFn>("LdrLockLoaderLock")(0, nullptr, &cookie);
+  } else {
+    g_lockTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(CreateThread(nullptr, 0, LoaderLockHolder, nullptr, 0, nullptr));
+    WaitForSingleObject(g_lockTaken, INFINITE);
+  }
+  Say("loader lock held");
+  WriteViolation();
+}
+
 int Run(const std::string& s) {
   if (s == "av-read") ReadViolation();
   else if (s == "av-write") WriteViolation();
@@ -158,6 +190,8 @@ int Run(const std::string& s) {
         fw::Application->HandleException(nullptr);
       }
     }
+  } else if (s == "blocked-self" || s == "blocked-other") {
+    RunBlocked(s == "blocked-self");
   } else if (s == "none") {
   } else {
     Say("unknown scenario");
