@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "crash/core/handlers.h"
 #include "crash/core/hooks.h"
 #include "crash/core/pipeline.h"
 #include "crash/core/sysinfo.h"
@@ -430,6 +431,7 @@ bool StartCrashReporter() {
   hooks.finishAutoActions = FinishAutomaticActions;
   hooks.endProgram = pipeline_platform::EndProgram;
   hooks.restartProgram = pipeline_platform::RestartProgram;
+  hooks.fireExceptionHandlers = [](IRVException* record) { FireHandlers(kHandlerKindException, record, false); };
   SetRecordHooks(hooks);
 
   g_previousTerminate = std::set_terminate(OnTerminate);
@@ -440,6 +442,7 @@ bool StartCrashReporter() {
     if (auto set = reinterpret_cast<InvalidParamFn>(reinterpret_cast<void*>(GetProcAddress(crt, "_set_invalid_parameter_handler"))))
       set(reinterpret_cast<void*>(&OnInvalidParameter));
   StartHandlingThread();
+  InitialiseHandlers();
   void* original = nullptr;
   if (PatchImportedRoutine("kernel32.dll", "CreateThread", reinterpret_cast<void*>(&ReplacementCreateThread), &original))
     g_createThread = reinterpret_cast<CreateThreadFn>(original);
@@ -460,6 +463,7 @@ void StopCrashReporter() {
   UndoPatches();
   SetUnhandledExceptionFilter(nullptr);
   if (g_previousTerminate) std::set_terminate(g_previousTerminate);
+  CloseHandlers();
   StopHandlingThread();
   CloseThreadNameBuffer();
   pipeline_platform::ReleaseEmergencyMemory();

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "crash/core/handlers.h"
 #include "crash/stack/text.h"
 
 namespace rvx {
@@ -151,7 +152,8 @@ void ShowExceptionRecord(IRVException* record) {
 void FinishAutomaticActions(IRVException* record, bool waitForSend) {
   auto ex = Query<IRVExceptionEx>(record);
   if (!ex) return;
-  if (ex->HasCriticalCallback()) record->CompleteBugReport();
+  if (ex->HasCriticalCallback() || (ReportCompleteHandlersExist() && record->CreateBugReport()))
+    record->CompleteBugReport();
   // A record without a report has nothing to save (an empty report would only clutter the file).
   if (record->CreateBugReport() && record->AutoSave() && !(record->AutoSaveIfNotSent() && ex->Sent()) &&
       ex->FirstAutoSave()) {
@@ -193,17 +195,23 @@ void HandleRequest(const THandlingRequest& rq) {
   bool handled = false;
   int64_t now = pipeline_platform::NowSeconds1601();
   if (p.type == kExceptHidden) {
-    handled = true;  // only a hidden-exception handler lets it through; none is registered
+    // Only a hidden-exception handler that clears the flag lets it go on like any other exception.
+    Guarded([&] { handled = FireHandlers(kHandlerKindHidden, record.get(), true); });
   } else {
-    std::lock_guard<std::mutex> g(g_historyMutex);
-    PushExceptionTime(g_history, now);
+    {
+      std::lock_guard<std::mutex> g(g_historyMutex);
+      PushExceptionTime(g_history, now);
+    }
+    Guarded([&] { handled = FireHandlers(kHandlerKindException, record.get(), false); });
   }
   record->SetPhase(2);
   if (!handled) {
     if (record->CreateScreenShot()) record->ScreenShot();
     if (record->CreateBugReport()) record->BugReportSections();
+    Guarded([&] { handled = FireHandlers(kHandlerKindException, record.get(), false); });
   }
   record->SetPhase(3);
+  if (!handled) Guarded([&] { FireHandlers(kHandlerKindException, record.get(), false); });
   if (handled && record->CanContinue()) return;
   bool console = pipeline_platform::IsConsoleProgram();
   if (!handled) {
@@ -245,6 +253,7 @@ void HandleRequest(const THandlingRequest& rq) {
 void HandleException(const HandleParams& params) {
   uint32_t self = CurrentThreadId();
   if (self == HandlingThreadId() && HandlingThreadId() != 0) return;
+  if (self == MainThreadId() && HandlersRunningOnMainThread()) return;
   pipeline_platform::ReleaseEmergencyMemory();
   if (ExceptInheritsFrom(params.object.get(), "EAbort")) {
     if (!params.canContinue) pipeline_platform::EndProgram(nullptr);
