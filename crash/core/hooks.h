@@ -18,13 +18,22 @@
 //                                                            terminate calls in a wrapped thread: source 16
 //   hidden exceptions                                    -> none: they are reported only to hidden-exception
 //                                                            handlers, and the handler registry has none yet
-//   synchronised calls, package loader, web entry points -> not present in this program
+//   synchronised calls                                   -> the call in fw::TApplication::CheckSynchronize
+//                                                            that takes a failed call's exception over for the
+//                                                            waiting thread (fw::TakeOverSyncException) is
+//                                                            redirected (PatchRelativeCall): an EAbort still
+//                                                            goes to the waiting thread, any other exception
+//                                                            is handled with source 10 and the waiting call
+//                                                            returns without it
+//   package loader, web entry points                     -> not present in this program
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <typeinfo>
+
+#include "crash/stack/memory_reader.h"
 
 namespace rvx {
 
@@ -50,6 +59,11 @@ size_t PatchCount();
 int PatchImportTables(uintptr_t module, const void* oldAddress, const void* newAddress);
 // Replaces a library routine in the import tables of every loaded module except the system's own.
 int PatchImportedRoutine(const char* library, const char* routine, const void* replacement, void** original);
+// The operand address of the first direct call (E8) in the analysed routine whose target is oldTarget; 0 when
+// the routine makes no such call.
+Address FindRelativeCall(const MemoryReader& memory, Address routine, Address oldTarget);
+// Makes that call go to newTarget (a recorded patch of its operand); false when there is no such call.
+bool PatchRelativeCall(void* routine, const void* oldTarget, const void* newTarget);
 
 // ---- checksum of a program file -----------------------------------------------------------------------
 

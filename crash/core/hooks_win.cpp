@@ -17,6 +17,7 @@
 #include "crash/core/hooks.h"
 #include "crash/core/pipeline.h"
 #include "crash/core/sysinfo.h"
+#include "crash/stack/safe_read.h"
 #include "crash/stack/text.h"
 
 namespace rvx {
@@ -327,6 +328,13 @@ bool PatchJump(void* routine, const void* target) {
 }
 
 bool Patch32(void* address, uint32_t value) { return PatchBytes(address, &value, 4); }
+
+bool PatchRelativeCall(void* routine, const void* oldTarget, const void* newTarget) {
+  ProcessReader memory;
+  Address operand = FindRelativeCall(memory, reinterpret_cast<Address>(routine), reinterpret_cast<Address>(oldTarget));
+  if (!operand) return false;
+  return Patch32(reinterpret_cast<void*>(operand), reinterpret_cast<Address>(newTarget) - (operand + 4));
+}
 
 void UndoPatches() {
   std::vector<TPatchRecord> patches;

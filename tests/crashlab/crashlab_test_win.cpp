@@ -162,6 +162,19 @@ TEST(Crashlab, SilentAndFilteredExceptions) {
   EXPECT_TRUE(d.report.empty()) << d.report;
 }
 
+TEST(Crashlab, FailedSynchronisedCallIsReportedNotPassedOn) {
+  Outcome o = RunToEnd("synchronize");
+  EXPECT_NE(o.out.find("crashlab: (anonymous namespace)::ELabError: synchronised call failed"), std::string::npos)
+      << o.out;
+  EXPECT_NE(o.out.find("worker: no exception\r\nsurvived"), std::string::npos) << o.out;
+  CheckReport(o.report, "(anonymous namespace)::ELabError", "synchronised call failed.");
+  EXPECT_NE(o.out.find("handler: 10 synchronised call failed"), std::string::npos) << o.out;
+
+  Outcome a = RunToEnd("synchronize-abort");
+  EXPECT_EQ(a.out, "crashlab: synchronize-abort\r\nworker: EAbort\r\nsurvived\r\n");
+  EXPECT_TRUE(a.report.empty()) << a.report;
+}
+
 TEST(Crashlab, FaultWhileTheLoaderLockIsHeldIsHandledInTheFaultingThread) {
   // Handing the fault to the handling thread would hang there: a new thread cannot start while the lock is held.
   for (const char* s : {"blocked-self", "blocked-other"}) {

@@ -12,6 +12,7 @@
 #include <vector>
 #include <algorithm>
 
+#include "crash/core/handlers.h"
 #include "crash/core/hooks.h"
 #include "framework/exceptions.h"
 #include "framework/forms.h"
@@ -89,6 +90,29 @@ void RunThread(LPTHREAD_START_ROUTINE routine) {
 
 __attribute__((noinline)) void ThrowFromSameSite(int i) { throw ELabError("continued exception"); }
 
+// A worker thread's synchronised call fails in the main thread, which runs the message loop meanwhile; the
+// worker says what its Synchronize let out.
+bool g_syncAbort = false;
+std::string g_syncOutcome;
+DWORD WINAPI SynchronizingThread(void*) {
+  try {
+    fw::Application->Synchronize([] {
+      if (g_syncAbort) throw EAbort();
+      throw ELabError("synchronised call failed");
+    });
+    g_syncOutcome = "worker: no exception";
+  } catch (const EAbort&) {
+    g_syncOutcome = "worker: EAbort";
+  } catch (...) {
+    g_syncOutcome = "worker: other exception";
+  }
+  return 0;
+}
+
+// Prints what reaches the handlers: "handler: <source> <message>".
+void PrintingHandler(rvx::IRVException* record, bool& handled) {
+  Say("handler: " + std::to_string(record->Source()) + " " + record->ExceptMessage());
+}
 // Faults while the system's loader lock is held: by the faulting thread itself (as inside a library's entry
 // routine), or by another thread that gives it back a little later.
 using LoaderLockFn = LONG(WINAPI*)(ULONG flags, ULONG* state, ULONG_PTR* cookie);
@@ -119,6 +143,17 @@ void RunBlocked(bool self) {
   }
   Say("loader lock held");
   WriteViolation();
+}
+
+void RunSynchronize(bool abort) {
+  rvx::RegisterExceptionHandler(PrintingHandler, rvx::kSyncFiringThread, 2);
+  fw::Application->Initialize();
+  g_syncAbort = abort;
+  HANDLE worker = CreateThread(nullptr, 0, SynchronizingThread, nullptr, 0, nullptr);
+  while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0)
+    fw::Application->ProcessMessages();
+  CloseHandle(worker);
+  Say(g_syncOutcome);
 }
 
 int Run(const std::string& s) {
@@ -190,6 +225,8 @@ int Run(const std::string& s) {
         fw::Application->HandleException(nullptr);
       }
     }
+  } else if (s == "synchronize" || s == "synchronize-abort") {
+    RunSynchronize(s == "synchronize-abort");
   } else if (s == "blocked-self" || s == "blocked-other") {
     RunBlocked(s == "blocked-self");
   } else if (s == "none") {
