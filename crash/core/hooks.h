@@ -16,8 +16,15 @@
 //                                                            the import tables of every loaded module; the
 //                                                            wrappers catch C++ exceptions; faults and
 //                                                            terminate calls in a wrapped thread: source 16
-//   hidden exceptions                                    -> none: they are reported only to hidden-exception
-//                                                            handlers, and the handler registry has none yet
+//   hidden exceptions (the end of the program's own      -> the linker wraps __cxa_end_catch: when the end of
+//   handler frees the exception object)                     a catch block frees the object (its last handler,
+//                                                            not thrown again, no exception_ptr keeps it) and
+//                                                            hidden-exception handlers are registered, it is
+//                                                            handled as a hidden exception (type 2, source 15)
+//                                                            unless it was reported already or a thread of
+//                                                            the crash reporter caught it
+//   the debugger's thread-naming exception (0x406D1388)  -> a vectored exception handler names the thread in
+//                                                            the thread list and lets the raising code go on
 //   synchronised calls                                   -> the call in fw::TApplication::CheckSynchronize
 //                                                            that takes a failed call's exception over for the
 //                                                            waiting thread (fw::TakeOverSyncException) is

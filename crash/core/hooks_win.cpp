@@ -5,6 +5,7 @@
 
 #include <cxxabi.h>
 #include <signal.h>
+#include <unwind.h>
 
 #include <algorithm>
 #include <atomic>
@@ -251,6 +252,95 @@ void TakeOverRestart() {
 
 void ShutDown() { StopCrashReporter(); }
 
+// ---- hidden exceptions --------------------------------------------------------------------------------
+
+// The runtime's header in front of every thrown object (the C++ ABI's exception header of libstdc++), and of
+// a dependent exception (made by std::rethrow_exception), whose first word is the primary object.
+struct CxaException {
+  std::type_info* exceptionType;
+  void (*exceptionDestructor)(void*);
+  void (*unexpectedHandler)();
+  void (*terminateHandler)();
+  CxaException* nextException;
+  int handlerCount;
+  int handlerSwitchValue;
+  const unsigned char* actionRecord;
+  const unsigned char* languageSpecificData;
+  uintptr_t catchTemp;
+  void* adjustedPtr;
+  _Unwind_Exception unwindHeader;
+};
+struct CxaRefcountedException {
+  int referenceCount;
+  CxaException exc;
+};
+struct CxaGlobals {
+  CxaException* caughtExceptions;
+  unsigned int uncaughtExceptions;
+};
+constexpr uint64_t kPrimaryClass = 0x474E5543432B2B00ULL;    // "GNUCC++\0"
+constexpr uint64_t kDependentClass = 0x474E5543432B2B01ULL;  // "GNUCC++\x01"
+
+thread_local bool t_inHidden = false;
+
+// The object whose catch block ends now, when its end frees it: the last handler of an exception that was
+// not thrown again and that no exception_ptr keeps.
+void* ObjectFreedByEndCatch(const std::type_info*& type) {
+  auto* globals = reinterpret_cast<CxaGlobals*>(abi::__cxa_get_globals_fast());
+  CxaException* header = globals ? globals->caughtExceptions : nullptr;
+  if (!header || header->handlerCount != 1) return nullptr;
+  void* object;
+  if (header->unwindHeader.exception_class == kPrimaryClass)
+    object = header + 1;
+  else if (header->unwindHeader.exception_class == kDependentClass)
+    object = reinterpret_cast<void*>(header->exceptionType);
+  else
+    return nullptr;
+  auto* counted = reinterpret_cast<CxaRefcountedException*>(static_cast<char*>(object) - sizeof(CxaRefcountedException));
+  if (counted->referenceCount != 1) return nullptr;
+  type = counted->exc.exceptionType;
+  return object;
+}
+
+// A caught exception whose handling by the program has ended: reported as hidden when hidden-exception
+// handlers wait for it, unless it was reported already or a thread of the crash reporter caught it.
+void HiddenException(void* object, const std::type_info* type) {
+  if (HiddenExceptionHandlersRegistered() && !IsOwnThread() && type) {
+    ExceptObjectPtr e = MakeThrownException(object, type);
+    if (!ExceptionMarkedReported(e.get())) {
+      HandleParams hp;
+      hp.type = kExceptHidden;
+      hp.object = e;
+      FromLastRaise(hp, object);
+      hp.source = kSourceHidden;
+      hp.canContinue = true;
+      hp.framePointer = reinterpret_cast<uint32_t>(__builtin_frame_address(0));
+      HandleException(hp);
+    }
+  }
+  ForgetReportedException(object);
+  t_last = {};
+}
+
+// The debugger's thread-naming exception: RaiseException(0x406D1388) with type 0x1000, the name, the thread
+// id (-1: the calling thread) and flags 0. The thread gets the name in the thread list and goes on.
+constexpr DWORD kThreadNamingCode = 0x406D1388;
+LONG WINAPI ThreadNamingHandler(EXCEPTION_POINTERS* ep) {
+  const EXCEPTION_RECORD* er = ep ? ep->ExceptionRecord : nullptr;
+  if (!er || er->ExceptionCode != kThreadNamingCode || er->NumberParameters < 3 || er->ExceptionInformation[0] != 0x1000)
+    return EXCEPTION_CONTINUE_SEARCH;
+  if (er->NumberParameters >= 4 && er->ExceptionInformation[3] != 0) return EXCEPTION_CONTINUE_SEARCH;
+  char name[256] = {};
+  uint32_t text = static_cast<uint32_t>(er->ExceptionInformation[1]);
+  for (uint32_t i = 0; i + 1 < sizeof name; ++i)
+    if (!ReadProcessMemorySafe(text + i, &name[i], 1) || !name[i]) break;
+  DWORD thread = static_cast<DWORD>(er->ExceptionInformation[2]);
+  if (thread == 0xFFFFFFFF) thread = GetCurrentThreadId();
+  RegisterThreadName(thread, name);
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+void* g_namingHandler = nullptr;
+
 }  // namespace
 
 // ---- C++ throws ---------------------------------------------------------------------------------------
@@ -264,6 +354,19 @@ extern "C" [[noreturn]] void __wrap___cxa_throw(void* object, std::type_info* ty
   t_last.ebp = frame[0];
   t_last.esp = reinterpret_cast<uint32_t>(frame + 2);
   __real___cxa_throw(object, type, destroy);
+}
+
+extern "C" void __real___cxa_end_catch();
+extern "C" void __wrap___cxa_end_catch() {
+  if (g_armed.load(std::memory_order_relaxed) && !t_inHidden) {
+    const std::type_info* type = nullptr;
+    if (void* object = ObjectFreedByEndCatch(type)) {
+      t_inHidden = true;
+      HiddenException(object, type);
+      t_inHidden = false;
+    }
+  }
+  __real___cxa_end_catch();
 }
 
 extern "C" [[noreturn]] void __wrap___cxa_pure_virtual() {
@@ -444,6 +547,7 @@ bool StartCrashReporter() {
 
   g_previousTerminate = std::set_terminate(OnTerminate);
   SetUnhandledExceptionFilter(TopLevelFilter);
+  g_namingHandler = AddVectoredExceptionHandler(1, ThreadNamingHandler);
   signal(SIGABRT, OnAbortSignal);
   using InvalidParamFn = void* (*)(void*);
   if (HMODULE crt = GetModuleHandleA("msvcrt.dll"))
@@ -470,6 +574,7 @@ void StopCrashReporter() {
   if (!g_armed.exchange(false)) return;
   UndoPatches();
   SetUnhandledExceptionFilter(nullptr);
+  if (g_namingHandler) RemoveVectoredExceptionHandler(std::exchange(g_namingHandler, nullptr));
   if (g_previousTerminate) std::set_terminate(g_previousTerminate);
   CloseHandlers();
   StopHandlingThread();

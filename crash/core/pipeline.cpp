@@ -12,6 +12,7 @@ namespace {
 ExceptionTimeHistory g_history{};
 std::mutex g_historyMutex;
 std::atomic<ExceptionBoxRunner> g_boxRunner{nullptr};
+thread_local int t_ownThread = 0;
 
 template <class F>
 void Guarded(F&& f) {
@@ -250,10 +251,14 @@ void HandleRequest(const THandlingRequest& rq) {
   if (!handled) FinishAutomaticActions(record.get(), false);
 }
 
+void SetOwnThread(bool own) { t_ownThread += own ? 1 : -1; }
+bool IsOwnThread() { return t_ownThread > 0 || (HandlingThreadId() != 0 && CurrentThreadId() == HandlingThreadId()); }
+
 void HandleException(const HandleParams& params) {
   uint32_t self = CurrentThreadId();
   if (self == HandlingThreadId() && HandlingThreadId() != 0) return;
   if (self == MainThreadId() && HandlersRunningOnMainThread()) return;
+  OwnThreadScope own;
   pipeline_platform::ReleaseEmergencyMemory();
   if (ExceptInheritsFrom(params.object.get(), "EAbort")) {
     if (!params.canContinue) pipeline_platform::EndProgram(nullptr);
@@ -286,6 +291,7 @@ void HandleException(const HandleParams& params) {
     sent = !pipeline_platform::ProcessBlocked() && pipeline_platform::SendRequest(rq, keepLoop);
   });
   if (!sent) Guarded([&] { HandleRequest(rq); });
+  if (HiddenExceptionHandlersRegistered()) Guarded([&] { MarkExceptionReported(params.object.get()); });
   pipeline_platform::TakeEmergencyMemory();
 }
 

@@ -77,6 +77,17 @@ struct HandleParams {
 // Handles an exception and returns when it is handled (the program may end or restart instead).
 void HandleException(const HandleParams& params);
 
+// Threads (or stretches of a thread) that work for the crash reporter: the exceptions they catch are never
+// hidden exceptions of the program. Nestable; the handling thread always counts.
+void SetOwnThread(bool own);
+bool IsOwnThread();
+struct OwnThreadScope {
+  OwnThreadScope() { SetOwnThread(true); }
+  ~OwnThreadScope() { SetOwnThread(false); }
+  OwnThreadScope(const OwnThreadScope&) = delete;
+  OwnThreadScope& operator=(const OwnThreadScope&) = delete;
+};
+
 // The handling of one request (in the handling thread, or in the raising thread when the process is
 // blocked or no handling thread runs).
 void HandleRequest(const THandlingRequest& request);

@@ -66,6 +66,12 @@ Outcome RunToEnd(const std::string& scenario) {
   return o;
 }
 
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 TEST(Crashlab, ProcessorFaults) {
   CheckFault("av-read", "Access violation at address");
   CheckFault("av-write", "Write of address 00000000");
@@ -173,6 +179,31 @@ TEST(Crashlab, FailedSynchronisedCallIsReportedNotPassedOn) {
   Outcome a = RunToEnd("synchronize-abort");
   EXPECT_EQ(a.out, "crashlab: synchronize-abort\r\nworker: EAbort\r\nsurvived\r\n");
   EXPECT_TRUE(a.report.empty()) << a.report;
+}
+
+TEST(Crashlab, HiddenExceptionsReachTheirHandlers) {
+  Outcome o = RunToEnd("hidden");
+  EXPECT_NE(o.out.find("survived"), std::string::npos) << o.out;
+  // Swallowed, and thrown again then swallowed: once each. Reported by the program: once, not again when
+  // its catch ends. Kept by an exception_ptr: never.
+  EXPECT_EQ(Count(o.out, "handler: 15 swallowed error"), 1u) << o.out;
+  EXPECT_EQ(Count(o.out, "handler: 15 thrown again"), 1u) << o.out;
+  EXPECT_EQ(Count(o.out, "handler: 5 reported by the program"), 1u) << o.out;
+  EXPECT_EQ(Count(o.out, "handler: "), 3u) << o.out;
+  EXPECT_EQ(o.out.find("kept"), std::string::npos) << o.out;
+  CheckReport(o.report, "(anonymous namespace)::ELabError", "swallowed error.");
+
+  Outcome n = RunToEnd("hidden-none");
+  EXPECT_EQ(Count(n.out, "handler: "), 1u) << n.out;
+  EXPECT_NE(n.out.find("handler: 5 reported by the program"), std::string::npos) << n.out;
+  EXPECT_NE(n.out.find("survived"), std::string::npos) << n.out;
+}
+
+TEST(Crashlab, ThreadNamingExceptionNamesTheThread) {
+  Outcome o = RunToEnd("thread-name");
+  EXPECT_NE(o.out.find("named\r\n"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("thread exit code ffffffff"), std::string::npos) << o.out;
+  EXPECT_NE(o.report.find("\r\n\r\nlab worker ($"), std::string::npos) << o.report;
 }
 
 TEST(Crashlab, FaultWhileTheLoaderLockIsHeldIsHandledInTheFaultingThread) {

@@ -113,6 +113,53 @@ DWORD WINAPI SynchronizingThread(void*) {
 void PrintingHandler(rvx::IRVException* record, bool& handled) {
   Say("handler: " + std::to_string(record->Source()) + " " + record->ExceptMessage());
 }
+void LettingThroughHiddenHandler(rvx::IRVException*, bool& handled) { handled = false; }
+
+// Exceptions that the program catches itself: swallowed, thrown again and swallowed further out, reported
+// by the program, and kept by an exception_ptr.
+void RunHidden(bool withHandler) {
+  rvx::RegisterExceptionHandler(PrintingHandler, rvx::kSyncFiringThread, 2);
+  if (withHandler) rvx::RegisterHiddenExceptionHandler(LettingThroughHiddenHandler, rvx::kSyncFiringThread);
+  try {
+    throw ELabError("swallowed error");
+  } catch (...) {
+  }
+  try {
+    try {
+      throw std::runtime_error("thrown again");
+    } catch (...) {
+      throw;
+    }
+  } catch (const std::exception&) {
+  }
+  try {
+    throw std::runtime_error("reported by the program");
+  } catch (...) {
+    fw::Application->HandleException(nullptr);
+  }
+  std::exception_ptr kept;
+  try {
+    throw ELabError("kept");
+  } catch (...) {
+    kept = std::current_exception();
+  }
+  kept = nullptr;
+}
+
+// The debugger's thread-naming exception names the raising thread, which then faults.
+DWORD WINAPI NamedFaultingThread(void*) {
+  struct {
+    DWORD type;
+    const char* name;
+    DWORD threadId;
+    DWORD flags;
+  } info = {0x1000, "lab worker", 0xFFFFFFFF, 0};
+  RaiseException(0x406D1388, 0, sizeof info / sizeof(ULONG_PTR), reinterpret_cast<const ULONG_PTR*>(&info));
+  Say("named");
+  WriteViolation();
+  return 0;
+}
+
 // Faults while the system's loader lock is held: by the faulting thread itself (as inside a library's entry
 // routine), or by another thread that gives it back a little later.
 using LoaderLockFn = LONG(WINAPI*)(ULONG flags, ULONG* state, ULONG_PTR* cookie);
@@ -227,8 +274,12 @@ int Run(const std::string& s) {
     }
   } else if (s == "synchronize" || s == "synchronize-abort") {
     RunSynchronize(s == "synchronize-abort");
+  } else if (s == "hidden" || s == "hidden-none") {
+    RunHidden(s == "hidden");
   } else if (s == "blocked-self" || s == "blocked-other") {
     RunBlocked(s == "blocked-self");
+  } else if (s == "thread-name") {
+    RunThread(NamedFaultingThread);
   } else if (s == "none") {
   } else {
     Say("unknown scenario");
