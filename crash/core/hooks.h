@@ -50,6 +50,14 @@ bool StartCrashReporter();
 void StopCrashReporter();
 bool CrashReporterArmed();
 
+// What a restarted instance took over from the old one at start.
+struct TRestartInfo {
+  bool restarted = false;
+  uint32_t oldProcessId = 0;
+  uint32_t handle = 0;  // the handed-over handle, closed at start
+};
+const TRestartInfo& RestartInfo();
+
 // ---- patching -----------------------------------------------------------------------------------------
 
 struct TPatchRecord {

@@ -228,20 +228,19 @@ bool FileChecksumOk(const wchar_t* path) {
   return ok;
 }
 
+TRestartInfo g_restart;
+
 void TakeOverRestart() {
-  struct HandOver {
-    uint32_t oldPid;
-    uint32_t handle;
-    int64_t history[10];
-  };
-  std::string name = "RavexRestart" + HexText(GetCurrentProcessId());
-  HANDLE map = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+  HANDLE map = OpenFileMappingA(FILE_MAP_READ, FALSE, RestartHandOverName(GetCurrentProcessId()).c_str());
   if (!map) return;
-  if (auto* h = static_cast<const HandOver*>(MapViewOfFile(map, FILE_MAP_READ, 0, 0, 0))) {
-    HandOver copy = *h;
+  if (auto* h = static_cast<const TRestartHandOver*>(MapViewOfFile(map, FILE_MAP_READ, 0, 0, 0))) {
+    TRestartHandOver copy = *h;
     UnmapViewOfFile(h);
+    g_restart.restarted = true;
+    g_restart.oldProcessId = copy.oldProcessId;
+    g_restart.handle = copy.handle;
     if (copy.handle) CloseHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(copy.handle)));
-    if (HANDLE old = OpenProcess(SYNCHRONIZE, FALSE, copy.oldPid)) {
+    if (HANDLE old = OpenProcess(SYNCHRONIZE, FALSE, copy.oldProcessId)) {
       WaitForSingleObject(old, INFINITE);
       CloseHandle(old);
     }
@@ -514,6 +513,8 @@ int PatchImportedRoutine(const char* library, const char* routine, const void* r
 // ---- start and end ------------------------------------------------------------------------------------
 
 bool CrashReporterArmed() { return g_armed.load(); }
+
+const TRestartInfo& RestartInfo() { return g_restart; }
 
 bool StartCrashReporter() {
   if (g_armed) return true;

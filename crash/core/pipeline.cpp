@@ -127,6 +127,8 @@ std::string OsExceptionText(uint32_t code, uint32_t address, bool hasModule, con
 
 ExceptionTimeHistory& ExceptionTimes() { return g_history; }
 
+std::string RestartHandOverName(uint32_t newProcessId) { return "RavexRestart" + HexText(newProcessId); }
+
 void SetExceptionBoxRunner(ExceptionBoxRunner runner) { g_boxRunner.store(runner); }
 
 void ShowExceptionRecord(IRVException* record) {

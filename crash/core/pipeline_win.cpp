@@ -165,29 +165,31 @@ void EndProgram(IRVException*) {
   ExitProcess(1);
 }
 
+bool HandOverToNewInstance(void* process, uint32_t processId) {
+  std::string name = RestartHandOverName(processId);
+  HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(TRestartHandOver), name.c_str());
+  if (!map) return false;
+  bool written = false;
+  if (auto* h = static_cast<TRestartHandOver*>(MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, 0))) {
+    h->oldProcessId = GetCurrentProcessId();
+    HANDLE dup = nullptr;
+    written = DuplicateHandle(GetCurrentProcess(), map, static_cast<HANDLE>(process), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    h->handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(dup));
+    for (int i = 0; i < 10; ++i) h->history[i] = ExceptionTimes()[i];
+    UnmapViewOfFile(h);
+  }
+  // The new instance's copy of the handle keeps the mapping alive.
+  CloseHandle(map);
+  return written;
+}
+
 void RestartProgram(IRVException* record) {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   std::wstring cmd = GetCommandLineW();
   if (CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
-    struct HandOver {
-      uint32_t oldPid;
-      uint32_t handle;
-      int64_t history[10];
-    };
-    std::string name = "RavexRestart" + HexText(pi.dwProcessId);
-    HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(HandOver), name.c_str());
-    if (map) {
-      if (auto* h = static_cast<HandOver*>(MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, 0))) {
-        h->oldPid = GetCurrentProcessId();
-        HANDLE dup = nullptr;
-        DuplicateHandle(GetCurrentProcess(), map, pi.hProcess, &dup, 0, FALSE, DUPLICATE_SAME_ACCESS);
-        h->handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(dup));
-        for (int i = 0; i < 10; ++i) h->history[i] = ExceptionTimes()[i];
-        UnmapViewOfFile(h);
-      }
-    }
+    HandOverToNewInstance(pi.hProcess, pi.dwProcessId);
     ResumeThread(pi.hThread);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);

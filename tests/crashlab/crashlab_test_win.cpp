@@ -206,6 +206,42 @@ TEST(Crashlab, ThreadNamingExceptionNamesTheThread) {
   EXPECT_NE(o.report.find("\r\n\r\nlab worker ($"), std::string::npos) << o.report;
 }
 
+TEST(Crashlab, RestartedInstanceTakesOverFromTheOldOne) {
+  Outcome o = RunToEnd("restart-handover");
+  size_t at = o.out.find("handed over to ");
+  ASSERT_NE(at, std::string::npos) << o.out;
+  DWORD pid = std::strtoul(o.out.c_str() + at + 15, nullptr, 10);
+  // The new instance shares the output file; it ends soon after the old one.
+  if (HANDLE child = OpenProcess(SYNCHRONIZE, FALSE, pid)) {
+    EXPECT_EQ(WaitForSingleObject(child, 60000), WAIT_OBJECT_0);
+    CloseHandle(child);
+  }
+  std::string out = ReadAll(Folder("restart-handover") + "\\stdout.txt");
+  EXPECT_NE(out.find("crashlab: restarted\r\nrestarted: old process ended, handle closed, temporary folder removed\r\n"
+                     "history 13000000000 13000000001 13000000002 13000000003 13000000004 13000000005 13000000006 "
+                     "13000000007 13000000008 13000000009\r\nsurvived"),
+            std::string::npos)
+      << out;
+  Outcome n = RunLab("restarted");
+  ASSERT_TRUE(n.finished);
+  EXPECT_NE(n.out.find("not restarted"), std::string::npos) << n.out;
+}
+
+TEST(Crashlab, TraceFromOutsideFillsTheMapping) {
+  Outcome o = RunToEnd("trace-100");
+  EXPECT_NE(o.out.find("trace returned 0\r\ntrace length 99, next byte x\r\ntrace begins date/time"), std::string::npos)
+      << o.out;
+  Outcome f = RunLab("trace-full");
+  ASSERT_TRUE(f.finished);
+  size_t at = f.out.find("trace length ");
+  ASSERT_NE(at, std::string::npos) << f.out;
+  int length = std::atoi(f.out.c_str() + at + 13);
+  EXPECT_GT(length, 1000) << f.out;  // the whole report of a few threads
+  EXPECT_LT(length, 65535) << f.out;
+  EXPECT_NE(f.out.find("trace begins date/time"), std::string::npos) << f.out;
+  EXPECT_TRUE(f.report.empty()) << f.report;  // a trace is not an incident
+}
+
 TEST(Crashlab, FaultWhileTheLoaderLockIsHeldIsHandledInTheFaultingThread) {
   // Handing the fault to the handling thread would hang there: a new thread cannot start while the lock is held.
   for (const char* s : {"blocked-self", "blocked-other"}) {

@@ -11,9 +11,11 @@
 #include <thread>
 #include <vector>
 #include <algorithm>
+#include <cstring>
 
 #include "crash/core/handlers.h"
 #include "crash/core/hooks.h"
+#include "crash/core/pipeline.h"
 #include "framework/exceptions.h"
 #include "framework/forms.h"
 
@@ -160,6 +162,109 @@ DWORD WINAPI NamedFaultingThread(void*) {
   return 0;
 }
 
+std::wstring TempFolder() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  return std::wstring(temp) + L"crashlab.Ravex";
+}
+
+// The old instance's side of a restart: a second instance of this program, started suspended, receives the
+// hand-over (a time history of its own) and is resumed; a left-over temporary folder waits for it.
+void RunRestartHandOver() {
+  for (int i = 0; i < 10; ++i) rvx::ExceptionTimes()[i] = 13000000000LL + i;
+  std::wstring folder = TempFolder();
+  CreateDirectoryW(folder.c_str(), nullptr);
+  HANDLE f = CreateFileW((folder + L"\\screenShot.png").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  CloseHandle(f);
+  wchar_t exe[MAX_PATH];
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring cmd = L"\"" + std::wstring(exe) + L"\" restarted";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
+    Say("cannot start the new instance");
+    return;
+  }
+  bool written = rvx::pipeline_platform::HandOverToNewInstance(pi.hProcess, pi.dwProcessId);
+  Say(std::string(written ? "handed over to " : "no hand-over for ") + std::to_string(pi.dwProcessId));
+  ResumeThread(pi.hThread);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+}
+
+// The new instance's side: what it took over at start.
+void RunRestarted() {
+  const rvx::TRestartInfo& info = rvx::RestartInfo();
+  if (!info.restarted) {
+    Say("not restarted");
+    return;
+  }
+  DWORD code = 0;
+  HANDLE old = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, info.oldProcessId);
+  bool ended = !old || (GetExitCodeProcess(old, &code) && code != STILL_ACTIVE);
+  if (old) CloseHandle(old);
+  // With the handed-over handle closed (and the old process gone) nothing keeps the hand-over alive.
+  HANDLE map = OpenFileMappingA(FILE_MAP_READ, FALSE, rvx::RestartHandOverName(GetCurrentProcessId()).c_str());
+  bool closed = !map && info.handle;
+  if (map) CloseHandle(map);
+  std::string history;
+  for (int64_t t : rvx::ExceptionTimes()) history += " " + std::to_string(t);
+  Say("restarted: old process " + std::string(ended ? "ended" : "running") + ", handle " +
+      (closed ? "closed" : "open") + ", temporary folder " +
+      (GetFileAttributesW(TempFolder().c_str()) == INVALID_FILE_ATTRIBUTES ? "removed" : "left"));
+  Say("history" + history);
+}
+
+// An outside tool's trace: the exported entry point started as a thread with the size of the trace mapping,
+// or with 0 for the clipboard.
+void StartTrace(int size) {
+  auto trace = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(nullptr), "rvxTraceProcess")));
+  if (!trace) {
+    Say("rvxTraceProcess not exported");
+    return;
+  }
+  HANDLE t = CreateThread(nullptr, 0, trace, reinterpret_cast<void*>(static_cast<intptr_t>(size)), 0, nullptr);
+  WaitForSingleObject(t, INFINITE);
+  DWORD code = 1;
+  GetExitCodeThread(t, &code);
+  CloseHandle(t);
+  Say("trace returned " + std::to_string(code));
+}
+
+void RunTraceToMapping(int size) {
+  const int mappingSize = 65536;
+  HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, mappingSize, "rvxTraceProcessMap");
+  auto* view = map ? static_cast<char*>(MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, 0)) : nullptr;
+  if (!view) {
+    Say("no mapping");
+    return;
+  }
+  std::memset(view, 'x', mappingSize);
+  StartTrace(size);
+  size_t length = strnlen(view, mappingSize);
+  Say("trace length " + std::to_string(length) + ", next byte " + (length + 1 < mappingSize ? std::string(1, view[length + 1]) : "-"));
+  Say("trace begins " + std::string(view, std::min<size_t>(length, 9)));
+  UnmapViewOfFile(view);
+  CloseHandle(map);
+}
+
+void RunTraceToClipboard() {
+  StartTrace(0);
+  std::string text;
+  if (OpenClipboard(nullptr)) {
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+      if (const char* p = static_cast<const char*>(GlobalLock(data))) text = p;
+      GlobalUnlock(data);
+    }
+    CloseClipboard();
+  }
+  Say("clipboard begins " + text.substr(0, 9));
+  for (const char* title : {"main thread ($", "Ravex - HandleExceptionThread ($", "Ravex - TraceProcessThread ($"})
+    Say(std::string(text.find(std::string("\r\n\r\n") + title) != std::string::npos ? "has " : "lacks ") + title);
+}
+
 // Faults while the system's loader lock is held: by the faulting thread itself (as inside a library's entry
 // routine), or by another thread that gives it back a little later.
 using LoaderLockFn = LONG(WINAPI*)(ULONG flags, ULONG* state, ULONG_PTR* cookie);
@@ -276,6 +381,16 @@ int Run(const std::string& s) {
     RunSynchronize(s == "synchronize-abort");
   } else if (s == "hidden" || s == "hidden-none") {
     RunHidden(s == "hidden");
+  } else if (s == "restart-handover") {
+    RunRestartHandOver();
+  } else if (s == "restarted") {
+    RunRestarted();
+  } else if (s == "trace-100") {
+    RunTraceToMapping(100);
+  } else if (s == "trace-full") {
+    RunTraceToMapping(65536);
+  } else if (s == "trace-clipboard") {
+    RunTraceToClipboard();
   } else if (s == "blocked-self" || s == "blocked-other") {
     RunBlocked(s == "blocked-self");
   } else if (s == "thread-name") {
