@@ -114,6 +114,35 @@ DWORD WINAPI HandleOnHelper(void* p) {
   return 0;
 }
 
+// A context copy that lives as long as the handling of one fault.
+class ContextSlot {
+ public:
+  explicit ContextSlot(TContext* own) : context_(own) {
+    for (int i = 0; !context_ && i < kSpare; ++i)
+      if (!busy_[i].exchange(true)) {
+        index_ = i;
+        context_ = &spare_[i];
+      }
+    if (!context_) context_ = &spare_[kSpare];  // more overflows at once than slots: the last one is shared
+  }
+  ~ContextSlot() { release(); }
+  // The thread ends without unwinding: give the slot back once the handling is over.
+  void release() {
+    if (index_ >= 0) busy_[index_].store(false);
+    index_ = -1;
+  }
+  ContextSlot(const ContextSlot&) = delete;
+  ContextSlot& operator=(const ContextSlot&) = delete;
+  TContext* get() const { return context_; }
+
+ private:
+  static constexpr int kSpare = 8;
+  static inline TContext spare_[kSpare + 1];
+  static inline std::atomic<bool> busy_[kSpare];
+  TContext* context_;
+  int index_ = -1;
+};
+
 LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* ep) {
   if (!ep || !ep->ExceptionRecord) return EXCEPTION_CONTINUE_SEARCH;
   const EXCEPTION_RECORD& er = *ep->ExceptionRecord;
@@ -121,9 +150,11 @@ LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* ep) {
   std::string module = ModuleNameOfAddress(address);
   bool write = er.NumberParameters >= 1 && er.ExceptionInformation[0] == 1;
   uint32_t target = er.NumberParameters >= 2 ? er.ExceptionInformation[1] : 0;
-  static TContext contexts[4];  // a stack overflow leaves little room: keep the copy off the stack
-  static std::atomic<int> next{0};
-  TContext* context = &contexts[next++ & 3];
+  // The copy must stay intact until the record has taken it over, so every faulting thread has its own: on
+  // its stack, except after a stack overflow, which leaves little room and takes one of a few spare slots.
+  TContext local;
+  ContextSlot slot(er.ExceptionCode == EXCEPTION_STACK_OVERFLOW ? nullptr : &local);
+  TContext* context = slot.get();
   std::memcpy(context, ep->ContextRecord, sizeof *context);
   FaultWork work;
   work.params.object = MakeOwnException(OsExceptionText(er.ExceptionCode, address, !module.empty(), module, write, target));
@@ -143,6 +174,7 @@ LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* ep) {
   } else {
     HandleException(work.params);
   }
+  slot.release();
   if (t_wrapped) EndThread(0xFFFFFFFF);
   pipeline_platform::EndProgram(nullptr);
 }
