@@ -23,6 +23,7 @@ std::mutex& HandlerLock() {
 }
 Lists g_lists;
 std::atomic<bool> g_onMainThread{false};
+std::atomic<bool> g_initialised{false};
 
 template <class Entry, class Routine>
 void RemoveEntries(std::vector<Entry>& list, const Routine& routine) {
@@ -88,25 +89,40 @@ bool ListsEmpty(uint8_t kind) {
   return true;
 }
 
+bool AnySynchronousEntry() {
+  std::lock_guard<std::mutex> g(HandlerLock());
+  auto sync = [](const auto& e) { return e.syncMode != kSyncFiringThread; };
+  return std::any_of(g_lists.exception.begin(), g_lists.exception.end(), sync) ||
+         std::any_of(g_lists.exceptionOO.begin(), g_lists.exceptionOO.end(), sync) ||
+         std::any_of(g_lists.hidden.begin(), g_lists.hidden.end(), sync) ||
+         std::any_of(g_lists.hiddenOO.begin(), g_lists.hiddenOO.end(), sync);
+}
+
+template <class List, class Entry>
+void Append(List& list, Entry entry) {
+  {
+    std::lock_guard<std::mutex> g(HandlerLock());
+    list.push_back(entry);
+  }
+  if (entry.syncMode != kSyncFiringThread && g_initialised && CurrentThreadId() == MainThreadId())
+    handlers_platform::OpenRouting();
+}
+
 }  // namespace
 
 void RegisterExceptionHandler(ExceptHandlerProc handler, uint8_t syncMode, uint8_t phase) {
-  std::lock_guard<std::mutex> g(HandlerLock());
-  g_lists.exception.push_back({syncMode, phase, handler});
+  Append(g_lists.exception, TExceptHandler{syncMode, phase, handler});
 }
 void RegisterExceptionHandler(ExceptHandlerMethod handler, uint8_t syncMode, uint8_t phase) {
-  std::lock_guard<std::mutex> g(HandlerLock());
-  g_lists.exceptionOO.push_back({syncMode, phase, handler});
+  Append(g_lists.exceptionOO, TExceptHandlerOO{syncMode, phase, handler});
 }
 void UnregisterExceptionHandler(ExceptHandlerProc handler) { RemoveEntries(g_lists.exception, handler); }
 void UnregisterExceptionHandler(ExceptHandlerMethod handler) { RemoveEntries(g_lists.exceptionOO, handler); }
 void RegisterHiddenExceptionHandler(ExceptHandlerProc handler, uint8_t syncMode) {
-  std::lock_guard<std::mutex> g(HandlerLock());
-  g_lists.hidden.push_back({syncMode, 0, handler});
+  Append(g_lists.hidden, TExceptHandler{syncMode, 0, handler});
 }
 void RegisterHiddenExceptionHandler(ExceptHandlerMethod handler, uint8_t syncMode) {
-  std::lock_guard<std::mutex> g(HandlerLock());
-  g_lists.hiddenOO.push_back({syncMode, 0, handler});
+  Append(g_lists.hiddenOO, TExceptHandlerOO{syncMode, 0, handler});
 }
 void UnregisterHiddenExceptionHandler(ExceptHandlerProc handler) { RemoveEntries(g_lists.hidden, handler); }
 void UnregisterHiddenExceptionHandler(ExceptHandlerMethod handler) { RemoveEntries(g_lists.hiddenOO, handler); }
@@ -121,6 +137,16 @@ bool ReportCompleteHandlersExist() {
 }
 
 bool HandlersRunningOnMainThread() { return g_onMainThread.load(); }
+
+void InitialiseHandlers() {
+  g_initialised = true;
+  if (AnySynchronousEntry()) handlers_platform::OpenRouting();
+}
+
+void CloseHandlers() {
+  g_initialised = false;
+  handlers_platform::CloseRouting();
+}
 
 bool FireHandlerLists(TFireHandlersParams& p) {
   if (!p.record) return false;

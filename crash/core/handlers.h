@@ -76,11 +76,17 @@ bool FireHandlerLists(TFireHandlersParams& params);
 // Set while handlers run synchronously on the main thread.
 bool HandlersRunningOnMainThread();
 
-// The main thread's routing for synchronous handlers (created on the main thread at start).
+// The main thread's routing for synchronous handlers: its message window and handler. Initialised on the
+// main thread at start; the window is made only once a synchronous handler exists (registered before, or
+// later on the main thread), because making a window is costly at start. A synchronous handler registered
+// later by another thread finds no routing: it runs as if the main thread could not be reached.
 void InitialiseHandlers();
 void CloseHandlers();
 
 namespace handlers_platform {
+// Creates the routing on the calling thread (the main thread) once; removes it.
+void OpenRouting();
+void CloseRouting();
 // Sends the parameters to the main thread's message routine (probe, then execute); false when the main
 // thread did not answer.
 bool CallOnMainThread(TFireHandlersParams& params);

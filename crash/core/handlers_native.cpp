@@ -3,9 +3,9 @@
 #include "crash/core/handlers.h"
 
 namespace rvx {
-void InitialiseHandlers() {}
-void CloseHandlers() {}
 namespace handlers_platform {
+void OpenRouting() {}
+void CloseRouting() {}
 bool CallOnMainThread(TFireHandlersParams&) { return false; }
 bool MainThreadReachable() { return false; }
 }  // namespace handlers_platform

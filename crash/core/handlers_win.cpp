@@ -28,7 +28,9 @@ MessageHandler Routine() {
 
 }  // namespace
 
-void InitialiseHandlers() {
+namespace handlers_platform {
+
+void OpenRouting() {
   if (g_window) return;
   uint32_t message = AddThreadMessageHandler(Routine());
   if (!message) return;
@@ -36,12 +38,10 @@ void InitialiseHandlers() {
   g_window = static_cast<HWND>(ThreadMessageWindow());
 }
 
-void CloseHandlers() {
+void CloseRouting() {
   if (!g_window.exchange(nullptr)) return;
   RemoveThreadMessageHandler(Routine(), g_message.exchange(0));
 }
-
-namespace handlers_platform {
 
 bool MainThreadReachable() { return g_window.load() != nullptr; }
 

@@ -197,6 +197,17 @@ TEST(Crashlab, HiddenExceptionsReachTheirHandlers) {
   EXPECT_NE(n.out.find("survived"), std::string::npos) << n.out;
 }
 
+TEST(Crashlab, SynchronousHandlersRunOnTheMainThreadWhenItAnswers) {
+  Outcome o = RunToEnd("sync-handler");
+  EXPECT_NE(o.out.find("synchronous handler on the main thread: 16"), std::string::npos) << o.out;
+  // The main thread does not take messages while it waits: mode 2 runs in the firing thread, mode 1 not at all.
+  Outcome u = RunToEnd("sync-handler-unreachable");
+  EXPECT_NE(u.out.find("synchronous handler on the firing thread: 16"), std::string::npos) << u.out;
+  Outcome m = RunToEnd("sync-handler-only-main");
+  EXPECT_EQ(m.out.find("synchronous handler"), std::string::npos) << m.out;
+  EXPECT_NE(m.out.find("thread exit code ffffffff"), std::string::npos) << m.out;
+}
+
 TEST(Crashlab, ThreadNamingExceptionNamesTheThread) {
   Outcome o = RunToEnd("thread-name");
   EXPECT_NE(o.out.find("named\r\n"), std::string::npos) << o.out;

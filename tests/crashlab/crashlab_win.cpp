@@ -115,6 +115,26 @@ DWORD WINAPI SynchronizingThread(void*) {
 void PrintingHandler(rvx::IRVException* record, bool& handled) {
   Say("handler: " + std::to_string(record->Source()) + " " + record->ExceptMessage());
 }
+// A handler that asks to run on the main thread says where it ran.
+DWORD g_mainThread = 0;
+void PlaceReportingHandler(rvx::IRVException* record, bool&) {
+  Say(std::string("synchronous handler on the ") + (GetCurrentThreadId() == g_mainThread ? "main" : "firing") +
+      " thread: " + std::to_string(record->Source()));
+}
+
+// A thread fails while the main thread either keeps its message loop or just waits for the thread.
+void RunSynchronousHandler(uint8_t syncMode, bool pumping) {
+  g_mainThread = GetCurrentThreadId();
+  rvx::RegisterExceptionHandler(PlaceReportingHandler, syncMode, 2);
+  if (!pumping) return RunThread(ThrowingThread);
+  HANDLE h = CreateThread(nullptr, 0, ThrowingThread, nullptr, 0, nullptr);
+  while (MsgWaitForMultipleObjects(1, &h, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+  }
+  CloseHandle(h);
+}
+
 void LettingThroughHiddenHandler(rvx::IRVException*, bool& handled) { handled = false; }
 
 // Exceptions that the program catches itself: swallowed, thrown again and swallowed further out, reported
@@ -379,6 +399,12 @@ int Run(const std::string& s) {
     }
   } else if (s == "synchronize" || s == "synchronize-abort") {
     RunSynchronize(s == "synchronize-abort");
+  } else if (s == "sync-handler") {
+    RunSynchronousHandler(rvx::kSyncMainThread, true);
+  } else if (s == "sync-handler-unreachable") {
+    RunSynchronousHandler(rvx::kSyncMainThreadOrFiring, false);
+  } else if (s == "sync-handler-only-main") {
+    RunSynchronousHandler(rvx::kSyncMainThread, false);
   } else if (s == "hidden" || s == "hidden-none") {
     RunHidden(s == "hidden");
   } else if (s == "restart-handover") {
