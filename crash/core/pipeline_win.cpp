@@ -224,8 +224,11 @@ bool SendRequest(THandlingRequest& rq, bool keepMessageLoop) {
         WaitForSingleObject(event, INFINITE);
         break;
       }
+      // The program's own code runs here: what it catches are its own hidden exceptions.
+      SetOwnThread(false);
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
+      SetOwnThread(true);
     }
     if (quit) PostQuitMessage(quitCode);
   } else {

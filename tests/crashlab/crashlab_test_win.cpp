@@ -197,6 +197,13 @@ TEST(Crashlab, HiddenExceptionsReachTheirHandlers) {
   EXPECT_NE(n.out.find("survived"), std::string::npos) << n.out;
 }
 
+TEST(Crashlab, HiddenExceptionOfTheMessageLoopWhileTheMainThreadWaits) {
+  Outcome o = RunToEnd("hidden-while-waiting");
+  EXPECT_NE(o.out.find("handler: 5 reported while a message waits"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("handler: 15 swallowed while waiting"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("survived"), std::string::npos) << o.out;
+}
+
 TEST(Crashlab, SynchronousHandlersRunOnTheMainThreadWhenItAnswers) {
   Outcome o = RunToEnd("sync-handler");
   EXPECT_NE(o.out.find("synchronous handler on the main thread: 16"), std::string::npos) << o.out;

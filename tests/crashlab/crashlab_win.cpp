@@ -168,6 +168,37 @@ void RunHidden(bool withHandler) {
   kept = nullptr;
 }
 
+// While the main thread waits for its exception to be handled it keeps its message loop: a message handler
+// of the program that swallows an exception meanwhile is seen as a hidden exception too.
+LRESULT CALLBACK SwallowingWindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == WM_APP) {
+    try {
+      throw ELabError("swallowed while waiting");
+    } catch (...) {
+    }
+    return 0;
+  }
+  return DefWindowProcA(w, m, wp, lp);
+}
+
+void RunHiddenWhileWaiting() {
+  rvx::RegisterExceptionHandler(PrintingHandler, rvx::kSyncFiringThread, 2);
+  rvx::RegisterHiddenExceptionHandler(LettingThroughHiddenHandler, rvx::kSyncFiringThread);
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = SwallowingWindowProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "CrashlabSwallower";
+  RegisterClassA(&wc);
+  HWND w = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  PostMessageA(w, WM_APP, 0, 0);
+  try {
+    throw ELabError("reported while a message waits");
+  } catch (...) {
+    fw::Application->HandleException(nullptr);
+  }
+  DestroyWindow(w);
+}
+
 // The debugger's thread-naming exception names the raising thread, which then faults.
 DWORD WINAPI NamedFaultingThread(void*) {
   struct {
@@ -405,6 +436,8 @@ int Run(const std::string& s) {
     RunSynchronousHandler(rvx::kSyncMainThreadOrFiring, false);
   } else if (s == "sync-handler-only-main") {
     RunSynchronousHandler(rvx::kSyncMainThread, false);
+  } else if (s == "hidden-while-waiting") {
+    RunHiddenWhileWaiting();
   } else if (s == "hidden" || s == "hidden-none") {
     RunHidden(s == "hidden");
   } else if (s == "restart-handover") {
