@@ -386,7 +386,8 @@ LONG WINAPI ThreadNamingHandler(EXCEPTION_POINTERS* ep) {
     if (!ReadProcessMemorySafe(text + i, &name[i], 1) || !name[i]) break;
   DWORD thread = static_cast<DWORD>(er->ExceptionInformation[2]);
   if (thread == 0xFFFFFFFF) thread = GetCurrentThreadId();
-  RegisterThreadName(thread, name);
+  // An empty or unreadable name changes nothing (an empty name would drop the thread's entry).
+  if (name[0]) RegisterThreadName(thread, name);
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 void* g_namingHandler = nullptr;

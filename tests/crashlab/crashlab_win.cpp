@@ -199,18 +199,37 @@ void RunHiddenWhileWaiting() {
   DestroyWindow(w);
 }
 
-// The debugger's thread-naming exception names the raising thread, which then faults.
-DWORD WINAPI NamedFaultingThread(void*) {
+// The debugger's thread-naming exception: the raising thread names an idle thread by its id and itself
+// (id -1), after a request with an empty name that changes nothing; then it faults.
+void NameThread(DWORD threadId, const char* name) {
   struct {
     DWORD type;
     const char* name;
     DWORD threadId;
     DWORD flags;
-  } info = {0x1000, "lab worker", 0xFFFFFFFF, 0};
+  } info = {0x1000, name, threadId, 0};
   RaiseException(0x406D1388, 0, sizeof info / sizeof(ULONG_PTR), reinterpret_cast<const ULONG_PTR*>(&info));
+}
+
+DWORD g_idleThread = 0;
+DWORD WINAPI NamedFaultingThread(void*) {
+  NameThread(0xFFFFFFFF, "");
+  NameThread(g_idleThread, "idle helper");
+  NameThread(0xFFFFFFFF, "lab worker");
   Say("named");
   WriteViolation();
   return 0;
+}
+
+void RunThreadNaming() {
+  HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE idle = CreateThread(
+      nullptr, 0, [](void* e) WINAPI -> DWORD { return WaitForSingleObject(e, INFINITE); }, stop, 0, &g_idleThread);
+  RunThread(NamedFaultingThread);
+  SetEvent(stop);
+  WaitForSingleObject(idle, INFINITE);
+  CloseHandle(idle);
+  CloseHandle(stop);
 }
 
 std::wstring TempFolder() {
@@ -453,7 +472,7 @@ int Run(const std::string& s) {
   } else if (s == "blocked-self" || s == "blocked-other") {
     RunBlocked(s == "blocked-self");
   } else if (s == "thread-name") {
-    RunThread(NamedFaultingThread);
+    RunThreadNaming();
   } else if (s == "none") {
   } else {
     Say("unknown scenario");
