@@ -665,8 +665,12 @@ extern "C" __declspec(dllexport) int __stdcall rvxTraceProcess(int size) {
       HANDLE map = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Global\\rvxTraceProcessMap");
       if (!map) map = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "rvxTraceProcessMap");
       if (map) {
-        if (report.size() >= static_cast<size_t>(size)) report.resize(size - 1);
         if (void* view = MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, 0)) {
+          // The size comes from outside: never write beyond the mapping.
+          MEMORY_BASIC_INFORMATION m;
+          size_t limit = static_cast<size_t>(size);
+          if (VirtualQuery(view, &m, sizeof m) == sizeof m) limit = std::min(limit, static_cast<size_t>(m.RegionSize));
+          if (report.size() >= limit) report.resize(limit - 1);
           std::memcpy(view, report.c_str(), report.size() + 1);
           UnmapViewOfFile(view);
         }

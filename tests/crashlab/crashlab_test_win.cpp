@@ -261,6 +261,9 @@ TEST(Crashlab, TraceFromOutsideFillsTheMapping) {
   EXPECT_LT(length, 65535) << f.out;
   EXPECT_NE(f.out.find("trace begins date/time"), std::string::npos) << f.out;
   EXPECT_TRUE(f.report.empty()) << f.report;  // a trace is not an incident
+  // A size beyond the mapping (4096 bytes) is cut to what the mapping holds.
+  Outcome big = RunToEnd("trace-oversize");
+  EXPECT_NE(big.out.find("trace returned 0\r\ntrace length 4095, next byte -"), std::string::npos) << big.out;
 }
 
 TEST(Crashlab, FaultWhileTheLoaderLockIsHeldIsHandledInTheFaultingThread) {

@@ -211,6 +211,9 @@ void NameThread(DWORD threadId, const char* name) {
   RaiseException(0x406D1388, 0, sizeof info / sizeof(ULONG_PTR), reinterpret_cast<const ULONG_PTR*>(&info));
 }
 
+// A thread that waits for the event it is given.
+DWORD WINAPI IdleThread(void* event) { return WaitForSingleObject(event, INFINITE); }
+
 DWORD g_idleThread = 0;
 DWORD WINAPI NamedFaultingThread(void*) {
   NameThread(0xFFFFFFFF, "");
@@ -223,8 +226,7 @@ DWORD WINAPI NamedFaultingThread(void*) {
 
 void RunThreadNaming() {
   HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE idle = CreateThread(
-      nullptr, 0, [](void* e) WINAPI -> DWORD { return WaitForSingleObject(e, INFINITE); }, stop, 0, &g_idleThread);
+  HANDLE idle = CreateThread(nullptr, 0, IdleThread, stop, 0, &g_idleThread);
   RunThread(NamedFaultingThread);
   SetEvent(stop);
   WaitForSingleObject(idle, INFINITE);
@@ -303,8 +305,7 @@ void StartTrace(int size) {
   Say("trace returned " + std::to_string(code));
 }
 
-void RunTraceToMapping(int size) {
-  const int mappingSize = 65536;
+void RunTraceToMapping(int size, int mappingSize = 65536) {
   HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, mappingSize, "rvxTraceProcessMap");
   auto* view = map ? static_cast<char*>(MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, 0)) : nullptr;
   if (!view) {
@@ -467,6 +468,15 @@ int Run(const std::string& s) {
     RunTraceToMapping(100);
   } else if (s == "trace-full") {
     RunTraceToMapping(65536);
+  } else if (s == "trace-oversize") {
+    // Forty more threads make the report longer than the mapping.
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::vector<HANDLE> idle;
+    for (int i = 0; i < 40; ++i) idle.push_back(CreateThread(nullptr, 0, IdleThread, stop, 0, nullptr));
+    RunTraceToMapping(1000000, 4096);
+    SetEvent(stop);
+    WaitForMultipleObjects(static_cast<DWORD>(idle.size()), idle.data(), TRUE, INFINITE);
+    for (HANDLE h : idle) CloseHandle(h);
   } else if (s == "trace-clipboard") {
     RunTraceToClipboard();
   } else if (s == "blocked-self" || s == "blocked-other") {
