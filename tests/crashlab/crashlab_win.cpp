@@ -315,7 +315,8 @@ void RunTraceToMapping(int size, int mappingSize = 65536) {
   std::memset(view, 'x', mappingSize);
   StartTrace(size);
   size_t length = strnlen(view, mappingSize);
-  Say("trace length " + std::to_string(length) + ", next byte " + (length + 1 < mappingSize ? std::string(1, view[length + 1]) : "-"));
+  bool more = length + 1 < static_cast<size_t>(mappingSize);
+  Say("trace length " + std::to_string(length) + ", next byte " + (more ? std::string(1, view[length + 1]) : "-"));
   Say("trace begins " + std::string(view, std::min<size_t>(length, 9)));
   UnmapViewOfFile(view);
   CloseHandle(map);
