@@ -215,6 +215,13 @@ TEST(Crashlab, SynchronousHandlersRunOnTheMainThreadWhenItAnswers) {
   EXPECT_NE(m.out.find("thread exit code ffffffff"), std::string::npos) << m.out;
 }
 
+TEST(Crashlab, ReportCompleteHandlerRunsOnceWhenTheReportIsDone) {
+  Outcome o = RunToEnd("report-complete-handler");
+  EXPECT_EQ(Count(o.out, "report-complete handler: "), 1u) << o.out;
+  EXPECT_NE(o.out.find("report-complete handler: phase 4, source 16"), std::string::npos) << o.out;
+  EXPECT_FALSE(o.report.empty());
+}
+
 TEST(Crashlab, ThreadNamingExceptionNamesTheThread) {
   Outcome o = RunToEnd("thread-name");
   EXPECT_NE(o.out.find("named\r\n"), std::string::npos) << o.out;

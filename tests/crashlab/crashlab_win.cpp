@@ -135,6 +135,12 @@ void RunSynchronousHandler(uint8_t syncMode, bool pumping) {
   CloseHandle(h);
 }
 
+// A handler of the report-complete phase.
+void CompleteReportHandler(rvx::IRVException* record, bool&) {
+  Say("report-complete handler: phase " + std::to_string(record->Phase()) + ", source " +
+      std::to_string(record->Source()));
+}
+
 void LettingThroughHiddenHandler(rvx::IRVException*, bool& handled) { handled = false; }
 
 // Exceptions that the program catches itself: swallowed, thrown again and swallowed further out, reported
@@ -457,6 +463,9 @@ int Run(const std::string& s) {
     RunSynchronousHandler(rvx::kSyncMainThreadOrFiring, false);
   } else if (s == "sync-handler-only-main") {
     RunSynchronousHandler(rvx::kSyncMainThread, false);
+  } else if (s == "report-complete-handler") {
+    rvx::RegisterExceptionHandler(CompleteReportHandler, rvx::kSyncFiringThread, 4);
+    RunThread(ThrowingThread);
   } else if (s == "hidden-while-waiting") {
     RunHiddenWhileWaiting();
   } else if (s == "hidden" || s == "hidden-none") {
