@@ -161,7 +161,7 @@ bool FireHandlerLists(TFireHandlersParams& p) {
   uint8_t phase = p.record->Phase();
   if (p.kind == kHandlerKindException) {
     bool early = phase <= 2;
-    called = FireList(copy.exceptionOO, copy.exception, p, true, early, true);
+    called = FireList(copy.exceptionOO, copy.exception, p, true, early, early);
     if (!early) p.handled = false;  // handlers cannot suppress the showing or the completion
   } else if (p.kind == kHandlerKindHidden) {
     called = FireList(copy.hiddenOO, copy.hidden, p, false, false, false);

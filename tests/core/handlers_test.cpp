@@ -25,6 +25,11 @@ void ProcClears(IRVException*, bool& handled) {
   handled = false;
 }
 void ProcThrows(IRVException*, bool&) { throw std::runtime_error("handler failed"); }
+void MethodHandles(void*, IRVException*, bool& handled) {
+  g_calls += "M";
+  handled = true;
+}
+ExceptHandlerMethod HandlingMethod() { return {MethodHandles, nullptr}; }
 void MethodM(void* object, IRVException*, bool&) { g_calls += static_cast<const char*>(object); }
 
 class HandlersTest : public ::testing::Test {
@@ -45,6 +50,7 @@ class HandlersTest : public ::testing::Test {
       UnregisterExceptionHandler(proc);
       UnregisterHiddenExceptionHandler(proc);
     }
+    UnregisterExceptionHandler(HandlingMethod());
     for (const char* tag : {"m", "n"}) {
       UnregisterExceptionHandler(Method(tag));
       UnregisterHiddenExceptionHandler(Method(tag));
@@ -91,6 +97,15 @@ TEST_F(HandlersTest, EarlyPhasesStopWhenHandledLaterPhasesCannotSuppress) {
   g_calls.clear();
   EXPECT_FALSE(Fire(kHandlerKindException, 3, false));  // all called, the flag is reset
   EXPECT_EQ(g_calls, "ha");
+  // A method that handles the event in phase 1 keeps the procedures out; in phase 3 they still run.
+  RegisterExceptionHandler(HandlingMethod(), kSyncFiringThread, 1);
+  RegisterExceptionHandler(HandlingMethod(), kSyncFiringThread, 3);
+  g_calls.clear();
+  EXPECT_TRUE(Fire(kHandlerKindException, 1, false));
+  EXPECT_EQ(g_calls, "M");
+  g_calls.clear();
+  EXPECT_FALSE(Fire(kHandlerKindException, 3, false));
+  EXPECT_EQ(g_calls, "Mha");
 }
 
 TEST_F(HandlersTest, CallHandlersFlagOffCallsNobody) {
