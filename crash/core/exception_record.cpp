@@ -315,6 +315,7 @@ Ref<IRVFields> TIRVException::BugReportSections() {
 }
 
 void TIRVException::UpdateSection(const std::string& name, const std::string& content, const std::string& newName) {
+  bool last = false;
   BeginUpdate();
   Guarded([&] {
     sections_->SetContent(name, content);
@@ -323,11 +324,14 @@ void TIRVException::UpdateSection(const std::string& name, const std::string& co
       if (i >= 0) sections_->SetItemName(i, newName);
     }
     if (--pending_ == 0) {
-      complete_ = true;
+      last = true;
       header_->SetContent("callstack crc", HexText(crc_[0], 8) + ", " + HexText(crc_[1], 8) + ", " + HexText(crc_[2], 8));
     }
   });
   EndUpdate();
+  // Complete only once the checksums are in and the change is counted: a waiting reader renders at once and
+  // would otherwise save (and keep) "will be calculated soon".
+  if (last) complete_ = true;
 }
 
 void TIRVException::RunCompletion() {
@@ -349,8 +353,8 @@ void TIRVException::RunCompletion() {
     return st;
   };
   if (pending_ == 0) {
-    complete_ = true;
     header_->SetContent("callstack crc", HexText(0, 8) + ", " + HexText(0, 8) + ", " + HexText(0, 8));
+    complete_ = true;
   }
   if (!threads_.empty() && !abortCompletion_) {
     StackText st = threadSection(0);
