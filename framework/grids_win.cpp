@@ -1,6 +1,7 @@
 #include "framework/grids.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "framework/exceptions.h"
 
@@ -647,7 +648,17 @@ void TCustomGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
       SetCapture(Handle());
     } else {
       GridCoord c = MouseCoord(x, y);
-      if (c.x >= FixedCols() && c.y >= FixedRows()) {
+      int origin = c.x, destination = c.x;
+      if ((options_ & goColMoving) && !(shift & ssDouble) && c.y >= 0 && c.y < FixedRows() && c.x >= FixedCols() &&
+          BeginColumnDrag(origin, destination, TPoint{x, y})) {
+        // A title pressed: the column may be dragged to another place.
+        state_ = TGridState::gsColMoving;
+        moveIndex_ = origin;
+        movePos_ = destination;
+        moveStartX_ = x;
+        moveDragged_ = false;
+        SetCapture(Handle());
+      } else if (c.x >= FixedCols() && c.y >= FixedRows()) {
         bool same = c.x == col_ && c.y == row_;
         FocusCell(c.x, c.y);
         if (same && (options_ & goEditing) && !(shift & ssDouble)) ShowEditor();
@@ -667,6 +678,22 @@ void TCustomGrid::MouseMove(TShift shift, int x, int y) {
       UpdateEditor();
     }
   }
+  if (state_ == TGridState::gsColMoving) {
+    int threshold = std::max(2, GetSystemMetrics(SM_CXDRAG));
+    if (moveDragged_ || std::abs(x - moveStartX_) >= threshold) {
+      moveDragged_ = true;
+      SyncGeometry();
+      // Past either end of the scrolling area the grid scrolls towards the pointer.
+      if (x >= geo_.clientWidth) SetLeftCol(LeftCol() + 1);
+      else if (x < geo_.cols.FixedExtent() && LeftCol() > FixedCols()) SetLeftCol(LeftCol() - 1);
+      int origin = moveIndex_, destination = geo_.ColumnDropTarget(x);
+      if (destination >= 0 && CheckColumnDrag(origin, destination, TPoint{x, y})) {
+        moveIndex_ = origin;
+        movePos_ = destination;
+      }
+      Invalidate();
+    }
+  }
   TCustomControl::MouseMove(shift, x, y);
 }
 
@@ -676,8 +703,51 @@ void TCustomGrid::MouseUp(TMouseButton button, TShift shift, int x, int y) {
     ReleaseCapture();
     ColWidthsChanged();
     sizingIndex_ = -1;
+  } else if (state_ == TGridState::gsColMoving) {
+    int origin = moveIndex_, destination = movePos_;
+    bool dragged = moveDragged_;
+    CancelColumnMove();
+    if (dragged && EndColumnDrag(origin, destination, TPoint{x, y}) && origin != destination)
+      MoveColumn(origin, destination);
   }
   TCustomControl::MouseUp(button, shift, x, y);
+}
+
+void TCustomGrid::CancelColumnMove() {
+  if (state_ != TGridState::gsColMoving) return;
+  bool drawn = moveDragged_;
+  state_ = TGridState::gsNormal;
+  moveIndex_ = movePos_ = -1;
+  moveDragged_ = false;
+  if (GetCapture() == Handle()) ReleaseCapture();
+  if (drawn) Invalidate();
+}
+
+void TCustomGrid::MoveColumn(int from, int to) {
+  if (from == to || from < FixedCols() || to < FixedCols() || from >= ColCount() || to >= ColCount()) return;
+  geo_.cols.MoveExtent(from, to);
+  int col = col_;
+  if (col == from) col = to;
+  else if (from < col && col <= to) --col;
+  else if (to <= col && col < from) ++col;
+  // Derived grids move what the column shows; the current cell stays with its column.
+  ColumnMoved(from, to);
+  col_ = std::clamp(col, FixedCols(), std::max(FixedCols(), ColCount() - 1));
+  ColWidthsChanged();
+}
+
+void TCustomGrid::DrawColumnDropMarker() {
+  if (!ColumnDragging()) return;
+  int x = geo_.ColumnDropMarkerX(moveIndex_, movePos_);
+  if (x < 0) return;
+  // A bar over the border where the column will land, with a notch at each end of the title row.
+  TCanvas& c = Canvas();
+  c.Brush().style = TBrushStyle::bsSolid;
+  c.Brush().color = clHighlight;
+  int bottom = geo_.clientHeight, titleBottom = geo_.rows.FixedExtent();
+  c.FillRect(Rect(x - 1, 0, x + 2, bottom));
+  c.FillRect(Rect(x - 3, 0, x + 4, 2));
+  if (titleBottom > 2) c.FillRect(Rect(x - 3, titleBottom - 2, x + 4, titleBottom));
 }
 
 void TCustomGrid::WndProc(TMessage& m) {
@@ -727,7 +797,15 @@ void TCustomGrid::WndProc(TMessage& m) {
       TCustomControl::WndProc(m);
       InvalidateCell(col_, row_);
       return;
+    case WM_KEYDOWN:
+      if (state_ == TGridState::gsColMoving && m.wParam == VK_ESCAPE) {
+        CancelColumnMove();
+        m.result = 0;
+        return;
+      }
+      break;
     case WM_CANCELMODE:
+      if (state_ == TGridState::gsColMoving) CancelColumnMove();
       if (state_ != TGridState::gsNormal) {
         state_ = TGridState::gsNormal;
         ReleaseCapture();
@@ -786,6 +864,7 @@ void TCustomGrid::Paint() {
   c.Brush().color = color_;
   if (maxX < geo_.clientWidth) c.FillRect(Rect(maxX, 0, geo_.clientWidth, geo_.clientHeight));
   if (maxY < geo_.clientHeight) c.FillRect(Rect(0, maxY, std::min(maxX, geo_.clientWidth), geo_.clientHeight));
+  DrawColumnDropMarker();
 }
 
 void TCustomGrid::DrawGridLines(const TRect& area) {

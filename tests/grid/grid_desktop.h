@@ -21,6 +21,10 @@ namespace gridtest {
 fw::TApplication& App();
 std::vector<std::string>& Errors();
 
+// Compiles the text of a stored form and loads it into `form`; false (with the compiler's error reported as a
+// test failure) when the text does not compile. Loading errors are thrown as the loader throws them.
+bool LoadFormText(fw::TForm& form, const std::string& text);
+
 // Processes every message waiting for this thread.
 void Pump();
 
@@ -48,6 +52,10 @@ struct Host {
   void Type(const std::string& text);
   void Click(int x, int y, fw::TShift shift = 0, bool right = false);
   void DoubleClick(int x, int y);
+  // A drag in steps: press, moves with the button held, release (left or right button).
+  void Press(int x, int y, bool right = false);
+  void MoveTo(int x, int y, bool right = false);
+  void Release(int x, int y, bool right = false);
   void Wheel(int delta, fw::TShift shift = 0);
   // Moves to a cell of a data column (Columns index) on the current record.
   void SelectColumn(int columnIndex);

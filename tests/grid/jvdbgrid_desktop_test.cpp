@@ -41,7 +41,7 @@ TEST(GridDefaults, ConstructorAndStoredForm) {
   EXPECT_EQ(g.SelectColumn, scDataBase);
   EXPECT_FALSE(g.ShowTitleHint);
   EXPECT_FALSE(g.TitleArrow());
-  EXPECT_EQ(g.TitlePopup, nullptr);
+  EXPECT_EQ(g.TitlePopup(), nullptr);
   EXPECT_FALSE(g.ShowCellHint);
   EXPECT_EQ(g.MaxColumnWidth(), 0);
   EXPECT_EQ(g.MinColumnWidth(), 0);
@@ -115,10 +115,8 @@ TEST(GridDefaults, LegacyAndStoredProperties) {
       "    TitleRowHeight = 17\n"
       "  end\n"
       "end\n";
-  std::string binary, error;
-  ASSERT_TRUE(CompileComponentText(text, binary, error)) << error;
   TForm form(&App());
-  form.LoadFromStream(binary);
+  ASSERT_TRUE(LoadFormText(form, text));
   auto* g = dynamic_cast<TJvDBGrid*>(form.FindComponent("G"));
   ASSERT_NE(g, nullptr);
   EXPECT_EQ(g->AlternateRowColor(), 0xCCCCCC);
@@ -140,11 +138,9 @@ TEST(GridDefaults, LegacyAndStoredProperties) {
   EXPECT_EQ(g->RowsHeight(), g->DefaultRowHeight());
 
   // False legacy values clear the colours; bad values are refused with the loader's error.
-  std::string bad;
-  ASSERT_TRUE(CompileComponentText("object F: TForm\n object G: TJvDBGrid\n SortMarker = smSideways\n end\nend\n", bad,
-                                   error));
   TForm form2(&App());
-  EXPECT_THROW(form2.LoadFromStream(bad), EReadError);
+  EXPECT_THROW(LoadFormText(form2, "object F: TForm\n object G: TJvDBGrid\n SortMarker = smSideways\n end\nend\n"),
+               EReadError);
 }
 
 TEST(GridKeyboard, DownAppendsAndAnUntouchedRowDisappears) {
