@@ -780,8 +780,13 @@ void TCustomDBGrid::UpdateData() {
   TField* f = c ? c->Field() : nullptr;
   if (!f) return;
   std::string text = editText_;
-  // The text stays pending when the field refuses it, so that the user can correct it.
-  f->SetText(text);
+  // The text stays pending when the field refuses it, so that the user can correct it. A refusal is the
+  // user's typing error, not a fault of the program: it leaves the grid as an edit error.
+  try {
+    f->SetText(text);
+  } catch (const EConvertError& e) {
+    throw EDBEditError(e.Message());
+  }
   ResetEditText();
 }
 

@@ -57,6 +57,18 @@ int PatchImportedRoutine(const char* library, const char* routine, const void* r
 bool PeChecksumOffset(const uint8_t* data, size_t size, size_t& offset);
 // 16-bit words with end-around carry, the checksum field left out, an odd last byte added, plus the length.
 uint32_t ImageChecksum(const uint8_t* data, size_t size, size_t checksumOffset);
+// The same over a file read in pieces: every piece but the last must have a length divisible by 4.
+class ImageChecksummer {
+ public:
+  explicit ImageChecksummer(size_t checksumOffset) : skip_(checksumOffset) {}
+  void Add(const uint8_t* data, size_t size);
+  uint32_t Finish() const;
+
+ private:
+  size_t skip_;
+  size_t offset_ = 0;
+  uint64_t sum_ = 0;
+};
 
 // ---- the framework's application object ---------------------------------------------------------------
 

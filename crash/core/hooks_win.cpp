@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <exception>
 #include <mutex>
 #include <vector>
@@ -114,6 +115,35 @@ DWORD WINAPI HandleOnHelper(void* p) {
   return 0;
 }
 
+// A context copy that lives as long as the handling of one fault.
+class ContextSlot {
+ public:
+  explicit ContextSlot(TContext* own) : context_(own) {
+    for (int i = 0; !context_ && i < kSpare; ++i)
+      if (!busy_[i].exchange(true)) {
+        index_ = i;
+        context_ = &spare_[i];
+      }
+    if (!context_) context_ = &spare_[kSpare];  // more overflows at once than slots: the last one is shared
+  }
+  ~ContextSlot() { release(); }
+  // The thread ends without unwinding: give the slot back once the handling is over.
+  void release() {
+    if (index_ >= 0) busy_[index_].store(false);
+    index_ = -1;
+  }
+  ContextSlot(const ContextSlot&) = delete;
+  ContextSlot& operator=(const ContextSlot&) = delete;
+  TContext* get() const { return context_; }
+
+ private:
+  static constexpr int kSpare = 8;
+  static inline TContext spare_[kSpare + 1];
+  static inline std::atomic<bool> busy_[kSpare];
+  TContext* context_;
+  int index_ = -1;
+};
+
 LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* ep) {
   if (!ep || !ep->ExceptionRecord) return EXCEPTION_CONTINUE_SEARCH;
   const EXCEPTION_RECORD& er = *ep->ExceptionRecord;
@@ -121,9 +151,11 @@ LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* ep) {
   std::string module = ModuleNameOfAddress(address);
   bool write = er.NumberParameters >= 1 && er.ExceptionInformation[0] == 1;
   uint32_t target = er.NumberParameters >= 2 ? er.ExceptionInformation[1] : 0;
-  static TContext contexts[4];  // a stack overflow leaves little room: keep the copy off the stack
-  static std::atomic<int> next{0};
-  TContext* context = &contexts[next++ & 3];
+  // The copy must stay intact until the record has taken it over, so every faulting thread has its own: on
+  // its stack, except after a stack overflow, which leaves little room and takes one of a few spare slots.
+  TContext local;
+  ContextSlot slot(er.ExceptionCode == EXCEPTION_STACK_OVERFLOW ? nullptr : &local);
+  TContext* context = slot.get();
   std::memcpy(context, ep->ContextRecord, sizeof *context);
   FaultWork work;
   work.params.object = MakeOwnException(OsExceptionText(er.ExceptionCode, address, !module.empty(), module, write, target));
@@ -143,6 +175,7 @@ LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* ep) {
   } else {
     HandleException(work.params);
   }
+  slot.release();
   if (t_wrapped) EndThread(0xFFFFFFFF);
   pipeline_platform::EndProgram(nullptr);
 }
@@ -207,20 +240,38 @@ bool IsSystemModule(const char* name) {
 // ---- file checksum ------------------------------------------------------------------------------------
 
 bool FileChecksumOk(const wchar_t* path) {
-  HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  // Read in pieces rather than mapped: under Wine a mapped 16 MB program file costs twice the time, and the
+  // check runs at every start.
+  HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (f == INVALID_HANDLE_VALUE) return true;
-  DWORD size = GetFileSize(f, nullptr);
-  HANDLE map = size ? CreateFileMappingW(f, nullptr, PAGE_READONLY, 0, 0, nullptr) : nullptr;
-  const uint8_t* view = map ? static_cast<const uint8_t*>(MapViewOfFile(map, FILE_MAP_READ, 0, 0, 0)) : nullptr;
+  constexpr DWORD kPiece = 1 << 18;
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kPiece]);
+  // Fills the buffer up to the end of the file, so that every piece but the last is whole. A file that
+  // cannot be read to its end is not judged.
+  bool unreadable = false;
+  auto fill = [&] {
+    DWORD got = 0, part = 0;
+    while (got < kPiece) {
+      if (!ReadFile(f, buffer.get() + got, kPiece - got, &part, nullptr)) unreadable = true;
+      if (unreadable || !part) break;
+      got += part;
+    }
+    return got;
+  };
   bool ok = true;
+  DWORD got = buffer ? fill() : 0;
   size_t offset;
-  if (view && PeChecksumOffset(view, size, offset)) {
+  if (PeChecksumOffset(buffer.get(), got, offset) && offset + 4 <= got) {
     uint32_t stored;
-    std::memcpy(&stored, view + offset, 4);
-    if (stored != 0) ok = ImageChecksum(view, size, offset) == stored;
+    std::memcpy(&stored, buffer.get() + offset, 4);
+    if (stored != 0) {
+      ImageChecksummer sum(offset);
+      do sum.Add(buffer.get(), got);
+      while (got == kPiece && (got = fill()) != 0);
+      ok = unreadable || sum.Finish() == stored;
+    }
   }
-  if (view) UnmapViewOfFile(view);
-  if (map) CloseHandle(map);
   CloseHandle(f);
   return ok;
 }

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 #include "support/desktop_win.h"
 
@@ -95,6 +97,8 @@ TEST(ContactsDesktop, InsertTypeSaveFollowsTheTableState) {
 }
 
 TEST(ContactsDesktop, TextInTheIntegerColumnIsRefusedAndTheRecordStaysInInsert) {
+  // An edit error is shown plainly and writes no bug report.
+  DeleteFileA("bugreport.txt");
   Editor e;
   ASSERT_TRUE(e.Open());
   PostClick(e.insert);
@@ -114,6 +118,37 @@ TEST(ContactsDesktop, TextInTheIntegerColumnIsRefusedAndTheRecordStaysInInsert) 
   // Still inserting, not crashed.
   EXPECT_TRUE(e.Buttons(false, true));
   EXPECT_EQ(e.program.ExitCode(), STILL_ACTIVE);
+  EXPECT_EQ(GetFileAttributesA("bugreport.txt"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(ContactsDesktop, AFaultInAnyThreadSavesABugReportBesideTheProgram) {
+  DeleteFileA("bugreport.txt");
+  Editor e;
+  ASSERT_TRUE(e.Open());
+  // A thread started from outside that jumps to address 16: an access violation nobody handles.
+  HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, e.program.ProcessId());
+  ASSERT_NE(process, nullptr);
+  HANDLE thread = CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(16), nullptr, 0,
+                                     nullptr);
+  ASSERT_NE(thread, nullptr);
+  CloseHandle(thread);
+  CloseHandle(process);
+  HWND box = e.MessageBoxWindow();
+  ASSERT_NE(box, nullptr) << "the fault was not shown";
+  bool found = false;
+  // Address 16 lies in no module: the short form of the text.
+  for (const auto& t : DialogTexts(box)) found |= t.find("Access Violation") != std::string::npos;
+  EXPECT_TRUE(found);
+  SaveScreenshot("contacts-fault");
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  // The fault cannot be continued: the program ends after the box.
+  EXPECT_TRUE(e.program.WaitExit(seconds(20)));
+  std::ifstream in("bugreport.txt", std::ios::binary);
+  std::stringstream report;
+  report << in.rdbuf();
+  EXPECT_NE(report.str().find("exception message : Access Violation."), std::string::npos) << report.str();
+  EXPECT_NE(report.str().find("executable        : contacts.exe"), std::string::npos) << report.str();
+  EXPECT_NE(report.str().find("\r\n00000010 ???"), std::string::npos) << report.str();
 }
 
 TEST(ContactsDesktop, WithoutTheDatasetEngineNoWindowAppearsAndTheProgramFails) {

@@ -1,6 +1,7 @@
 // Pipeline decisions, system information rules, thread section texts and the image checksum.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -171,6 +172,37 @@ TEST(Checksum, ImageChecksumRules) {
   std::vector<uint8_t> words{0xff, 0xff, 0x02, 0x00, 0x07};
   EXPECT_EQ(ImageChecksum(words.data(), words.size(), 100), 0x0002u + 0x0007u + 5u - 0u + 0u);
   EXPECT_FALSE(PeChecksumOffset(words.data(), words.size(), offset));
+}
+
+TEST(Checksum, WideSumAgreesWithWordByWordAddition) {
+  // The textbook form: every 16-bit word added with its carry wrapped round at once.
+  auto reference = [](const std::vector<uint8_t>& d, size_t skip) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < d.size(); i += 2) {
+      if ((i == skip || i == skip + 2) && i + 1 < d.size()) continue;
+      sum += d[i] | (i + 1 < d.size() ? d[i + 1] << 8 : 0);
+      sum = (sum & 0xffff) + (sum >> 16);
+    }
+    return sum + static_cast<uint32_t>(d.size());
+  };
+  uint32_t seed = 12345;
+  auto next = [&] { return static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16); };
+  for (size_t size : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 9u, 63u, 64u, 65u, 4097u, 300001u}) {
+    for (uint8_t fill : {0x00, 0xff, 0x5a}) {
+      std::vector<uint8_t> d(size);
+      for (auto& b : d) b = fill == 0x5a ? next() : fill;
+      for (size_t skip : {size_t(0), size_t(2), size_t(4), size_t(0x58), size / 2 & ~size_t(1)}) {
+        uint32_t expected = reference(d, skip);
+        EXPECT_EQ(ImageChecksum(d.data(), d.size(), skip), expected) << size << " " << int(fill) << " " << skip;
+        // Read in pieces of 4, 8 and 4096 bytes, as the program file is at start-up.
+        for (size_t piece : {4u, 8u, 4096u}) {
+          ImageChecksummer sum(skip);
+          for (size_t at = 0; at < d.size(); at += piece) sum.Add(d.data() + at, std::min(piece, d.size() - at));
+          EXPECT_EQ(sum.Finish(), expected) << size << " " << int(fill) << " " << skip << " piece " << piece;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
