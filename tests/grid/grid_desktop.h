@@ -61,6 +61,10 @@ struct Host {
   void SelectColumn(int columnIndex);
   fw::TRect ScreenCell(int col, int row);
   COLORREF PixelAt(int x, int y);  // client co-ordinates of the grid
+  // Pixels of a client rectangle of the grid that differ from `background` (text, glyphs, lines).
+  int InkIn(const fw::TRect& r, COLORREF background);
+  // The pixels of a client rectangle, row by row.
+  std::vector<COLORREF> Pixels(const fw::TRect& r);
   // A screenshot of the host form into the artefacts.
   void Shot(const std::string& name);
 };

@@ -216,6 +216,22 @@ COLORREF Host::PixelAt(int x, int y) {
   return c;
 }
 
+std::vector<COLORREF> Host::Pixels(const TRect& r) {
+  grid->Update();
+  std::vector<COLORREF> out;
+  HDC dc = GetDC(grid->Handle());
+  for (int y = r.top; y < r.bottom; ++y)
+    for (int x = r.left; x < r.right; ++x) out.push_back(GetPixel(dc, x, y));
+  ReleaseDC(grid->Handle(), dc);
+  return out;
+}
+
+int Host::InkIn(const TRect& r, COLORREF background) {
+  int n = 0;
+  for (COLORREF c : Pixels(r)) n += c != background;
+  return n;
+}
+
 void Host::Shot(const std::string& name) {
   Pump();
   grid->Update();
