@@ -1199,6 +1199,9 @@ bool TCustomDBGrid::ReadProperty(std::string_view name, const Value& v, TReader&
     SetReadOnly(BoolValue(v));
   } else if (name == "TitleFont" || name == "ParentCtl3D" || name == "Ctl3D" || name == "BorderStyle") {
     return true;
+  } else if (name == "OnColumnMoved") {
+    const Method method = EventMethod(v, reader);
+    OnColumnMoved = [method](TComponent* s, int, int) { method(s); };
   } else if (name == "OnDrawColumnCell" || name == "OnColEnter" || name == "OnColExit" || name == "OnCellClick" ||
              name == "OnTitleClick") {
     const Method method = EventMethod(v, reader);

@@ -706,6 +706,15 @@ void TCustomGrid::MouseUp(TMouseButton button, TShift shift, int x, int y) {
   } else if (state_ == TGridState::gsColMoving) {
     int origin = moveIndex_, destination = movePos_;
     bool dragged = moveDragged_;
+    if (dragged) {
+      // The release point decides, whatever pointer moves were seen before it.
+      SyncGeometry();
+      int released = geo_.ColumnDropTarget(x), from = origin;
+      if (released >= 0 && CheckColumnDrag(from, released, TPoint{x, y})) {
+        origin = from;
+        destination = released;
+      }
+    }
     CancelColumnMove();
     if (dragged && EndColumnDrag(origin, destination, TPoint{x, y}) && origin != destination)
       MoveColumn(origin, destination);

@@ -326,6 +326,7 @@ class TJvDBGrid : public TJvExDBGrid {
   void DrawTitleSortAndText(TCanvas& c, TRect rect, TColumn* column, bool pressed, bool themed);
   int TitleColumnAt(int x, int y);
   bool DrawThemedHeader(const TRect& rect, THeaderState state);
+  void FillScrollBarCorner();
 
   TJvSelectDialogColumnStrings selectStrings_;
   TJvDBGridControls editControls_;

@@ -1627,12 +1627,33 @@ void TJvDBGrid::WndProc(TMessage& m) {
     hintCell_ = GridCoord{};
   }
   TJvExDBGrid::WndProc(m);
+  if (m.msg == WM_NCPAINT) FillScrollBarCorner();
 }
 
 // ---------------------------------------------------------------------------------------------------------
 // Painting
 
 bool TJvDBGrid::ThemedDrawing() const { return UseXPThemes && TThemeServices::Instance().Active(); }
+
+void TJvDBGrid::FillScrollBarCorner() {
+  if (!ThemedDrawing() || !HandleAllocated()) return;
+  HWND h = Handle();
+  LONG style = GetWindowLongA(h, GWL_STYLE);
+  if (!(style & WS_VSCROLL) || !(style & WS_HSCROLL)) return;
+  // The box between the two scroll bars takes the grid's colour.
+  RECT client;
+  GetClientRect(h, &client);
+  MapWindowPoints(h, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  RECT window;
+  GetWindowRect(h, &window);
+  int x = client.right - window.left, y = client.bottom - window.top;
+  RECT box{x, y, x + GetSystemMetrics(SM_CXVSCROLL), y + GetSystemMetrics(SM_CYHSCROLL)};
+  HDC dc = GetWindowDC(h);
+  HBRUSH b = CreateSolidBrush(ColorToRGB(Color()));
+  FillRect(dc, &box, b);
+  DeleteObject(b);
+  ReleaseDC(h, dc);
+}
 
 bool TJvDBGrid::DrawThemedHeader(const TRect& rect, THeaderState state) {
   return ThemedDrawing() && TThemeServices::Instance().DrawHeaderItem(Handle(), Canvas().Handle(), rect, state);

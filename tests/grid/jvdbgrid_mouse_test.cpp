@@ -452,6 +452,17 @@ TEST(GridThemes, StyledTitlesOnlyWhileStylesAreActive) {
     EXPECT_EQ(h.grid->HotTitle(), GridCol(h, kPRICE));
     h.MoveTo(title.left + 5, title.bottom + 20);
     EXPECT_EQ(h.grid->HotTitle(), -1);
+    // The box between the scroll bars has the grid's colour.
+    RedrawWindow(h.grid->Handle(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+    RECT client;
+    GetClientRect(h.grid->Handle(), &client);
+    POINT corner{client.right + 3, client.bottom + 3};
+    ClientToScreen(h.grid->Handle(), &corner);
+    RECT window;
+    GetWindowRect(h.grid->Handle(), &window);
+    HDC dc = GetWindowDC(h.grid->Handle());
+    EXPECT_EQ(GetPixel(dc, corner.x - window.left, corner.y - window.top), ColorToRGB(h.grid->Color()));
+    ReleaseDC(h.grid->Handle(), dc);
     h.Shot("grid-themed-titles");
   }
   // Classic titles (styles off for the grid, or not active at all): raised 3D edge and the fixed lines back.
