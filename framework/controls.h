@@ -40,6 +40,10 @@ using TNotifyEvent = std::function<void(TComponent* sender)>;
 using TKeyEvent = std::function<void(TComponent* sender, WORD& key, TShift shift)>;
 using TKeyPressEvent = std::function<void(TComponent* sender, char& key)>;
 using TMouseEvent = std::function<void(TComponent* sender, TMouseButton button, TShift shift, int x, int y)>;
+using TMouseMoveEvent = std::function<void(TComponent* sender, TShift shift, int x, int y)>;
+// A context menu is asked for (right-button release or the menu key); `mousePos` is in client co-ordinates,
+// (-1, -1) from the keyboard. A handler that shows its own menu sets `handled`.
+using TContextPopupEvent = std::function<void(TComponent* sender, TPoint mousePos, bool& handled)>;
 
 // How a control is dragged: as a drag-and-drop source or to dock it elsewhere; and whether a press starts the
 // drag by itself (automatic) or only when the control calls BeginDrag (manual).
@@ -151,6 +155,9 @@ class TWinControl : public TControl {
   TKeyEvent OnKeyDown, OnKeyUp;
   TKeyPressEvent OnKeyPress;
   TNotifyEvent OnEnter, OnExit;
+  TMouseMoveEvent OnMouseMove;
+  TNotifyEvent OnResize;
+  TContextPopupEvent OnContextPopup;
 
   // Dragging the control itself: BeginDrag captures the mouse; the drag ends when the left button is released
   // (OnEndDrag or OnEndDock with the screen point, no drop target) or is cancelled by Escape or a lost capture
@@ -193,7 +200,9 @@ class TWinControl : public TControl {
   virtual void KeyUp(WORD& key, TShift shift);
   virtual void KeyPress(char& key);
   virtual void MouseDown(TMouseButton button, TShift shift, int x, int y);
-  virtual void MouseMove(TShift shift, int x, int y) {}
+  virtual void MouseMove(TShift shift, int x, int y) {
+    if (OnMouseMove) OnMouseMove(this, shift, x, y);
+  }
   virtual void MouseUp(TMouseButton button, TShift shift, int x, int y);
   virtual void DblClick() {}
   virtual bool DoMouseWheel(TShift shift, int delta, TPoint mouse) { return false; }

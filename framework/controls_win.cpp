@@ -393,6 +393,11 @@ bool TWinControl::ReadProperty(std::string_view name, const Value& v, TReader& r
     else if (!kind && (v.text == "dmManual" || v.text == "dmAutomatic"))
       dragMode_ = v.text == "dmAutomatic" ? dmAutomatic : dmManual;
     else throw EReadError("Invalid property value");
+  } else if (name == "OnMouseMove" || name == "OnResize" || name == "OnContextPopup") {
+    const Method method = EventMethod(v, reader);
+    if (name == "OnResize") OnResize = method;
+    else if (name == "OnMouseMove") OnMouseMove = [method](TComponent* s, TShift, int, int) { method(s); };
+    else OnContextPopup = [method](TComponent* s, TPoint, bool&) { method(s); };
   } else if (name == "OnKeyDown" || name == "OnKeyUp" || name == "OnKeyPress" || name == "OnEnter" ||
              name == "OnExit") {
     const Method method = EventMethod(v, reader);
@@ -565,7 +570,20 @@ void TWinControl::WndProc(TMessage& m) {
       if (handle_) UpdateBounds();
       DefaultHandler(m);
       Resize();
+      if (OnResize) OnResize(this);
       return;
+    case WM_CONTEXTMENU:
+      if (OnContextPopup) {
+        POINT p{static_cast<short>(LOWORD(m.lParam)), static_cast<short>(HIWORD(m.lParam))};
+        if (p.x != -1 || p.y != -1) ScreenToClient(handle_, &p);
+        bool handled = false;
+        OnContextPopup(this, TPoint{p.x, p.y}, handled);
+        if (handled) {
+          m.result = 0;
+          return;
+        }
+      }
+      break;
     case WM_MOVE:
       if (handle_) UpdateBounds();
       break;

@@ -983,8 +983,7 @@ void TCustomDBGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
     if (button == TMouseButton::mbLeft && (dbOptions_ & dgColumnResize) && c.x >= FixedCols()) {
       // The title may be dragged to move its column; without a drag the release is a title click.
       UpdateData();
-      TCustomGrid::MouseDown(button, shift, x, y);
-      if (OnMouseDown) OnMouseDown(this, button, shift, x, y);
+      TCustomGrid::MouseDown(button, shift, x, y);  // raises OnMouseDown
       return;
     }
     if (button == TMouseButton::mbLeft) TitleClick(ShownColumn(c.x));

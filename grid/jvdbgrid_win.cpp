@@ -2135,6 +2135,10 @@ bool TJvDBGrid::ReadProperty(std::string_view name, const Value& v, TReader& rea
     TTitleClickEvent e = [method](TComponent* s, int, TField*) { method(s); };
     if (name == "OnTitleBtnClick") OnTitleBtnClick = e;
     else OnTitleBtnDblClick = e;
+  } else if (name == "OnMouseWheelDown" || name == "OnMouseWheelUp") {
+    const Method method = EventMethod(v, reader);
+    TMouseWheelUpDownEvent e = [method](TComponent* s, TShift, TPoint, bool&) { method(s); };
+    (name == "OnMouseWheelDown" ? OnMouseWheelDown : OnMouseWheelUp) = e;
   } else if (name == "BevelEdges" || name == "BevelInner" || name == "BevelKind" || name == "BevelOuter") {
     return true;
   } else {

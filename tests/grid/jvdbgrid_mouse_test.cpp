@@ -383,6 +383,51 @@ TEST(GridEvents, CellPropsOnlyWithoutCellParamsAndCellHintText) {
   EXPECT_TRUE(Errors().empty()) << Errors().front();
 }
 
+TEST(GridEvents, RepublishedMouseWheelSizeAndContextEvents) {
+  Host h;
+  h.AddRows(10);
+  std::vector<std::string> seen;
+  h.grid->OnMouseDown = [&](TComponent*, TMouseButton b, TShift, int, int) {
+    seen.push_back(b == TMouseButton::mbRight ? "down right" : "down left");
+  };
+  h.grid->OnMouseUp = [&](TComponent*, TMouseButton, TShift, int, int) { seen.push_back("up"); };
+  int moves = 0;
+  h.grid->OnMouseMove = [&](TComponent*, TShift, int, int) { ++moves; };
+  TPoint popupAt{};
+  h.grid->OnContextPopup = [&](TComponent*, TPoint p, bool& handled) {
+    popupAt = p;
+    handled = true;
+  };
+  TRect cell = h.ScreenCell(GridCol(h, kNAME), 3);
+  h.MoveTo(cell.left + 4, cell.top + 4);
+  EXPECT_GT(moves, 0);
+  h.Click(cell.left + 4, cell.top + 4);
+  h.Click(cell.left + 6, cell.top + 5, 0, true);
+  TPoint title = TitleMiddle(h, kNAME);
+  h.Click(title.x, title.y);
+  EXPECT_EQ(seen, (std::vector<std::string>{"down left", "up", "down right", "up", "down left", "up"}));
+  EXPECT_EQ(popupAt.x, cell.left + 6) << "the right-button release asks for the context menu";
+  EXPECT_EQ(popupAt.y, cell.top + 5);
+  // A wheel handler that handles the turn keeps the grid still; one that does not lets it move.
+  h.ds->First();
+  h.grid->OnMouseWheelDown = [](TComponent*, TShift, TPoint, bool& handled) { handled = true; };
+  h.Wheel(-120);
+  EXPECT_EQ(h.ds->RecNo(), 1);
+  int ups = 0;
+  h.grid->OnMouseWheelUp = [&](TComponent*, TShift, TPoint, bool&) { ++ups; };
+  h.ds->Last();
+  h.Wheel(120);
+  EXPECT_EQ(ups, 1);
+  EXPECT_EQ(h.ds->RecNo(), 8);
+  // OnResize follows a new size.
+  int resized = 0;
+  h.grid->OnResize = [&](TComponent*) { ++resized; };
+  h.grid->SetBounds(8, 8, 400, 200);
+  Pump();
+  EXPECT_GT(resized, 0);
+  EXPECT_TRUE(Errors().empty()) << Errors().front();
+}
+
 TEST(GridDocking, TopLeftCellDragsTheGrid) {
   Host h;
   h.AddRows(2);
