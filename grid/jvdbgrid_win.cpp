@@ -1692,7 +1692,7 @@ void TJvDBGrid::WriteCellText(TCanvas& canvas, const TRect& rect, int dx, int dy
   COLORREF fg = ColorToRGB(canvas.Font().Color());
   COLORREF bg = ColorToRGB(canvas.Brush().color);
   HFONT font = FontHandle(canvas.Font());
-  if (ReduceFlicker) {
+  if (ReduceFlicker && !ThemedDrawing()) {
     // Off screen, then copied in one step.
     HDC target = canvas.Handle();
     HDC mem = CreateCompatibleDC(target);
