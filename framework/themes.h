@@ -39,6 +39,7 @@ class TThemeServices {
   OpenProc openThemeData_ = nullptr;
   CloseProc closeThemeData_ = nullptr;
   DrawProc drawBackground_ = nullptr;
+  HANDLE header_ = nullptr;  // the header theme, opened on first use and kept
 };
 
 }  // namespace fw

@@ -14,6 +14,7 @@ TThemeServices::TThemeServices(const char* library) {
 }
 
 TThemeServices::~TThemeServices() {
+  if (header_ && closeThemeData_) closeThemeData_(header_);
   if (library_) FreeLibrary(library_);
 }
 
@@ -26,14 +27,12 @@ bool TThemeServices::Active() const { return Available() && isAppThemed_() && is
 
 bool TThemeServices::DrawHeaderItem(HWND window, HDC dc, const TRect& rect, THeaderState state) {
   if (!Active()) return false;
-  HANDLE theme = openThemeData_(window, L"HEADER");
-  if (!theme) return false;
+  if (!header_) header_ = openThemeData_(window, L"HEADER");
+  if (!header_) return false;
   constexpr int kHeaderItem = 1;  // HP_HEADERITEM; states HIS_NORMAL 1, HIS_HOT 2, HIS_PRESSED 3
   int partState = state == THeaderState::Pressed ? 3 : state == THeaderState::Hot ? 2 : 1;
   RECT r{rect.left, rect.top, rect.right, rect.bottom};
-  HRESULT hr = drawBackground_(theme, dc, kHeaderItem, partState, &r, nullptr);
-  if (closeThemeData_) closeThemeData_(theme);
-  return SUCCEEDED(hr);
+  return SUCCEEDED(drawBackground_(header_, dc, kHeaderItem, partState, &r, nullptr));
 }
 
 }  // namespace fw
