@@ -981,5 +981,34 @@ TEST(GridChooser, ModesListTheDatasetOrderOrTheGridOrder) {
   EXPECT_EQ(listed(), (std::vector<std::string>{"ID", "NAME", "ACTIVE", "PRICE", "NOTES", "PHOTO", "KIND"}));
   h.grid->SelectColumn = scGrid;
   EXPECT_EQ(listed(), (std::vector<std::string>{"KIND", "ID", "NAME", "ACTIVE", "PRICE", "NOTES", "PHOTO"}));
+
+  // The dialog's texts come from SelectColumnsDialogStrings; the field-name option shows only when a title
+  // differs from its field name, and ticking it adds the names.
+  h.grid->SelectColumnsDialogStrings().OK = "Apply";
+  h.grid->SelectColumnsDialogStrings().RealNamesOption = "Field names";
+  h.grid->SelectColumnsDialogStrings().Caption = "Columns";
+  h.grid->Columns()[0]->Title().SetCaption("Kind of sale");
+  bool okFound = false, optionShown = false;
+  std::string first;
+  Watcher chooser("", "Columns", [&](HWND w) {
+    okFound = testsupport::FindChild(w, "Button", "Apply") != nullptr;
+    HWND option = testsupport::FindChild(w, "Button", "Field names");
+    optionShown = option && IsWindowVisible(option);
+    if (option) {
+      PostMessageA(option, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+      PostMessageA(option, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+      Sleep(300);
+    }
+    HWND list = testsupport::FindChild(w, "ListBox");
+    char text[64] = {};
+    SendMessageA(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    first = text;
+    PostMessageA(list, WM_KEYDOWN, VK_ESCAPE, 1);
+  });
+  h.grid->OpenColumnChooser();
+  EXPECT_TRUE(chooser.Seen());
+  EXPECT_TRUE(okFound);
+  EXPECT_TRUE(optionShown);
+  EXPECT_EQ(first, "Kind of sale [KIND]");
   EXPECT_TRUE(Errors().empty()) << Errors().front();
 }
