@@ -129,6 +129,28 @@ TEST(GridColumnMove, DraggedTitleMovesTheFieldOrTheColumn) {
   EXPECT_TRUE(Errors().empty()) << Errors().front();
 }
 
+TEST(GridColumnMove, DraggingPastTheRightEdgeScrollsTowardsThePointer) {
+  Host h;
+  h.AddRows(3);
+  h.grid->Columns().SetState(TDBGridColumnsState::csCustomized);
+  for (int i = 0; i < h.grid->Columns().Count(); ++i) h.grid->Columns()[i]->SetWidth(150);
+  Pump();
+  int left = h.grid->LeftCol();
+  TPoint id = TitleMiddle(h, kID);
+  int outside = h.grid->ClientWidth() + 10;
+  h.Press(id.x, id.y);
+  h.MoveTo(id.x + 10, id.y);
+  for (int i = 0; i < 3; ++i) h.MoveTo(outside, id.y);
+  EXPECT_GT(h.grid->LeftCol(), left) << "a column per move past the edge (the pointer's own moves count too)";
+  EXPECT_TRUE(h.grid->ColumnDragging()) << "scrolling keeps the drag";
+  EXPECT_EQ(GetCapture(), h.grid->Handle());
+  int target = h.grid->MoveTarget();
+  h.Release(outside, id.y);
+  EXPECT_EQ(h.grid->Columns()[target - 1]->FieldName(), "ID");
+  EXPECT_GT(target - 1, 2);
+  EXPECT_TRUE(Errors().empty()) << Errors().front();
+}
+
 TEST(GridColumnMove, TitleButtonsMoveOnlyWhenAllowedAndTheRightButtonStandsIn) {
   Host h;
   h.AddRows(3);
