@@ -973,8 +973,9 @@ void TCustomDBGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
     TCustomGrid::MouseDown(button, shift, x, y);
     return;
   }
-  int sizeCol;
-  if (button == TMouseButton::mbLeft && (dbOptions_ & dgColumnResize) && IsSizingZone(x, y, sizeCol)) {
+  int sizeCol, sizeRow;
+  if (button == TMouseButton::mbLeft &&
+      (IsRowSizingZone(x, y, sizeRow) || ((dbOptions_ & dgColumnResize) && IsSizingZone(x, y, sizeCol)))) {
     TCustomGrid::MouseDown(button, shift, x, y);
     return;
   }

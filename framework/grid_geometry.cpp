@@ -41,6 +41,17 @@ void GridAxis::MoveExtent(int from, int to) {
   extents_ = std::move(all);
 }
 
+int GridAxis::BorderAt(int pos, int tolerance, int client) const {
+  for (int i = 0; i < count_; ++i) {
+    int start = Start(i);
+    if (start < 0) continue;
+    if (start >= client) break;
+    int border = start + Extent(i);
+    if (pos >= border - tolerance && pos <= border + tolerance) return i;
+  }
+  return -1;
+}
+
 int GridAxis::FixedExtent() const {
   int total = 0;
   for (int i = 0; i < fixed_; ++i) total += Extent(i) + lineWidth_;
@@ -137,16 +148,9 @@ bool GridGeometry::MakeVisible(int col, int row) {
   return changed;
 }
 
-int GridGeometry::ColumnBorderAt(int x, int tolerance) const {
-  for (int c = 0; c < cols.Count(); ++c) {
-    int start = cols.Start(c);
-    if (start < 0) continue;
-    if (start >= clientWidth) break;
-    int border = start + cols.Extent(c);
-    if (x >= border - tolerance && x <= border + tolerance) return c;
-  }
-  return -1;
-}
+int GridGeometry::ColumnBorderAt(int x, int tolerance) const { return cols.BorderAt(x, tolerance, clientWidth); }
+
+int GridGeometry::RowBorderAt(int y, int tolerance) const { return rows.BorderAt(y, tolerance, clientHeight); }
 
 int GridGeometry::ColumnDropTarget(int x) const {
   if (cols.Count() <= cols.Fixed()) return -1;

@@ -25,6 +25,8 @@ class GridAxis {
   int First() const { return first_; }  // first scrolling cell shown
   void SetFirst(int first) { first_ = first; }
 
+  // The cell whose far border lies within `tolerance` pixels of pos (cells shown within `client`), or -1.
+  int BorderAt(int pos, int tolerance, int client) const;
   // Pixels used by the fixed cells (each followed by a grid line).
   int FixedExtent() const;
   // Start position of a cell in client pixels, or -1 when it is scrolled out of view.
@@ -67,6 +69,8 @@ class GridGeometry {
   bool MakeVisible(int col, int row);
   // Column whose right border lies within `tolerance` pixels of x on the given row band, or -1.
   int ColumnBorderAt(int x, int tolerance) const;
+  // Row whose bottom border lies within `tolerance` pixels of y, or -1.
+  int RowBorderAt(int y, int tolerance) const;
   // Scrolling column where a column dragged to client position x would be dropped: the column under x, the
   // first one shown left of the scrolling area, the last one shown right of the cells; -1 when none scrolls.
   int ColumnDropTarget(int x) const;

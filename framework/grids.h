@@ -173,6 +173,8 @@ class TCustomGrid : public TCustomControl {
   virtual void VerticalScroll(UINT code, int pos);
   virtual void HorizontalScroll(UINT code, int pos);
   virtual bool IsSizingZone(int x, int y, int& col);
+  // With goRowSizing: a scrolling row's bottom border within the fixed columns.
+  bool IsRowSizingZone(int x, int y, int& row);
 
   void Paint() override;
   void KeyDown(WORD& key, TShift shift) override;

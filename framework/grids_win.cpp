@@ -546,6 +546,16 @@ void TCustomGrid::HorizontalScroll(UINT code, int pos) {
   SetLeftCol(left);
 }
 
+bool TCustomGrid::IsRowSizingZone(int x, int y, int& row) {
+  row = -1;
+  if (!(options_ & goRowSizing)) return false;
+  SyncGeometry();
+  if (x < 0 || x >= geo_.cols.FixedExtent()) return false;
+  row = geo_.RowBorderAt(y, 2);
+  if (row < FixedRows()) row = -1;
+  return row >= 0;
+}
+
 bool TCustomGrid::IsSizingZone(int x, int y, int& col) {
   col = -1;
   if (!(options_ & goColSizing)) return false;
@@ -639,8 +649,14 @@ void TCustomGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
     if (!Focused() && !(editor_ && editor_->Focused())) return;
   }
   if (button == TMouseButton::mbLeft) {
-    int sizeCol;
-    if (!(shift & ssDouble) && IsSizingZone(x, y, sizeCol)) {
+    int sizeCol, sizeRow;
+    if (!(shift & ssDouble) && IsRowSizingZone(x, y, sizeRow)) {
+      state_ = TGridState::gsRowSizing;
+      sizingIndex_ = sizeRow;
+      sizingPos_ = y;
+      sizingOffset_ = geo_.rows.Start(sizeRow) + RowHeight(sizeRow) - y;
+      SetCapture(Handle());
+    } else if (!(shift & ssDouble) && IsSizingZone(x, y, sizeCol)) {
       state_ = TGridState::gsColSizing;
       sizingIndex_ = sizeCol;
       sizingPos_ = x;
@@ -678,6 +694,14 @@ void TCustomGrid::MouseMove(TShift shift, int x, int y) {
       UpdateEditor();
     }
   }
+  if (state_ == TGridState::gsRowSizing && sizingIndex_ >= 0) {
+    int h = std::max(1, y + sizingOffset_ - geo_.rows.Start(sizingIndex_));
+    if (h != RowHeight(sizingIndex_)) {
+      geo_.rows.SetExtent(sizingIndex_, h);
+      Invalidate();
+      UpdateEditor();
+    }
+  }
   if (state_ == TGridState::gsColMoving) {
     int threshold = std::max(2, GetSystemMetrics(SM_CXDRAG));
     if (moveDragged_ || std::abs(x - moveStartX_) >= threshold) {
@@ -703,6 +727,11 @@ void TCustomGrid::MouseUp(TMouseButton button, TShift shift, int x, int y) {
     ReleaseCapture();
     ColWidthsChanged();
     sizingIndex_ = -1;
+  } else if (state_ == TGridState::gsRowSizing) {
+    state_ = TGridState::gsNormal;
+    ReleaseCapture();
+    sizingIndex_ = -1;
+    RowHeightsChanged();
   } else if (state_ == TGridState::gsColMoving) {
     int origin = moveIndex_, destination = movePos_;
     bool dragged = moveDragged_;
@@ -789,6 +818,11 @@ void TCustomGrid::WndProc(TMessage& m) {
         GetCursorPos(&p);
         ScreenToClient(Handle(), &p);
         int c;
+        if (state_ == TGridState::gsRowSizing || IsRowSizingZone(p.x, p.y, c)) {
+          SetCursor(LoadCursor(nullptr, IDC_SIZENS));
+          m.result = 1;
+          return;
+        }
         if (state_ == TGridState::gsColSizing || IsSizingZone(p.x, p.y, c)) {
           SetCursor(LoadCursor(nullptr, IDC_SIZEWE));
           m.result = 1;

@@ -375,11 +375,12 @@ void TJvDBGrid::SetRowResize(bool v) {
 
 void TJvDBGrid::RowHeightsChanged() {
   TJvExDBGrid::RowHeightsChanged();
-  if (!rowResize_ || autoSizeRows_) return;
+  if (!rowResize_ || autoSizeRows_ || Layouting()) return;
+  // A row the user sized gives its height to every data row.
   int first = (TCustomDBGrid::Options() & dgTitles) ? 1 : 0;
   for (int r = first; r < RowCount(); ++r)
     if (RowHeight(r) != rowsHeight_) {
-      rowsHeight_ = RowHeight(r);
+      SetRowsHeight(RowHeight(r));
       break;
     }
 }

@@ -63,6 +63,15 @@ TEST(ColumnMoving, DropTargetAndMarker) {
   g.cols.SetFirst(2);
   EXPECT_EQ(g.ColumnDropTarget(5), 2);
   EXPECT_EQ(g.ColumnDropMarkerX(3, 1), -1) << "a target scrolled away has no marker";
+  // Row borders: title 0..19, rows of 24 after one-pixel lines; a border catches within the tolerance.
+  g.rows.SetDefaultExtent(24);
+  g.rows.SetExtent(0, 20);
+  EXPECT_EQ(g.RowBorderAt(20, 2), 0);
+  EXPECT_EQ(g.RowBorderAt(45, 2), 1);
+  EXPECT_EQ(g.RowBorderAt(47, 2), 1);
+  EXPECT_EQ(g.RowBorderAt(48, 2), -1);
+  EXPECT_EQ(g.RowBorderAt(70, 2), 2);
+  EXPECT_EQ(g.RowBorderAt(90, 2), -1) << "past the last row";
   // Nothing scrolls: no target.
   GridGeometry empty;
   empty.cols.SetCount(1);

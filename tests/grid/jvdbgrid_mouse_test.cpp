@@ -450,6 +450,34 @@ TEST(GridEvents, RepublishedMouseWheelSizeAndContextEvents) {
   EXPECT_TRUE(Errors().empty()) << Errors().front();
 }
 
+TEST(GridRows, ARowBorderDraggedInTheIndicatorSizesEveryDataRow) {
+  Host h;
+  h.AddRows(5);
+  TRect first = h.ScreenCell(0, 1);
+  // Row borders are no handles by default.
+  h.Press(5, first.bottom);
+  EXPECT_NE(h.grid->GridState(), TGridState::gsRowSizing);
+  h.Release(5, first.bottom);
+  h.grid->SetRowResize(true);
+  EXPECT_FALSE(h.grid->RowResize()) << "not while the rows size themselves";
+  h.grid->SetAutoSizeRows(false);
+  h.grid->SetRowResize(true);
+  ASSERT_TRUE(h.grid->RowResize());
+  int before = h.grid->RowsHeight();
+  first = h.ScreenCell(0, 1);
+  h.Press(5, first.bottom);
+  EXPECT_EQ(h.grid->GridState(), TGridState::gsRowSizing);
+  h.MoveTo(5, first.bottom + 12);
+  h.Release(5, first.bottom + 12);
+  EXPECT_EQ(h.grid->GridState(), TGridState::gsNormal);
+  EXPECT_EQ(GetCapture(), nullptr);
+  EXPECT_EQ(h.grid->RowsHeight(), before + 12);
+  for (int r = 1; r < h.grid->RowCount(); ++r) EXPECT_EQ(h.grid->RowHeight(r), before + 12) << r;
+  EXPECT_EQ(h.ds->RecNo(), 1) << "sizing moves no record";
+  h.Shot("grid-row-resize");
+  EXPECT_TRUE(Errors().empty()) << Errors().front();
+}
+
 TEST(GridDocking, TopLeftCellDragsTheGrid) {
   Host h;
   h.AddRows(2);
