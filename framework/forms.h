@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -103,5 +104,10 @@ class TApplication : public TComponent {
 
 // The application object of the process.
 extern TApplication* Application;
+
+// Takes over the exception being handled (in CheckSynchronize's catch block) for the thread that waits for
+// the synchronised call; Synchronize raises it again in that thread. A routine of its own that is never
+// inlined: the crash reporter redirects its call in CheckSynchronize.
+void TakeOverSyncException(std::exception_ptr* slot);
 
 }  // namespace fw

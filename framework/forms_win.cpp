@@ -299,6 +299,8 @@ void TApplication::Synchronize(std::function<void()> call) {
   if (p.error) std::rethrow_exception(p.error);
 }
 
+__attribute__((noipa)) void TakeOverSyncException(std::exception_ptr* slot) { *slot = std::current_exception(); }
+
 bool TApplication::CheckSynchronize() {
   if (GetCurrentThreadId() != mainThreadId_) return false;
   bool any = false;
@@ -314,7 +316,7 @@ bool TApplication::CheckSynchronize() {
     try {
       p->call();
     } catch (...) {
-      p->error = std::current_exception();
+      TakeOverSyncException(&p->error);
     }
     std::lock_guard<std::mutex> lock(syncLock_);
     p->done = true;

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <exception>
 
+#include "framework/exceptions.h"
+
 namespace rvx {
 
 std::string TypeName(const std::type_info& type) {
@@ -62,6 +64,38 @@ bool ExceptMessage(const TExceptObject* e, std::string& message) {
     return true;
   }
   return false;
+}
+
+namespace {
+const std::string kReportedMark(1, '\0');
+
+::Exception* FrameworkException(const TExceptObject* e) {
+  if (!e || !e->type || !e->object) return nullptr;
+  void* adjusted = e->object;
+  if (!typeid(::Exception).__do_catch(e->type, &adjusted, 1)) return nullptr;
+  return static_cast<::Exception*>(adjusted);
+}
+}  // namespace
+
+// Objects of other classes cannot carry the mark: the thread remembers the last one it reported.
+thread_local const void* t_reportedObject = nullptr;
+
+void MarkExceptionReported(const TExceptObject* e) {
+  if (!e || !e->type) return;
+  t_reportedObject = e->object;
+  if (::Exception* x = FrameworkException(e)) x->SetMessage(kReportedMark);
+}
+
+bool ExceptionMarkedReported(const TExceptObject* e) {
+  if (!e) return false;
+  if (!e->type) return e->ownMessage == kReportedMark;
+  if (e->object && e->object == t_reportedObject) return true;
+  ::Exception* x = FrameworkException(e);
+  return x && x->Message() == kReportedMark;
+}
+
+void ForgetReportedException(const void* object) {
+  if (object == t_reportedObject) t_reportedObject = nullptr;
 }
 
 ExceptObjectPtr MakeOwnException(std::string message, std::string className) {

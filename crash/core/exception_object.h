@@ -32,6 +32,13 @@ bool ExceptInheritsFrom(const TExceptObject* e, std::string_view name);
 // every std::exception); false for others.
 bool ExceptMessage(const TExceptObject* e, std::string& message);
 
+// Reported exceptions of the framework's classes get a message of one zero character, so that a later catch
+// of the same object is not reported again as a hidden exception; for objects of other classes the thread
+// remembers the last one it reported, until that object is freed (ForgetReportedException).
+void MarkExceptionReported(const TExceptObject* e);
+bool ExceptionMarkedReported(const TExceptObject* e);
+void ForgetReportedException(const void* object);
+
 // An object of the crash reporter for a fault without a C++ object.
 ExceptObjectPtr MakeOwnException(std::string message, std::string className = "RvxException");
 // A thrown object of the given type.

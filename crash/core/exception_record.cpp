@@ -1,4 +1,5 @@
 #include "crash/core/exception_record.h"
+#include "crash/core/pipeline.h"
 
 #include <chrono>
 #include <algorithm>
@@ -296,6 +297,7 @@ void TIRVException::ComposeSections(bool startCompletion) {
   if (CurrentThreadId() == g_handlingThreadId.load() && !record_platform::ProcessBlocked()) {
     Guarded([&] {
       completeThread_ = std::thread([this] {
+        SetOwnThread(true);
         completeThreadId_ = CurrentThreadId();
         RunCompletion();
         threadFinished_ = true;

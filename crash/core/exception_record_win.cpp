@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "crash/core/exception_record.h"
+#include "crash/core/freeze.h"
 #include "crash/stack/text.h"
 
 namespace rvx::record_platform {
@@ -149,7 +150,7 @@ WindowHandle OpenExceptionBox() {
   return s.found;
 }
 
-bool ProcessBlocked() { return false; }
+bool ProcessBlocked() { return rvx::ProcessBlocked(0); }
 void Beep() { MessageBeep(MB_ICONERROR); }
 
 bool AskSaveFileName(IRVException* record, WindowHandle parent, std::wstring& fileName) {

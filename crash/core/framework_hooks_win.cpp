@@ -1,7 +1,10 @@
 // The adapter between the crash reporter and the framework's application object: its two exception entry
 // points (handle exception, show exception) are virtual; their slots in the class's virtual table are
-// redirected with the patching primitives, so the patches are recorded and undone at the end.
+// redirected with the patching primitives, so the patches are recorded and undone at the end. The call in
+// CheckSynchronize that hands a failed synchronised call's exception to the waiting thread is redirected too.
 #include <windows.h>
+
+#include <cxxabi.h>
 
 #include <cstring>
 
@@ -25,15 +28,33 @@ void __attribute__((thiscall)) HookedShowException(fw::TApplication*, const std:
   if (e) HandleExceptionObject(dynamic_cast<const void*>(e), typeid(*e), kSourceAppShowException, nullptr);
 }
 
+// An EAbort goes to the waiting thread as before; any other exception is handled here and the waiting
+// thread gets nothing.
+void SyncExceptionTakeOver(std::exception_ptr* slot) {
+  const std::type_info* type = abi::__cxa_current_exception_type();
+  if (type) {
+    for (const std::string& name : TypeAncestry(*type))
+      if (name == "EAbort") return fw::TakeOverSyncException(slot);
+  }
+  HandleCaughtException(kSourceSynchronize, nullptr);
+}
+
+// The pointer part of a member function pointer: the routine's address, or 1 + the virtual slot offset.
 template <class MemberFunction>
-int VirtualSlot(MemberFunction function) {
+uintptr_t MemberPointer(MemberFunction function) {
   struct {
     uintptr_t pointer;
     ptrdiff_t adjust;
   } raw;
   static_assert(sizeof raw == sizeof function, "member function pointer layout");
   std::memcpy(&raw, &function, sizeof raw);
-  return raw.pointer & 1 ? static_cast<int>((raw.pointer - 1) / sizeof(void*)) : -1;
+  return raw.pointer;
+}
+
+template <class MemberFunction>
+int VirtualSlot(MemberFunction function) {
+  uintptr_t pointer = MemberPointer(function);
+  return pointer & 1 ? static_cast<int>((pointer - 1) / sizeof(void*)) : -1;
 }
 
 }  // namespace
@@ -46,6 +67,10 @@ bool InstallFrameworkHooks() {
   if (handle < 0 || show < 0) return false;
   Patch32(&slots[handle], reinterpret_cast<uint32_t>(&HookedHandleException));
   Patch32(&slots[show], reinterpret_cast<uint32_t>(&HookedShowException));
+  uintptr_t checkSynchronize = MemberPointer(&fw::TApplication::CheckSynchronize);
+  if (!(checkSynchronize & 1))
+    PatchRelativeCall(reinterpret_cast<void*>(checkSynchronize), reinterpret_cast<void*>(&fw::TakeOverSyncException),
+                      reinterpret_cast<void*>(&SyncExceptionTakeOver));
   return true;
 }
 

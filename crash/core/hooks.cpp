@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "crash/stack/function_analyser.h"
+
 namespace rvx {
 
 bool PeChecksumOffset(const uint8_t* data, size_t size, size_t& offset) {
@@ -52,6 +54,26 @@ uint32_t ImageChecksum(const uint8_t* data, size_t size, size_t checksumOffset) 
   ImageChecksummer sum(checksumOffset);
   sum.Add(data, size);
   return sum.Finish();
+}
+
+Address FindRelativeCall(const MemoryReader& memory, Address routine, Address oldTarget) {
+  TFunctionInfo info;
+  if (!AnalyseFunction(memory, routine, info)) return 0;
+  Address found = 0, foundAt = 0;
+  for (const FarCall& call : info.farCalls) {
+    if (!call.isCall || !call.targetIsRelative || call.nextInstruction - call.targetOperandAddress != 4) continue;
+    uint8_t opcode = 0;
+    uint32_t distance = 0;
+    // The target as the instruction encodes it (the analysis may have followed a jump at the target).
+    if (!memory.Read(call.instructionStart, &opcode, 1) || opcode != 0xE8 ||
+        !memory.Read32(call.targetOperandAddress, distance) || call.nextInstruction + distance != oldTarget)
+      continue;
+    if (!found || call.instructionStart < foundAt) {
+      found = call.targetOperandAddress;
+      foundAt = call.instructionStart;
+    }
+  }
+  return found;
 }
 
 }  // namespace rvx

@@ -16,15 +16,31 @@
 //                                                            the import tables of every loaded module; the
 //                                                            wrappers catch C++ exceptions; faults and
 //                                                            terminate calls in a wrapped thread: source 16
-//   hidden exceptions                                    -> none: they are reported only to hidden-exception
-//                                                            handlers, and the handler registry has none yet
-//   synchronised calls, package loader, web entry points -> not present in this program
+//   hidden exceptions (the end of the program's own      -> the linker wraps __cxa_end_catch: when the end of
+//   handler frees the exception object)                     a catch block frees the object (its last handler,
+//                                                            not thrown again, no exception_ptr keeps it) and
+//                                                            hidden-exception handlers are registered, it is
+//                                                            handled as a hidden exception (type 2, source 15)
+//                                                            unless it was reported already or a thread of
+//                                                            the crash reporter caught it
+//   the debugger's thread-naming exception (0x406D1388)  -> a vectored exception handler names the thread in
+//                                                            the thread list and lets the raising code go on
+//   synchronised calls                                   -> the call in fw::TApplication::CheckSynchronize
+//                                                            that takes a failed call's exception over for the
+//                                                            waiting thread (fw::TakeOverSyncException) is
+//                                                            redirected (PatchRelativeCall): an EAbort still
+//                                                            goes to the waiting thread, any other exception
+//                                                            is handled with source 10 and the waiting call
+//                                                            returns without it
+//   package loader, web entry points                     -> not present in this program
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <typeinfo>
+
+#include "crash/stack/memory_reader.h"
 
 namespace rvx {
 
@@ -33,6 +49,14 @@ namespace rvx {
 bool StartCrashReporter();
 void StopCrashReporter();
 bool CrashReporterArmed();
+
+// What a restarted instance took over from the old one at start.
+struct TRestartInfo {
+  bool restarted = false;
+  uint32_t oldProcessId = 0;
+  uint32_t handle = 0;  // the handed-over handle, closed at start
+};
+const TRestartInfo& RestartInfo();
 
 // ---- patching -----------------------------------------------------------------------------------------
 
@@ -50,6 +74,11 @@ size_t PatchCount();
 int PatchImportTables(uintptr_t module, const void* oldAddress, const void* newAddress);
 // Replaces a library routine in the import tables of every loaded module except the system's own.
 int PatchImportedRoutine(const char* library, const char* routine, const void* replacement, void** original);
+// The operand address of the first direct call (E8) in the analysed routine whose target is oldTarget; 0 when
+// the routine makes no such call.
+Address FindRelativeCall(const MemoryReader& memory, Address routine, Address oldTarget);
+// Makes that call go to newTarget (a recorded patch of its operand); false when there is no such call.
+bool PatchRelativeCall(void* routine, const void* oldTarget, const void* newTarget);
 
 // ---- checksum of a program file -----------------------------------------------------------------------
 

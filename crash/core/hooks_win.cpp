@@ -5,6 +5,7 @@
 
 #include <cxxabi.h>
 #include <signal.h>
+#include <unwind.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,9 +15,11 @@
 #include <mutex>
 #include <vector>
 
+#include "crash/core/handlers.h"
 #include "crash/core/hooks.h"
 #include "crash/core/pipeline.h"
 #include "crash/core/sysinfo.h"
+#include "crash/stack/safe_read.h"
 #include "crash/stack/text.h"
 
 namespace rvx {
@@ -276,20 +279,19 @@ bool FileChecksumOk(const wchar_t* path) {
   return ok;
 }
 
+TRestartInfo g_restart;
+
 void TakeOverRestart() {
-  struct HandOver {
-    uint32_t oldPid;
-    uint32_t handle;
-    int64_t history[10];
-  };
-  std::string name = "RavexRestart" + HexText(GetCurrentProcessId());
-  HANDLE map = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+  HANDLE map = OpenFileMappingA(FILE_MAP_READ, FALSE, RestartHandOverName(GetCurrentProcessId()).c_str());
   if (!map) return;
-  if (auto* h = static_cast<const HandOver*>(MapViewOfFile(map, FILE_MAP_READ, 0, 0, 0))) {
-    HandOver copy = *h;
+  if (auto* h = static_cast<const TRestartHandOver*>(MapViewOfFile(map, FILE_MAP_READ, 0, 0, 0))) {
+    TRestartHandOver copy = *h;
     UnmapViewOfFile(h);
+    g_restart.restarted = true;
+    g_restart.oldProcessId = copy.oldProcessId;
+    g_restart.handle = copy.handle;
     if (copy.handle) CloseHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(copy.handle)));
-    if (HANDLE old = OpenProcess(SYNCHRONIZE, FALSE, copy.oldPid)) {
+    if (HANDLE old = OpenProcess(SYNCHRONIZE, FALSE, copy.oldProcessId)) {
       WaitForSingleObject(old, INFINITE);
       CloseHandle(old);
     }
@@ -299,6 +301,96 @@ void TakeOverRestart() {
 }
 
 void ShutDown() { StopCrashReporter(); }
+
+// ---- hidden exceptions --------------------------------------------------------------------------------
+
+// The runtime's header in front of every thrown object (the C++ ABI's exception header of libstdc++), and of
+// a dependent exception (made by std::rethrow_exception), whose first word is the primary object.
+struct CxaException {
+  std::type_info* exceptionType;
+  void (*exceptionDestructor)(void*);
+  void (*unexpectedHandler)();
+  void (*terminateHandler)();
+  CxaException* nextException;
+  int handlerCount;
+  int handlerSwitchValue;
+  const unsigned char* actionRecord;
+  const unsigned char* languageSpecificData;
+  uintptr_t catchTemp;
+  void* adjustedPtr;
+  _Unwind_Exception unwindHeader;
+};
+struct CxaRefcountedException {
+  int referenceCount;
+  CxaException exc;
+};
+struct CxaGlobals {
+  CxaException* caughtExceptions;
+  unsigned int uncaughtExceptions;
+};
+constexpr uint64_t kPrimaryClass = 0x474E5543432B2B00ULL;    // "GNUCC++\0"
+constexpr uint64_t kDependentClass = 0x474E5543432B2B01ULL;  // "GNUCC++\x01"
+
+thread_local bool t_inHidden = false;
+
+// The object whose catch block ends now, when its end frees it: the last handler of an exception that was
+// not thrown again and that no exception_ptr keeps.
+void* ObjectFreedByEndCatch(const std::type_info*& type) {
+  auto* globals = reinterpret_cast<CxaGlobals*>(abi::__cxa_get_globals_fast());
+  CxaException* header = globals ? globals->caughtExceptions : nullptr;
+  if (!header || header->handlerCount != 1) return nullptr;
+  void* object;
+  if (header->unwindHeader.exception_class == kPrimaryClass)
+    object = header + 1;
+  else if (header->unwindHeader.exception_class == kDependentClass)
+    object = reinterpret_cast<void*>(header->exceptionType);
+  else
+    return nullptr;
+  auto* counted = reinterpret_cast<CxaRefcountedException*>(static_cast<char*>(object) - sizeof(CxaRefcountedException));
+  if (counted->referenceCount != 1) return nullptr;
+  type = counted->exc.exceptionType;
+  return object;
+}
+
+// A caught exception whose handling by the program has ended: reported as hidden when hidden-exception
+// handlers wait for it, unless it was reported already or a thread of the crash reporter caught it.
+void HiddenException(void* object, const std::type_info* type) {
+  if (HiddenExceptionHandlersRegistered() && !IsOwnThread() && type) {
+    ExceptObjectPtr e = MakeThrownException(object, type);
+    if (!ExceptionMarkedReported(e.get())) {
+      HandleParams hp;
+      hp.type = kExceptHidden;
+      hp.object = e;
+      FromLastRaise(hp, object);
+      hp.source = kSourceHidden;
+      hp.canContinue = true;
+      hp.framePointer = reinterpret_cast<uint32_t>(__builtin_frame_address(0));
+      HandleException(hp);
+    }
+  }
+  ForgetReportedException(object);
+  t_last = {};
+}
+
+// The debugger's thread-naming exception: RaiseException(0x406D1388) with type 0x1000, the name, the thread
+// id (-1: the calling thread) and flags 0. The thread gets the name in the thread list and goes on.
+constexpr DWORD kThreadNamingCode = 0x406D1388;
+LONG WINAPI ThreadNamingHandler(EXCEPTION_POINTERS* ep) {
+  const EXCEPTION_RECORD* er = ep ? ep->ExceptionRecord : nullptr;
+  if (!er || er->ExceptionCode != kThreadNamingCode || er->NumberParameters < 3 || er->ExceptionInformation[0] != 0x1000)
+    return EXCEPTION_CONTINUE_SEARCH;
+  if (er->NumberParameters >= 4 && er->ExceptionInformation[3] != 0) return EXCEPTION_CONTINUE_SEARCH;
+  char name[256] = {};
+  uint32_t text = static_cast<uint32_t>(er->ExceptionInformation[1]);
+  for (uint32_t i = 0; i + 1 < sizeof name; ++i)
+    if (!ReadProcessMemorySafe(text + i, &name[i], 1) || !name[i]) break;
+  DWORD thread = static_cast<DWORD>(er->ExceptionInformation[2]);
+  if (thread == 0xFFFFFFFF) thread = GetCurrentThreadId();
+  // An empty or unreadable name changes nothing (an empty name would drop the thread's entry).
+  if (name[0]) RegisterThreadName(thread, name);
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+void* g_namingHandler = nullptr;
 
 }  // namespace
 
@@ -313,6 +405,19 @@ extern "C" [[noreturn]] void __wrap___cxa_throw(void* object, std::type_info* ty
   t_last.ebp = frame[0];
   t_last.esp = reinterpret_cast<uint32_t>(frame + 2);
   __real___cxa_throw(object, type, destroy);
+}
+
+extern "C" void __real___cxa_end_catch();
+extern "C" void __wrap___cxa_end_catch() {
+  if (g_armed.load(std::memory_order_relaxed) && !t_inHidden) {
+    const std::type_info* type = nullptr;
+    if (void* object = ObjectFreedByEndCatch(type)) {
+      t_inHidden = true;
+      HiddenException(object, type);
+      t_inHidden = false;
+    }
+  }
+  __real___cxa_end_catch();
 }
 
 extern "C" [[noreturn]] void __wrap___cxa_pure_virtual() {
@@ -377,6 +482,13 @@ bool PatchJump(void* routine, const void* target) {
 }
 
 bool Patch32(void* address, uint32_t value) { return PatchBytes(address, &value, 4); }
+
+bool PatchRelativeCall(void* routine, const void* oldTarget, const void* newTarget) {
+  ProcessReader memory;
+  Address operand = FindRelativeCall(memory, reinterpret_cast<Address>(routine), reinterpret_cast<Address>(oldTarget));
+  if (!operand) return false;
+  return Patch32(reinterpret_cast<void*>(operand), reinterpret_cast<Address>(newTarget) - (operand + 4));
+}
 
 void UndoPatches() {
   std::vector<TPatchRecord> patches;
@@ -454,6 +566,8 @@ int PatchImportedRoutine(const char* library, const char* routine, const void* r
 
 bool CrashReporterArmed() { return g_armed.load(); }
 
+const TRestartInfo& RestartInfo() { return g_restart; }
+
 bool StartCrashReporter() {
   if (g_armed) return true;
   TakeOverRestart();
@@ -481,16 +595,19 @@ bool StartCrashReporter() {
   hooks.finishAutoActions = FinishAutomaticActions;
   hooks.endProgram = pipeline_platform::EndProgram;
   hooks.restartProgram = pipeline_platform::RestartProgram;
+  hooks.fireExceptionHandlers = [](IRVException* record) { FireHandlers(kHandlerKindException, record, false); };
   SetRecordHooks(hooks);
 
   g_previousTerminate = std::set_terminate(OnTerminate);
   SetUnhandledExceptionFilter(TopLevelFilter);
+  g_namingHandler = AddVectoredExceptionHandler(1, ThreadNamingHandler);
   signal(SIGABRT, OnAbortSignal);
   using InvalidParamFn = void* (*)(void*);
   if (HMODULE crt = GetModuleHandleA("msvcrt.dll"))
     if (auto set = reinterpret_cast<InvalidParamFn>(reinterpret_cast<void*>(GetProcAddress(crt, "_set_invalid_parameter_handler"))))
       set(reinterpret_cast<void*>(&OnInvalidParameter));
   StartHandlingThread();
+  InitialiseHandlers();
   void* original = nullptr;
   if (PatchImportedRoutine("kernel32.dll", "CreateThread", reinterpret_cast<void*>(&ReplacementCreateThread), &original))
     g_createThread = reinterpret_cast<CreateThreadFn>(original);
@@ -510,7 +627,9 @@ void StopCrashReporter() {
   if (!g_armed.exchange(false)) return;
   UndoPatches();
   SetUnhandledExceptionFilter(nullptr);
+  if (g_namingHandler) RemoveVectoredExceptionHandler(std::exchange(g_namingHandler, nullptr));
   if (g_previousTerminate) std::set_terminate(g_previousTerminate);
+  CloseHandlers();
   StopHandlingThread();
   CloseThreadNameBuffer();
   pipeline_platform::ReleaseEmergencyMemory();
@@ -546,8 +665,12 @@ extern "C" __declspec(dllexport) int __stdcall rvxTraceProcess(int size) {
       HANDLE map = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Global\\rvxTraceProcessMap");
       if (!map) map = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "rvxTraceProcessMap");
       if (map) {
-        if (report.size() >= static_cast<size_t>(size)) report.resize(size - 1);
         if (void* view = MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, 0)) {
+          // The size comes from outside: never write beyond the mapping.
+          MEMORY_BASIC_INFORMATION m;
+          size_t limit = static_cast<size_t>(size);
+          if (VirtualQuery(view, &m, sizeof m) == sizeof m) limit = std::min(limit, static_cast<size_t>(m.RegionSize));
+          if (report.size() >= limit) report.resize(limit - 1);
           std::memcpy(view, report.c_str(), report.size() + 1);
           UnmapViewOfFile(view);
         }

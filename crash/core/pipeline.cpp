@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "crash/core/handlers.h"
 #include "crash/stack/text.h"
 
 namespace rvx {
@@ -11,6 +12,7 @@ namespace {
 ExceptionTimeHistory g_history{};
 std::mutex g_historyMutex;
 std::atomic<ExceptionBoxRunner> g_boxRunner{nullptr};
+thread_local int t_ownThread = 0;
 
 template <class F>
 void Guarded(F&& f) {
@@ -125,6 +127,8 @@ std::string OsExceptionText(uint32_t code, uint32_t address, bool hasModule, con
 
 ExceptionTimeHistory& ExceptionTimes() { return g_history; }
 
+std::string RestartHandOverName(uint32_t newProcessId) { return "RavexRestart" + HexText(newProcessId); }
+
 void SetExceptionBoxRunner(ExceptionBoxRunner runner) { g_boxRunner.store(runner); }
 
 void ShowExceptionRecord(IRVException* record) {
@@ -151,7 +155,8 @@ void ShowExceptionRecord(IRVException* record) {
 void FinishAutomaticActions(IRVException* record, bool waitForSend) {
   auto ex = Query<IRVExceptionEx>(record);
   if (!ex) return;
-  if (ex->HasCriticalCallback()) record->CompleteBugReport();
+  if (ex->HasCriticalCallback() || (ReportCompleteHandlersExist() && record->CreateBugReport()))
+    record->CompleteBugReport();
   // A record without a report has nothing to save (an empty report would only clutter the file).
   if (record->CreateBugReport() && record->AutoSave() && !(record->AutoSaveIfNotSent() && ex->Sent()) &&
       ex->FirstAutoSave()) {
@@ -193,17 +198,23 @@ void HandleRequest(const THandlingRequest& rq) {
   bool handled = false;
   int64_t now = pipeline_platform::NowSeconds1601();
   if (p.type == kExceptHidden) {
-    handled = true;  // only a hidden-exception handler lets it through; none is registered
+    // Only a hidden-exception handler that clears the flag lets it go on like any other exception.
+    Guarded([&] { handled = FireHandlers(kHandlerKindHidden, record.get(), true); });
   } else {
-    std::lock_guard<std::mutex> g(g_historyMutex);
-    PushExceptionTime(g_history, now);
+    {
+      std::lock_guard<std::mutex> g(g_historyMutex);
+      PushExceptionTime(g_history, now);
+    }
+    Guarded([&] { handled = FireHandlers(kHandlerKindException, record.get(), false); });
   }
   record->SetPhase(2);
   if (!handled) {
     if (record->CreateScreenShot()) record->ScreenShot();
     if (record->CreateBugReport()) record->BugReportSections();
+    Guarded([&] { handled = FireHandlers(kHandlerKindException, record.get(), false); });
   }
   record->SetPhase(3);
+  if (!handled) Guarded([&] { FireHandlers(kHandlerKindException, record.get(), false); });
   if (handled && record->CanContinue()) return;
   bool console = pipeline_platform::IsConsoleProgram();
   if (!handled) {
@@ -242,9 +253,14 @@ void HandleRequest(const THandlingRequest& rq) {
   if (!handled) FinishAutomaticActions(record.get(), false);
 }
 
+void SetOwnThread(bool own) { t_ownThread += own ? 1 : -1; }
+bool IsOwnThread() { return t_ownThread > 0 || (HandlingThreadId() != 0 && CurrentThreadId() == HandlingThreadId()); }
+
 void HandleException(const HandleParams& params) {
   uint32_t self = CurrentThreadId();
   if (self == HandlingThreadId() && HandlingThreadId() != 0) return;
+  if (self == MainThreadId() && HandlersRunningOnMainThread()) return;
+  OwnThreadScope own;
   pipeline_platform::ReleaseEmergencyMemory();
   if (ExceptInheritsFrom(params.object.get(), "EAbort")) {
     if (!params.canContinue) pipeline_platform::EndProgram(nullptr);
@@ -277,6 +293,7 @@ void HandleException(const HandleParams& params) {
     sent = !pipeline_platform::ProcessBlocked() && pipeline_platform::SendRequest(rq, keepLoop);
   });
   if (!sent) Guarded([&] { HandleRequest(rq); });
+  if (HiddenExceptionHandlersRegistered()) Guarded([&] { MarkExceptionReported(params.object.get()); });
   pipeline_platform::TakeEmergencyMemory();
 }
 

@@ -77,6 +77,17 @@ struct HandleParams {
 // Handles an exception and returns when it is handled (the program may end or restart instead).
 void HandleException(const HandleParams& params);
 
+// Threads (or stretches of a thread) that work for the crash reporter: the exceptions they catch are never
+// hidden exceptions of the program. Nestable; the handling thread always counts.
+void SetOwnThread(bool own);
+bool IsOwnThread();
+struct OwnThreadScope {
+  OwnThreadScope() { SetOwnThread(true); }
+  ~OwnThreadScope() { SetOwnThread(false); }
+  OwnThreadScope(const OwnThreadScope&) = delete;
+  OwnThreadScope& operator=(const OwnThreadScope&) = delete;
+};
+
 // The handling of one request (in the handling thread, or in the raising thread when the process is
 // blocked or no handling thread runs).
 void HandleRequest(const THandlingRequest& request);
@@ -93,6 +104,16 @@ uint32_t HandlingThreadId();
 
 // The exception time history (also restored by a restarted instance).
 ExceptionTimeHistory& ExceptionTimes();
+
+// The restart hand-over: named shared memory "RavexRestart" + the new process id (HexText) that the old
+// instance writes for the new one.
+struct TRestartHandOver {
+  uint32_t oldProcessId;
+  uint32_t handle;  // a handle of the new process that the new instance closes
+  int64_t history[10];
+};
+static_assert(sizeof(TRestartHandOver) == 88, "hand-over layout");
+std::string RestartHandOverName(uint32_t newProcessId);
 
 // The message box shown until the exception box exists: form 0..3 of the show setting.
 using ExceptionBoxRunner = void (*)(IRVException* record, int form);
@@ -111,6 +132,9 @@ void RemoveTempFolder();
 void CopyToClipboard(const std::string& text);
 [[noreturn]] void EndProgram(IRVException* record);
 [[noreturn]] void RestartProgram(IRVException* record);
+// Writes the hand-over for a new instance that was created suspended (its mapping stays alive through a
+// handle duplicated into the new process); false when it could not be written.
+bool HandOverToNewInstance(void* process, uint32_t processId);
 // Hands the request to the handling thread and waits (running the message loop on the main thread).
 // False when no handling thread runs or the write failed; the caller then handles it itself.
 bool SendRequest(THandlingRequest& request, bool keepMessageLoop);

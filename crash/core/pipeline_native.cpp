@@ -30,6 +30,7 @@ void RemoveTempFolder() {}
 void CopyToClipboard(const std::string&) {}
 void EndProgram(IRVException*) { std::_Exit(1); }
 void RestartProgram(IRVException*) { std::_Exit(2); }
+bool HandOverToNewInstance(void*, uint32_t) { return false; }
 bool SendRequest(THandlingRequest&, bool) { return false; }
 bool ProcessBlocked() { return false; }
 ModuleHandle ModuleOfAddress(uintptr_t) { return 0; }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 
+#include "crash/core/freeze.h"
 #include "crash/core/pipeline.h"
 #include "crash/stack/text.h"
 
@@ -74,7 +75,7 @@ void StopHandlingThread() {
   ResumeThread(g_thread);
   THandlingRequest rq{};
   DWORD written;
-  if (!pipeline_platform::ProcessBlocked()) WriteFile(g_writePipe, &rq, sizeof rq, &written, nullptr);
+  if (!rvx::ProcessBlocked(0)) WriteFile(g_writePipe, &rq, sizeof rq, &written, nullptr);
   CloseHandle(g_writePipe);
   WaitForSingleObject(g_thread, 500);
   CloseHandle(g_readPipe);
@@ -164,29 +165,31 @@ void EndProgram(IRVException*) {
   ExitProcess(1);
 }
 
+bool HandOverToNewInstance(void* process, uint32_t processId) {
+  std::string name = RestartHandOverName(processId);
+  HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(TRestartHandOver), name.c_str());
+  if (!map) return false;
+  bool written = false;
+  if (auto* h = static_cast<TRestartHandOver*>(MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, 0))) {
+    h->oldProcessId = GetCurrentProcessId();
+    HANDLE dup = nullptr;
+    written = DuplicateHandle(GetCurrentProcess(), map, static_cast<HANDLE>(process), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    h->handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(dup));
+    for (int i = 0; i < 10; ++i) h->history[i] = ExceptionTimes()[i];
+    UnmapViewOfFile(h);
+  }
+  // The new instance's copy of the handle keeps the mapping alive.
+  CloseHandle(map);
+  return written;
+}
+
 void RestartProgram(IRVException* record) {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   std::wstring cmd = GetCommandLineW();
   if (CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
-    struct HandOver {
-      uint32_t oldPid;
-      uint32_t handle;
-      int64_t history[10];
-    };
-    std::string name = "RavexRestart" + HexText(pi.dwProcessId);
-    HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(HandOver), name.c_str());
-    if (map) {
-      if (auto* h = static_cast<HandOver*>(MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, 0))) {
-        h->oldPid = GetCurrentProcessId();
-        HANDLE dup = nullptr;
-        DuplicateHandle(GetCurrentProcess(), map, pi.hProcess, &dup, 0, FALSE, DUPLICATE_SAME_ACCESS);
-        h->handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(dup));
-        for (int i = 0; i < 10; ++i) h->history[i] = ExceptionTimes()[i];
-        UnmapViewOfFile(h);
-      }
-    }
+    HandOverToNewInstance(pi.hProcess, pi.dwProcessId);
     ResumeThread(pi.hThread);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
@@ -221,8 +224,11 @@ bool SendRequest(THandlingRequest& rq, bool keepMessageLoop) {
         WaitForSingleObject(event, INFINITE);
         break;
       }
+      // The program's own code runs here: what it catches are its own hidden exceptions.
+      SetOwnThread(false);
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
+      SetOwnThread(true);
     }
     if (quit) PostQuitMessage(quitCode);
   } else {
@@ -232,7 +238,7 @@ bool SendRequest(THandlingRequest& rq, bool keepMessageLoop) {
   return true;
 }
 
-bool ProcessBlocked() { return false; }
+bool ProcessBlocked() { return rvx::ProcessBlocked(250); }
 
 ModuleHandle ModuleOfAddress(uintptr_t address) {
   MEMORY_BASIC_INFORMATION m;

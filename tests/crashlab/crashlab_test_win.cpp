@@ -6,74 +6,12 @@
 
 #include <cstdlib>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
-#include "crash/core/bugreport.h"
 #include "crash/core/hooks.h"
+#include "crashlab/crashlab_run.h"
 
 namespace {
-
-struct Outcome {
-  bool finished = false;
-  DWORD exitCode = 0;
-  std::string out;
-  std::string report;  // content of bugreport.txt, empty when missing
-};
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string Folder(const std::string& scenario) {
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  return std::string(temp) + "crashlab_" + std::to_string(GetCurrentProcessId()) + "_" + scenario;
-}
-
-Outcome RunLab(const std::string& scenario, DWORD timeoutMs = 60000) {
-  Outcome o;
-  std::string dir = Folder(scenario);
-  CreateDirectoryA(dir.c_str(), nullptr);
-  std::string exe = dir + "\\crashlab.exe";
-  DeleteFileA((dir + "\\bugreport.txt").c_str());
-  EXPECT_TRUE(CopyFileA("crashlab.exe", exe.c_str(), FALSE)) << "copy to " << exe;
-  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  std::string outPath = dir + "\\stdout.txt";
-  HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = out;
-  si.hStdError = out;
-  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION pi{};
-  std::string cmd = "\"" + exe + "\" " + scenario;
-  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(), &si, &pi)) {
-    CloseHandle(out);
-    ADD_FAILURE() << "cannot start " << cmd;
-    return o;
-  }
-  CloseHandle(out);
-  o.finished = WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0;
-  if (!o.finished) TerminateProcess(pi.hProcess, 99);
-  GetExitCodeProcess(pi.hProcess, &o.exitCode);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  o.out = ReadAll(outPath);
-  o.report = ReadAll(dir + "\\bugreport.txt");
-  return o;
-}
-
-std::string Value(const std::string& text, const char* name) {
-  std::string v;
-  rvx::FindHeaderValue(text, name, v);
-  return v;
-}
 
 // A saved report: header items in order, aligned, with a complete checksum and the thread sections.
 void CheckReport(const std::string& report, const std::string& cls, const std::string& message) {
@@ -118,6 +56,20 @@ void CheckFault(const char* scenario, const std::string& message) {
   EXPECT_NE(o.report.find("\r\nstack dump:\r\n"), std::string::npos);
   // The console shows the same report.
   EXPECT_NE(o.out.find(o.report.substr(0, o.report.find("\r\n"))), std::string::npos);
+}
+
+// A scenario that the program gets through: it ends by itself with exit code 0.
+Outcome RunToEnd(const std::string& scenario) {
+  Outcome o = RunLab(scenario);
+  EXPECT_TRUE(o.finished) << scenario;
+  EXPECT_EQ(o.exitCode, 0u) << scenario << "\n" << o.out;
+  return o;
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
 }
 
 TEST(Crashlab, ProcessorFaults) {
@@ -205,17 +157,131 @@ TEST(Crashlab, ContinuedExceptionsCountUp) {
 }
 
 TEST(Crashlab, SilentAndFilteredExceptions) {
-  Outcome a = RunLab("eabort");
-  ASSERT_TRUE(a.finished);
-  EXPECT_EQ(a.exitCode, 0u);
+  Outcome a = RunToEnd("eabort");
   EXPECT_EQ(a.out, "crashlab: eabort\r\nsurvived\r\n");
   EXPECT_TRUE(a.report.empty());
-  Outcome d = RunLab("dbedit");
-  ASSERT_TRUE(d.finished);
-  EXPECT_EQ(d.exitCode, 0u);
+  Outcome d = RunToEnd("dbedit");
   EXPECT_NE(d.out.find("crashlab: EDBEditError: 'abc' is not a valid integer value."), std::string::npos) << d.out;
   EXPECT_NE(d.out.find("survived"), std::string::npos);
   EXPECT_TRUE(d.report.empty()) << d.report;
+}
+
+TEST(Crashlab, FailedSynchronisedCallIsReportedNotPassedOn) {
+  Outcome o = RunToEnd("synchronize");
+  EXPECT_NE(o.out.find("crashlab: (anonymous namespace)::ELabError: synchronised call failed"), std::string::npos)
+      << o.out;
+  EXPECT_NE(o.out.find("worker: no exception\r\nsurvived"), std::string::npos) << o.out;
+  CheckReport(o.report, "(anonymous namespace)::ELabError", "synchronised call failed.");
+  EXPECT_NE(o.out.find("handler: 10 synchronised call failed"), std::string::npos) << o.out;
+
+  Outcome a = RunToEnd("synchronize-abort");
+  EXPECT_EQ(a.out, "crashlab: synchronize-abort\r\nworker: EAbort\r\nsurvived\r\n");
+  EXPECT_TRUE(a.report.empty()) << a.report;
+}
+
+TEST(Crashlab, HiddenExceptionsReachTheirHandlers) {
+  Outcome o = RunToEnd("hidden");
+  EXPECT_NE(o.out.find("survived"), std::string::npos) << o.out;
+  // Swallowed, and thrown again then swallowed: once each. Reported by the program: once, not again when
+  // its catch ends. Kept by an exception_ptr: never.
+  EXPECT_EQ(Count(o.out, "handler: 15 swallowed error"), 1u) << o.out;
+  EXPECT_EQ(Count(o.out, "handler: 15 thrown again"), 1u) << o.out;
+  EXPECT_EQ(Count(o.out, "handler: 5 reported by the program"), 1u) << o.out;
+  EXPECT_EQ(Count(o.out, "handler: "), 3u) << o.out;
+  EXPECT_EQ(o.out.find("kept"), std::string::npos) << o.out;
+  CheckReport(o.report, "(anonymous namespace)::ELabError", "swallowed error.");
+
+  Outcome n = RunToEnd("hidden-none");
+  EXPECT_EQ(Count(n.out, "handler: "), 1u) << n.out;
+  EXPECT_NE(n.out.find("handler: 5 reported by the program"), std::string::npos) << n.out;
+  EXPECT_NE(n.out.find("survived"), std::string::npos) << n.out;
+}
+
+TEST(Crashlab, HiddenExceptionOfTheMessageLoopWhileTheMainThreadWaits) {
+  Outcome o = RunToEnd("hidden-while-waiting");
+  EXPECT_NE(o.out.find("handler: 5 reported while a message waits"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("handler: 15 swallowed while waiting"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("survived"), std::string::npos) << o.out;
+}
+
+TEST(Crashlab, SynchronousHandlersRunOnTheMainThreadWhenItAnswers) {
+  Outcome o = RunToEnd("sync-handler");
+  EXPECT_NE(o.out.find("synchronous handler on the main thread: 16"), std::string::npos) << o.out;
+  // The main thread does not take messages while it waits: mode 2 runs in the firing thread, mode 1 not at all.
+  Outcome u = RunToEnd("sync-handler-unreachable");
+  EXPECT_NE(u.out.find("synchronous handler on the firing thread: 16"), std::string::npos) << u.out;
+  Outcome m = RunToEnd("sync-handler-only-main");
+  EXPECT_EQ(m.out.find("synchronous handler"), std::string::npos) << m.out;
+  EXPECT_NE(m.out.find("thread exit code ffffffff"), std::string::npos) << m.out;
+}
+
+TEST(Crashlab, ReportCompleteHandlerRunsOnceWhenTheReportIsDone) {
+  Outcome o = RunToEnd("report-complete-handler");
+  EXPECT_EQ(Count(o.out, "report-complete handler: "), 1u) << o.out;
+  EXPECT_NE(o.out.find("report-complete handler: phase 4, source 16"), std::string::npos) << o.out;
+  EXPECT_FALSE(o.report.empty());
+}
+
+TEST(Crashlab, ThreadNamingExceptionNamesTheThread) {
+  Outcome o = RunToEnd("thread-name");
+  EXPECT_NE(o.out.find("named\r\n"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("thread exit code ffffffff"), std::string::npos) << o.out;
+  size_t worker = o.report.find("\r\n\r\nlab worker ($");
+  ASSERT_NE(worker, std::string::npos) << o.report;
+  EXPECT_NE(o.report.find("\r\n\r\nidle helper ($"), std::string::npos) << o.report;
+  // The request with an empty name did not drop the faulting thread's entry: its creator is still known.
+  std::string section = o.report.substr(worker + 4, o.report.find("\r\n\r\n", worker + 4) - worker - 4);
+  EXPECT_NE(section.find("\r\n>> created by main thread ("), std::string::npos) << section;
+}
+
+TEST(Crashlab, RestartedInstanceTakesOverFromTheOldOne) {
+  Outcome o = RunToEnd("restart-handover");
+  size_t at = o.out.find("handed over to ");
+  ASSERT_NE(at, std::string::npos) << o.out;
+  DWORD pid = std::strtoul(o.out.c_str() + at + 15, nullptr, 10);
+  // The new instance shares the output file; it ends soon after the old one.
+  if (HANDLE child = OpenProcess(SYNCHRONIZE, FALSE, pid)) {
+    EXPECT_EQ(WaitForSingleObject(child, 60000), WAIT_OBJECT_0);
+    CloseHandle(child);
+  }
+  std::string out = ReadAll(Folder("restart-handover") + "\\stdout.txt");
+  EXPECT_NE(out.find("crashlab: restarted\r\nrestarted: old process ended, handle closed, temporary folder removed\r\n"
+                     "history 13000000000 13000000001 13000000002 13000000003 13000000004 13000000005 13000000006 "
+                     "13000000007 13000000008 13000000009\r\nsurvived"),
+            std::string::npos)
+      << out;
+  Outcome n = RunLab("restarted");
+  ASSERT_TRUE(n.finished);
+  EXPECT_NE(n.out.find("not restarted"), std::string::npos) << n.out;
+}
+
+TEST(Crashlab, TraceFromOutsideFillsTheMapping) {
+  Outcome o = RunToEnd("trace-100");
+  EXPECT_NE(o.out.find("trace returned 0\r\ntrace length 99, next byte x\r\ntrace begins date/time"), std::string::npos)
+      << o.out;
+  Outcome f = RunLab("trace-full");
+  ASSERT_TRUE(f.finished);
+  size_t at = f.out.find("trace length ");
+  ASSERT_NE(at, std::string::npos) << f.out;
+  int length = std::atoi(f.out.c_str() + at + 13);
+  EXPECT_GT(length, 1000) << f.out;  // the whole report of a few threads
+  EXPECT_LT(length, 65535) << f.out;
+  EXPECT_NE(f.out.find("trace begins date/time"), std::string::npos) << f.out;
+  EXPECT_TRUE(f.report.empty()) << f.report;  // a trace is not an incident
+  // A size beyond the mapping (4096 bytes) is cut to what the mapping holds.
+  Outcome big = RunToEnd("trace-oversize");
+  EXPECT_NE(big.out.find("trace returned 0\r\ntrace length 4095, next byte -"), std::string::npos) << big.out;
+}
+
+TEST(Crashlab, FaultWhileTheLoaderLockIsHeldIsHandledInTheFaultingThread) {
+  // Handing the fault to the handling thread would hang there: a new thread cannot start while the lock is held.
+  for (const char* s : {"blocked-self", "blocked-other"}) {
+    Outcome o = RunLab(s);
+    ASSERT_TRUE(o.finished) << s << "\n" << o.out;
+    EXPECT_EQ(o.exitCode, 1u) << o.out;
+    EXPECT_NE(o.out.find("loader lock held\r\ncrashlab: RvxException: Access violation"), std::string::npos) << o.out;
+    CheckReport(o.report, "RvxException", "Write of address 00000000");
+  }
 }
 
 TEST(Crashlab, ProgramFileCarriesItsChecksum) {

@@ -11,8 +11,11 @@
 #include <thread>
 #include <vector>
 #include <algorithm>
+#include <cstring>
 
+#include "crash/core/handlers.h"
 #include "crash/core/hooks.h"
+#include "crash/core/pipeline.h"
 #include "framework/exceptions.h"
 #include "framework/forms.h"
 
@@ -89,6 +92,300 @@ void RunThread(LPTHREAD_START_ROUTINE routine) {
 
 __attribute__((noinline)) void ThrowFromSameSite(int i) { throw ELabError("continued exception"); }
 
+// A worker thread's synchronised call fails in the main thread, which runs the message loop meanwhile; the
+// worker says what its Synchronize let out.
+bool g_syncAbort = false;
+std::string g_syncOutcome;
+DWORD WINAPI SynchronizingThread(void*) {
+  try {
+    fw::Application->Synchronize([] {
+      if (g_syncAbort) throw EAbort();
+      throw ELabError("synchronised call failed");
+    });
+    g_syncOutcome = "worker: no exception";
+  } catch (const EAbort&) {
+    g_syncOutcome = "worker: EAbort";
+  } catch (...) {
+    g_syncOutcome = "worker: other exception";
+  }
+  return 0;
+}
+
+// Prints what reaches the handlers: "handler: <source> <message>".
+void PrintingHandler(rvx::IRVException* record, bool& handled) {
+  Say("handler: " + std::to_string(record->Source()) + " " + record->ExceptMessage());
+}
+// A handler that asks to run on the main thread says where it ran.
+DWORD g_mainThread = 0;
+void PlaceReportingHandler(rvx::IRVException* record, bool&) {
+  Say(std::string("synchronous handler on the ") + (GetCurrentThreadId() == g_mainThread ? "main" : "firing") +
+      " thread: " + std::to_string(record->Source()));
+}
+
+// A thread fails while the main thread either keeps its message loop or just waits for the thread.
+void RunSynchronousHandler(uint8_t syncMode, bool pumping) {
+  g_mainThread = GetCurrentThreadId();
+  rvx::RegisterExceptionHandler(PlaceReportingHandler, syncMode, 2);
+  if (!pumping) return RunThread(ThrowingThread);
+  HANDLE h = CreateThread(nullptr, 0, ThrowingThread, nullptr, 0, nullptr);
+  while (MsgWaitForMultipleObjects(1, &h, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+  }
+  CloseHandle(h);
+}
+
+// A handler of the report-complete phase.
+void CompleteReportHandler(rvx::IRVException* record, bool&) {
+  Say("report-complete handler: phase " + std::to_string(record->Phase()) + ", source " +
+      std::to_string(record->Source()));
+}
+
+void LettingThroughHiddenHandler(rvx::IRVException*, bool& handled) { handled = false; }
+
+// Exceptions that the program catches itself: swallowed, thrown again and swallowed further out, reported
+// by the program, and kept by an exception_ptr.
+void RunHidden(bool withHandler) {
+  rvx::RegisterExceptionHandler(PrintingHandler, rvx::kSyncFiringThread, 2);
+  if (withHandler) rvx::RegisterHiddenExceptionHandler(LettingThroughHiddenHandler, rvx::kSyncFiringThread);
+  try {
+    throw ELabError("swallowed error");
+  } catch (...) {
+  }
+  try {
+    try {
+      throw std::runtime_error("thrown again");
+    } catch (...) {
+      throw;
+    }
+  } catch (const std::exception&) {
+  }
+  try {
+    throw std::runtime_error("reported by the program");
+  } catch (...) {
+    fw::Application->HandleException(nullptr);
+  }
+  std::exception_ptr kept;
+  try {
+    throw ELabError("kept");
+  } catch (...) {
+    kept = std::current_exception();
+  }
+  kept = nullptr;
+}
+
+// While the main thread waits for its exception to be handled it keeps its message loop: a message handler
+// of the program that swallows an exception meanwhile is seen as a hidden exception too.
+LRESULT CALLBACK SwallowingWindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == WM_APP) {
+    try {
+      throw ELabError("swallowed while waiting");
+    } catch (...) {
+    }
+    return 0;
+  }
+  return DefWindowProcA(w, m, wp, lp);
+}
+
+void RunHiddenWhileWaiting() {
+  rvx::RegisterExceptionHandler(PrintingHandler, rvx::kSyncFiringThread, 2);
+  rvx::RegisterHiddenExceptionHandler(LettingThroughHiddenHandler, rvx::kSyncFiringThread);
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = SwallowingWindowProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "CrashlabSwallower";
+  RegisterClassA(&wc);
+  HWND w = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  PostMessageA(w, WM_APP, 0, 0);
+  try {
+    throw ELabError("reported while a message waits");
+  } catch (...) {
+    fw::Application->HandleException(nullptr);
+  }
+  DestroyWindow(w);
+}
+
+// The debugger's thread-naming exception: the raising thread names an idle thread by its id and itself
+// (id -1), after a request with an empty name that changes nothing; then it faults.
+void NameThread(DWORD threadId, const char* name) {
+  struct {
+    DWORD type;
+    const char* name;
+    DWORD threadId;
+    DWORD flags;
+  } info = {0x1000, name, threadId, 0};
+  RaiseException(0x406D1388, 0, sizeof info / sizeof(ULONG_PTR), reinterpret_cast<const ULONG_PTR*>(&info));
+}
+
+// A thread that waits for the event it is given.
+DWORD WINAPI IdleThread(void* event) { return WaitForSingleObject(event, INFINITE); }
+
+DWORD g_idleThread = 0;
+DWORD WINAPI NamedFaultingThread(void*) {
+  NameThread(0xFFFFFFFF, "");
+  NameThread(g_idleThread, "idle helper");
+  NameThread(0xFFFFFFFF, "lab worker");
+  Say("named");
+  WriteViolation();
+  return 0;
+}
+
+void RunThreadNaming() {
+  HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE idle = CreateThread(nullptr, 0, IdleThread, stop, 0, &g_idleThread);
+  RunThread(NamedFaultingThread);
+  SetEvent(stop);
+  WaitForSingleObject(idle, INFINITE);
+  CloseHandle(idle);
+  CloseHandle(stop);
+}
+
+std::wstring TempFolder() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  return std::wstring(temp) + L"crashlab.Ravex";
+}
+
+// The old instance's side of a restart: a second instance of this program, started suspended, receives the
+// hand-over (a time history of its own) and is resumed; a left-over temporary folder waits for it.
+void RunRestartHandOver() {
+  for (int i = 0; i < 10; ++i) rvx::ExceptionTimes()[i] = 13000000000LL + i;
+  std::wstring folder = TempFolder();
+  CreateDirectoryW(folder.c_str(), nullptr);
+  HANDLE f = CreateFileW((folder + L"\\screenShot.png").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  CloseHandle(f);
+  wchar_t exe[MAX_PATH];
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring cmd = L"\"" + std::wstring(exe) + L"\" restarted";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
+    Say("cannot start the new instance");
+    return;
+  }
+  bool written = rvx::pipeline_platform::HandOverToNewInstance(pi.hProcess, pi.dwProcessId);
+  Say(std::string(written ? "handed over to " : "no hand-over for ") + std::to_string(pi.dwProcessId));
+  ResumeThread(pi.hThread);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+}
+
+// The new instance's side: what it took over at start.
+void RunRestarted() {
+  const rvx::TRestartInfo& info = rvx::RestartInfo();
+  if (!info.restarted) {
+    Say("not restarted");
+    return;
+  }
+  DWORD code = 0;
+  HANDLE old = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, info.oldProcessId);
+  bool ended = !old || (GetExitCodeProcess(old, &code) && code != STILL_ACTIVE);
+  if (old) CloseHandle(old);
+  // With the handed-over handle closed (and the old process gone) nothing keeps the hand-over alive.
+  HANDLE map = OpenFileMappingA(FILE_MAP_READ, FALSE, rvx::RestartHandOverName(GetCurrentProcessId()).c_str());
+  bool closed = !map && info.handle;
+  if (map) CloseHandle(map);
+  std::string history;
+  for (int64_t t : rvx::ExceptionTimes()) history += " " + std::to_string(t);
+  Say("restarted: old process " + std::string(ended ? "ended" : "running") + ", handle " +
+      (closed ? "closed" : "open") + ", temporary folder " +
+      (GetFileAttributesW(TempFolder().c_str()) == INVALID_FILE_ATTRIBUTES ? "removed" : "left"));
+  Say("history" + history);
+}
+
+// An outside tool's trace: the exported entry point started as a thread with the size of the trace mapping,
+// or with 0 for the clipboard.
+void StartTrace(int size) {
+  auto trace = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(nullptr), "rvxTraceProcess")));
+  if (!trace) {
+    Say("rvxTraceProcess not exported");
+    return;
+  }
+  HANDLE t = CreateThread(nullptr, 0, trace, reinterpret_cast<void*>(static_cast<intptr_t>(size)), 0, nullptr);
+  WaitForSingleObject(t, INFINITE);
+  DWORD code = 1;
+  GetExitCodeThread(t, &code);
+  CloseHandle(t);
+  Say("trace returned " + std::to_string(code));
+}
+
+void RunTraceToMapping(int size, int mappingSize = 65536) {
+  HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, mappingSize, "rvxTraceProcessMap");
+  auto* view = map ? static_cast<char*>(MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, 0)) : nullptr;
+  if (!view) {
+    Say("no mapping");
+    return;
+  }
+  std::memset(view, 'x', mappingSize);
+  StartTrace(size);
+  size_t length = strnlen(view, mappingSize);
+  bool more = length + 1 < static_cast<size_t>(mappingSize);
+  Say("trace length " + std::to_string(length) + ", next byte " + (more ? std::string(1, view[length + 1]) : "-"));
+  Say("trace begins " + std::string(view, std::min<size_t>(length, 9)));
+  UnmapViewOfFile(view);
+  CloseHandle(map);
+}
+
+void RunTraceToClipboard() {
+  StartTrace(0);
+  std::string text;
+  if (OpenClipboard(nullptr)) {
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+      if (const char* p = static_cast<const char*>(GlobalLock(data))) text = p;
+      GlobalUnlock(data);
+    }
+    CloseClipboard();
+  }
+  Say("clipboard begins " + text.substr(0, 9));
+  for (const char* title : {"main thread ($", "Ravex - HandleExceptionThread ($", "Ravex - TraceProcessThread ($"})
+    Say(std::string(text.find(std::string("\r\n\r\n") + title) != std::string::npos ? "has " : "lacks ") + title);
+}
+
+// Faults while the system's loader lock is held: by the faulting thread itself (as inside a library's entry
+// routine), or by another thread that gives it back a little later.
+using LoaderLockFn = LONG(WINAPI*)(ULONG flags, ULONG* state, ULONG_PTR* cookie);
+using LoaderUnlockFn = LONG(WINAPI*)(ULONG flags, ULONG_PTR cookie);
+template <class F>
+F NtdllRoutine(const char* name) {
+  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), name)));
+}
+
+HANDLE g_lockTaken = nullptr;
+DWORD WINAPI LoaderLockHolder(void*) {
+  ULONG_PTR cookie = 0;
+  NtdllRoutine<LoaderLockFn>("LdrLockLoaderLock")(0, nullptr, &cookie);
+  SetEvent(g_lockTaken);
+  Sleep(500);
+  NtdllRoutine<LoaderUnlockFn>("LdrUnlockLoaderLock")(0, cookie);
+  return 0;
+}
+
+void RunBlocked(bool self) {
+  if (self) {
+    ULONG_PTR cookie = 0;
+    NtdllRoutine<LoaderLockFn>("LdrLockLoaderLock")(0, nullptr, &cookie);
+  } else {
+    g_lockTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(CreateThread(nullptr, 0, LoaderLockHolder, nullptr, 0, nullptr));
+    WaitForSingleObject(g_lockTaken, INFINITE);
+  }
+  Say("loader lock held");
+  WriteViolation();
+}
+
+void RunSynchronize(bool abort) {
+  rvx::RegisterExceptionHandler(PrintingHandler, rvx::kSyncFiringThread, 2);
+  fw::Application->Initialize();
+  g_syncAbort = abort;
+  HANDLE worker = CreateThread(nullptr, 0, SynchronizingThread, nullptr, 0, nullptr);
+  while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0)
+    fw::Application->ProcessMessages();
+  CloseHandle(worker);
+  Say(g_syncOutcome);
+}
+
 int Run(const std::string& s) {
   if (s == "av-read") ReadViolation();
   else if (s == "av-write") WriteViolation();
@@ -158,6 +455,44 @@ int Run(const std::string& s) {
         fw::Application->HandleException(nullptr);
       }
     }
+  } else if (s == "synchronize" || s == "synchronize-abort") {
+    RunSynchronize(s == "synchronize-abort");
+  } else if (s == "sync-handler") {
+    RunSynchronousHandler(rvx::kSyncMainThread, true);
+  } else if (s == "sync-handler-unreachable") {
+    RunSynchronousHandler(rvx::kSyncMainThreadOrFiring, false);
+  } else if (s == "sync-handler-only-main") {
+    RunSynchronousHandler(rvx::kSyncMainThread, false);
+  } else if (s == "report-complete-handler") {
+    rvx::RegisterExceptionHandler(CompleteReportHandler, rvx::kSyncFiringThread, 4);
+    RunThread(ThrowingThread);
+  } else if (s == "hidden-while-waiting") {
+    RunHiddenWhileWaiting();
+  } else if (s == "hidden" || s == "hidden-none") {
+    RunHidden(s == "hidden");
+  } else if (s == "restart-handover") {
+    RunRestartHandOver();
+  } else if (s == "restarted") {
+    RunRestarted();
+  } else if (s == "trace-100") {
+    RunTraceToMapping(100);
+  } else if (s == "trace-full") {
+    RunTraceToMapping(65536);
+  } else if (s == "trace-oversize") {
+    // Forty more threads make the report longer than the mapping.
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::vector<HANDLE> idle;
+    for (int i = 0; i < 40; ++i) idle.push_back(CreateThread(nullptr, 0, IdleThread, stop, 0, nullptr));
+    RunTraceToMapping(1000000, 4096);
+    SetEvent(stop);
+    WaitForMultipleObjects(static_cast<DWORD>(idle.size()), idle.data(), TRUE, INFINITE);
+    for (HANDLE h : idle) CloseHandle(h);
+  } else if (s == "trace-clipboard") {
+    RunTraceToClipboard();
+  } else if (s == "blocked-self" || s == "blocked-other") {
+    RunBlocked(s == "blocked-self");
+  } else if (s == "thread-name") {
+    RunThreadNaming();
   } else if (s == "none") {
   } else {
     Say("unknown scenario");
@@ -208,6 +543,28 @@ void MeasureFaults(int n) {
   std::fflush(stdout);
 }
 
+// Time of one caught and swallowed throw in nanoseconds, the median of 11 rounds of `n`; with `hidden` a
+// hidden-exception handler is registered (it lets nothing through), so every catch is handed over.
+void MeasureCatches(int n, bool hidden) {
+  if (hidden) rvx::RegisterHiddenExceptionHandler([](rvx::IRVException*, bool&) {}, rvx::kSyncFiringThread);
+  std::vector<double> rounds;
+  for (int r = 0; r < 11; ++r) {
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    for (int i = 0; i < n; ++i) {
+      try {
+        ThrowFromSameSite(i);
+      } catch (...) {
+      }
+    }
+    QueryPerformanceCounter(&end);
+    rounds.push_back(Microseconds(start, end) * 1000.0 / n);
+  }
+  std::sort(rounds.begin(), rounds.end());
+  std::printf("catch-ns %.0f\n", rounds[5]);
+  std::fflush(stdout);
+}
+
 int main(int argc, char** argv) {
   LARGE_INTEGER start, armed;
   QueryPerformanceCounter(&start);
@@ -219,6 +576,10 @@ int main(int argc, char** argv) {
   Say("crashlab: " + scenario);
   if (scenario == "startup-cost") {
     std::printf("arming-us %.0f\n", Microseconds(start, armed));
+    return 0;
+  }
+  if (scenario == "catch-cost") {
+    MeasureCatches(argc > 2 ? std::atoi(argv[2]) : 10000, argc > 3 && std::string(argv[3]) == "hidden");
     return 0;
   }
   if (scenario == "fault-cost") {

@@ -1,0 +1,112 @@
+// Finding and redirecting a direct call inside a routine: over a byte buffer (both builds) and on code of the
+// running process (Windows), with the patch records and their undo.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "crash/core/hooks.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+// push ebp; mov ebp, esp; call a; call b; call a; pop ebp; ret
+std::vector<uint8_t> ThreeCalls(uint32_t base, uint32_t a, uint32_t b) {
+  std::vector<uint8_t> code = {0x55, 0x89, 0xE5};
+  for (uint32_t target : {a, b, a}) {
+    uint32_t next = base + static_cast<uint32_t>(code.size()) + 5;
+    uint32_t distance = target - next;
+    code.push_back(0xE8);
+    for (int i = 0; i < 4; ++i) code.push_back(static_cast<uint8_t>(distance >> (8 * i)));
+  }
+  code.push_back(0x5D);
+  code.push_back(0xC3);
+  return code;
+}
+
+TEST(FindRelativeCall, FirstDirectCallToTheTarget) {
+  const uint32_t base = 0x401000;
+  auto code = ThreeCalls(base, 0x402000, 0x403000);
+  rvx::BufferReader memory(base, code.data(), code.size());
+  EXPECT_EQ(rvx::FindRelativeCall(memory, base, 0x402000), base + 4);
+  EXPECT_EQ(rvx::FindRelativeCall(memory, base, 0x403000), base + 9);
+  EXPECT_EQ(rvx::FindRelativeCall(memory, base, 0x404000), 0u);
+  EXPECT_EQ(rvx::FindRelativeCall(memory, base + 0x100, 0x402000), 0u);  // no code there
+}
+
+TEST(FindRelativeCall, IndirectCallsAndJumpsDoNotCount) {
+  const uint32_t base = 0x401000;
+  // call [slot]; jmp 0x402000 (a tail call, not a call)
+  std::vector<uint8_t> code = {0xFF, 0x15, 0x00, 0x20, 0x40, 0x00, 0xE9};
+  uint32_t distance = 0x402000 - (base + 11);
+  for (int i = 0; i < 4; ++i) code.push_back(static_cast<uint8_t>(distance >> (8 * i)));
+  rvx::BufferReader memory(base, code.data(), code.size());
+  EXPECT_EQ(rvx::FindRelativeCall(memory, base, 0x402000), 0u);
+}
+
+#ifdef _WIN32
+
+__attribute__((noipa)) int Seven() { return 7; }
+__attribute__((noipa)) int Eleven() { return 11; }
+__attribute__((noipa)) int CallsSeven() { return Seven() * 2 + 1; }
+
+uint32_t Operand(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+TEST(PatchRelativeCall, RedirectsRecordsAndUndoes) {
+  rvx::UndoPatches();
+  auto* routine = static_cast<uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+  ASSERT_NE(routine, nullptr);
+  const uint32_t base = reinterpret_cast<uint32_t>(routine);
+  const uint32_t a = base + 0x800, b = base + 0x900, c = base + 0xA00;
+  auto code = ThreeCalls(base, a, b);
+  std::memcpy(routine, code.data(), code.size());
+  DWORD old;
+  VirtualProtect(routine, 4096, PAGE_EXECUTE_READ, &old);
+
+  EXPECT_FALSE(rvx::PatchRelativeCall(routine, reinterpret_cast<void*>(c), reinterpret_cast<void*>(b)));
+  EXPECT_EQ(rvx::PatchCount(), 0u);
+
+  ASSERT_TRUE(rvx::PatchRelativeCall(routine, reinterpret_cast<void*>(b), reinterpret_cast<void*>(c)));
+  EXPECT_EQ(rvx::PatchCount(), 1u);
+  EXPECT_EQ(Operand(routine + 9), c - (base + 13));
+  // The second call to b does not exist: nothing more is recorded.
+  EXPECT_FALSE(rvx::PatchRelativeCall(routine, reinterpret_cast<void*>(b), reinterpret_cast<void*>(c)));
+  EXPECT_EQ(rvx::PatchCount(), 1u);
+  // Only the first of the two calls to a moves.
+  ASSERT_TRUE(rvx::PatchRelativeCall(routine, reinterpret_cast<void*>(a), reinterpret_cast<void*>(c)));
+  EXPECT_EQ(Operand(routine + 4), c - (base + 8));
+  EXPECT_EQ(Operand(routine + 14), a - (base + 18));
+  EXPECT_EQ(rvx::PatchCount(), 2u);
+
+  MEMORY_BASIC_INFORMATION m;
+  VirtualQuery(routine, &m, sizeof m);
+  EXPECT_EQ(m.Protect, static_cast<DWORD>(PAGE_EXECUTE_READ));  // protection restored after writing
+
+  rvx::UndoPatches();
+  EXPECT_EQ(rvx::PatchCount(), 0u);
+  EXPECT_EQ(std::memcmp(routine, code.data(), code.size()), 0);
+  rvx::UndoPatches();  // twice does no harm
+  EXPECT_EQ(std::memcmp(routine, code.data(), code.size()), 0);
+  VirtualFree(routine, 0, MEM_RELEASE);
+}
+
+TEST(PatchRelativeCall, CompiledRoutineCallsTheNewTarget) {
+  rvx::UndoPatches();
+  EXPECT_EQ(CallsSeven(), 15);
+  ASSERT_TRUE(rvx::PatchRelativeCall(reinterpret_cast<void*>(&CallsSeven), reinterpret_cast<void*>(&Seven),
+                                     reinterpret_cast<void*>(&Eleven)));
+  EXPECT_EQ(CallsSeven(), 23);
+  rvx::UndoPatches();
+  EXPECT_EQ(CallsSeven(), 15);
+}
+
+#endif
+
+}  // namespace
