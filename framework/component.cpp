@@ -168,6 +168,13 @@ bool TComponent::ReadProperty(std::string_view name, const Value& value, TReader
 
 const TComponent::Method* TComponent::FindMethod(std::string_view) const { return nullptr; }
 
+TComponent::Method EventMethod(const Value& v, TReader& reader) {
+  if (v.type != ValueType::Ident) throw EReadError("Invalid property value");
+  const TComponent::Method* m = reader.Root()->FindMethod(v.text);
+  if (!m) throw EReadError("Invalid property value: method " + v.text + " not found");
+  return *m;
+}
+
 std::string TComponent::ClassName() const {
   std::string full = fw::ClassName(typeid(*this));
   size_t colon = full.rfind("::");

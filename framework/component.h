@@ -121,6 +121,10 @@ using ComponentFactory = std::function<TComponent*(TComponent* owner)>;
 void RegisterComponentClass(const std::string& className, ComponentFactory factory);
 TComponent* CreateComponentByClass(const std::string& className, TComponent* owner);  // nullptr if unknown
 
+// The root's published method that a stored event property names (OnClick = btnInsertClick); throws
+// EReadError when the value is no identifier or the root has no such method.
+TComponent::Method EventMethod(const Value& value, TReader& reader);
+
 // `static fw::ClassRegistration<TButton> reg("TButton");` makes a class known to the loader.
 template <class T>
 struct ClassRegistration {

@@ -40,6 +40,16 @@ using TNotifyEvent = std::function<void(TComponent* sender)>;
 using TKeyEvent = std::function<void(TComponent* sender, WORD& key, TShift shift)>;
 using TKeyPressEvent = std::function<void(TComponent* sender, char& key)>;
 using TMouseEvent = std::function<void(TComponent* sender, TMouseButton button, TShift shift, int x, int y)>;
+using TMouseMoveEvent = std::function<void(TComponent* sender, TShift shift, int x, int y)>;
+// A context menu is asked for (right-button release or the menu key); `mousePos` is in client co-ordinates,
+// (-1, -1) from the keyboard. A handler that shows its own menu sets `handled`.
+using TContextPopupEvent = std::function<void(TComponent* sender, TPoint mousePos, bool& handled)>;
+
+// How a control is dragged: as a drag-and-drop source or to dock it elsewhere; and whether a press starts the
+// drag by itself (automatic) or only when the control calls BeginDrag (manual).
+enum TDragKind { dkDrag, dkDock };
+enum TDragMode { dmManual, dmAutomatic };
+using TEndDragEvent = std::function<void(TComponent* sender, TComponent* target, int x, int y)>;
 
 class TWinControl;
 LRESULT CALLBACK FrameworkWndProc(HWND, UINT, WPARAM, LPARAM);
@@ -145,6 +155,23 @@ class TWinControl : public TControl {
   TKeyEvent OnKeyDown, OnKeyUp;
   TKeyPressEvent OnKeyPress;
   TNotifyEvent OnEnter, OnExit;
+  TMouseMoveEvent OnMouseMove;
+  TNotifyEvent OnResize;
+  TContextPopupEvent OnContextPopup;
+
+  // Dragging the control itself: BeginDrag captures the mouse; the drag ends when the left button is released
+  // (OnEndDrag or OnEndDock with the screen point, no drop target) or is cancelled by Escape or a lost capture
+  // (the events then get x = y = -1).
+  TDragKind DragKind() const { return dragKind_; }
+  void SetDragKind(TDragKind kind) { dragKind_ = kind; }
+  TDragMode DragMode() const { return dragMode_; }
+  void SetDragMode(TDragMode mode) { dragMode_ = mode; }
+  void BeginDrag();
+  void EndDrag(bool drop);
+  bool Dragging() const { return dragging_; }
+  TPoint DragStart() const { return dragStart_; }  // screen point where the drag began
+  TPoint DragPos() const { return dragPos_; }      // screen point of the pointer now
+  TEndDragEvent OnEndDrag, OnEndDock;
 
   bool ReadProperty(std::string_view name, const Value& value, TReader& reader) override;
   void ScaleBy(int to, int from) override;
@@ -173,7 +200,9 @@ class TWinControl : public TControl {
   virtual void KeyUp(WORD& key, TShift shift);
   virtual void KeyPress(char& key);
   virtual void MouseDown(TMouseButton button, TShift shift, int x, int y);
-  virtual void MouseMove(TShift shift, int x, int y) {}
+  virtual void MouseMove(TShift shift, int x, int y) {
+    if (OnMouseMove) OnMouseMove(this, shift, x, y);
+  }
   virtual void MouseUp(TMouseButton button, TShift shift, int x, int y);
   virtual void DblClick() {}
   virtual bool DoMouseWheel(TShift shift, int delta, TPoint mouse) { return false; }
@@ -192,8 +221,13 @@ class TWinControl : public TControl {
   std::vector<TControl*> controls_;
   std::vector<TWinControl*> tabList_;
   bool tabStop_ = false;
+  TDragKind dragKind_ = dkDrag;
+  TDragMode dragMode_ = dmManual;
+  bool dragging_ = false;
+  TPoint dragStart_{}, dragPos_{};
 
  private:
+  bool DragMessage(TMessage& m);
   friend LRESULT CALLBACK FrameworkWndProc(HWND, UINT, WPARAM, LPARAM);
   friend LRESULT CALLBACK SubclassWndProc(HWND, UINT, WPARAM, LPARAM);
   void Dispatch(TMessage& m);

@@ -154,10 +154,7 @@ bool TControl::ReadProperty(std::string_view name, const Value& v, TReader& read
   } else if (name == "ShowHint" || name == "ParentShowHint") {
     BoolValue(v);
   } else if (name == "OnClick" || name == "OnMouseDown" || name == "OnMouseUp") {
-    if (v.type != ValueType::Ident) throw EReadError("Invalid property value");
-    const Method* m = reader.Root()->FindMethod(v.text);
-    if (!m) throw EReadError("Invalid property value: method " + v.text + " not found");
-    Method method = *m;
+    const Method method = EventMethod(v, reader);
     if (name == "OnClick") {
       OnClick = method;
     } else if (name == "OnMouseDown") {
@@ -389,12 +386,21 @@ bool TWinControl::ReadProperty(std::string_view name, const Value& v, TReader& r
     reader.AddFixup([this, order] { SetTabOrder(order); });
   } else if (name == "TabStop") {
     SetTabStop(BoolValue(v));
+  } else if (name == "DragKind" || name == "DragMode") {
+    if (v.type != ValueType::Ident) throw EReadError("Invalid property value");
+    bool kind = name == "DragKind";
+    if (kind && (v.text == "dkDrag" || v.text == "dkDock")) dragKind_ = v.text == "dkDock" ? dkDock : dkDrag;
+    else if (!kind && (v.text == "dmManual" || v.text == "dmAutomatic"))
+      dragMode_ = v.text == "dmAutomatic" ? dmAutomatic : dmManual;
+    else throw EReadError("Invalid property value");
+  } else if (name == "OnMouseMove" || name == "OnResize" || name == "OnContextPopup") {
+    const Method method = EventMethod(v, reader);
+    if (name == "OnResize") OnResize = method;
+    else if (name == "OnMouseMove") OnMouseMove = [method](TComponent* s, TShift, int, int) { method(s); };
+    else OnContextPopup = [method](TComponent* s, TPoint, bool&) { method(s); };
   } else if (name == "OnKeyDown" || name == "OnKeyUp" || name == "OnKeyPress" || name == "OnEnter" ||
              name == "OnExit") {
-    if (v.type != ValueType::Ident) throw EReadError("Invalid property value");
-    const Method* m = reader.Root()->FindMethod(v.text);
-    if (!m) throw EReadError("Invalid property value: method " + v.text + " not found");
-    Method method = *m;
+    const Method method = EventMethod(v, reader);
     if (name == "OnEnter") OnEnter = method;
     else if (name == "OnExit") OnExit = method;
     else if (name == "OnKeyPress") OnKeyPress = [method](TComponent* s, char&) { method(s); };
@@ -435,7 +441,60 @@ void TWinControl::DoExit() {
   if (OnExit) OnExit(this);
 }
 
+void TWinControl::BeginDrag() {
+  if (dragging_ || !HandleAllocated()) return;
+  POINT p;
+  GetCursorPos(&p);
+  dragStart_ = dragPos_ = TPoint{p.x, p.y};
+  dragging_ = true;
+  SetCapture(handle_);
+}
+
+void TWinControl::EndDrag(bool drop) {
+  if (!dragging_) return;
+  dragging_ = false;
+  if (handle_ && GetCapture() == handle_) ReleaseCapture();
+  int x = drop ? dragPos_.x : -1, y = drop ? dragPos_.y : -1;
+  const TEndDragEvent& event = dragKind_ == dkDock ? OnEndDock : OnEndDrag;
+  if (event) event(this, nullptr, x, y);
+}
+
+// Mouse and key messages while the control itself is dragged; true when the message was used.
+bool TWinControl::DragMessage(TMessage& m) {
+  switch (m.msg) {
+    case WM_MOUSEMOVE: {
+      POINT p{static_cast<short>(LOWORD(m.lParam)), static_cast<short>(HIWORD(m.lParam))};
+      ClientToScreen(handle_, &p);
+      dragPos_ = TPoint{p.x, p.y};
+      return true;
+    }
+    case WM_LBUTTONUP: {
+      POINT p{static_cast<short>(LOWORD(m.lParam)), static_cast<short>(HIWORD(m.lParam))};
+      ClientToScreen(handle_, &p);
+      dragPos_ = TPoint{p.x, p.y};
+      EndDrag(true);
+      return true;
+    }
+    case WM_KEYDOWN:
+      if (m.wParam != VK_ESCAPE) return false;
+      EndDrag(false);
+      return true;
+    case WM_CANCELMODE:
+      EndDrag(false);
+      return false;
+    case WM_CAPTURECHANGED:
+      if (reinterpret_cast<HWND>(m.lParam) != handle_) EndDrag(false);
+      return false;
+    default:
+      return false;
+  }
+}
+
 void TWinControl::WndProc(TMessage& m) {
+  if (dragging_ && DragMessage(m)) {
+    m.result = 0;
+    return;
+  }
   switch (m.msg) {
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN: {
@@ -511,7 +570,20 @@ void TWinControl::WndProc(TMessage& m) {
       if (handle_) UpdateBounds();
       DefaultHandler(m);
       Resize();
+      if (OnResize) OnResize(this);
       return;
+    case WM_CONTEXTMENU:
+      if (OnContextPopup) {
+        POINT p{static_cast<short>(LOWORD(m.lParam)), static_cast<short>(HIWORD(m.lParam))};
+        if (p.x != -1 || p.y != -1) ScreenToClient(handle_, &p);
+        bool handled = false;
+        OnContextPopup(this, TPoint{p.x, p.y}, handled);
+        if (handled) {
+          m.result = 0;
+          return;
+        }
+      }
+      break;
     case WM_MOVE:
       if (handle_) UpdateBounds();
       break;

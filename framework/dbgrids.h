@@ -134,7 +134,9 @@ class TDBGridColumns {
   void Move(int from, int to);
   TDBGridColumnsState State() const { return state_; }
   void SetState(TDBGridColumnsState s);
-  void RebuildColumns();  // one default column per visible field
+  // One default column per visible field, in the dataset's order; with keepSettings a field that already had
+  // a column keeps that column (its width and looks).
+  void RebuildColumns(bool keepSettings = false);
   void LoadFromCollection(const Value& collection, TReader& reader);
 
  private:
@@ -228,6 +230,8 @@ class TCustomDBGrid : public TCustomGrid {
 
   TDrawColumnCellEvent OnDrawColumnCell;
   TNotifyEvent OnColEnter, OnColExit, OnCellClick, OnTitleClick;
+  // After a column was dragged to another place: its old and new index in Columns.
+  std::function<void(TComponent* sender, int fromIndex, int toIndex)> OnColumnMoved;
 
   bool ReadProperty(std::string_view name, const Value& value, TReader& reader) override;
   TPersistent* SubObject(std::string_view name) override;
@@ -246,6 +250,8 @@ class TCustomDBGrid : public TCustomGrid {
   virtual void DrawDataCell(int col, int row, TRect rect, TGridDrawState state);
   virtual void DrawTitleCell(int col, TRect rect, TGridDrawState state);
   virtual void DrawIndicatorCell(int row, TRect rect);
+  // The indicator cell's background, under the current-record mark.
+  virtual void DrawIndicatorBackground(const TRect& rect);
   void DrawCellText(const TRect& rect, int dx, int dy, const std::string& text, TAlignment alignment);
   bool SelectCell(int col, int row) override;
   void FocusCell(int col, int row) override;
@@ -265,6 +271,8 @@ class TCustomDBGrid : public TCustomGrid {
   void KeyDown(WORD& key, TShift shift) override;
   void KeyPress(char& key) override;
   void MouseDown(TMouseButton button, TShift shift, int x, int y) override;
+  void MouseUp(TMouseButton button, TShift shift, int x, int y) override;
+  void ColumnMoved(int from, int to) override;
   void DoExit() override;
   void Resize() override;
   void Loaded() override;

@@ -275,13 +275,19 @@ void TDBGridColumns::SetState(TDBGridColumnsState s) {
   if (s == TDBGridColumnsState::csDefault) RebuildColumns();
 }
 
-void TDBGridColumns::RebuildColumns() {
+void TDBGridColumns::RebuildColumns(bool keepSettings) {
+  std::vector<std::unique_ptr<TColumn>> old = std::move(items_);
   items_.clear();
   TDataSet* ds = grid_->DataLink().DataSet();
   if (!ds) return;
   for (int i = 0; i < ds->FieldCount(); ++i) {
     TField* f = ds->Fields()[i];
     if (!f->Visible()) continue;
+    auto kept = std::find_if(old.begin(), old.end(), [f](const auto& c) { return c && c->Field() == f; });
+    if (keepSettings && kept != old.end()) {
+      items_.push_back(std::move(*kept));
+      continue;
+    }
     TColumn* c = Add();
     c->SetField(f);
   }
@@ -546,19 +552,24 @@ void TCustomDBGrid::LayoutChanged() {
   if (layoutLock_ > 0 || Loading()) return;
   ++layoutLock_;
   try {
+    TColumn* current = ShownColumn(col_);
+    TField* currentField = current ? current->Field() : nullptr;
     if (columns_.State() == TDBGridColumnsState::csDefault) {
-      // Default columns follow the dataset's fields.
-      bool stale = false;
+      // Default columns follow the dataset's visible fields, in the dataset's order.
       TDataSet* ds = dataLink_->Active() ? dataLink_->DataSet() : nullptr;
-      int n = 0;
+      std::vector<TField*> fields;
       if (ds)
         for (int i = 0; i < ds->FieldCount(); ++i)
-          if (ds->Fields()[i]->Visible()) ++n;
-      stale = n != columns_.Count();
-      for (int i = 0; !stale && i < columns_.Count(); ++i) stale = columns_[i]->Field() == nullptr;
-      if (stale) columns_.RebuildColumns();
+          if (ds->Fields()[i]->Visible()) fields.push_back(ds->Fields()[i]);
+      bool stale = static_cast<int>(fields.size()) != columns_.Count();
+      for (int i = 0; !stale && i < columns_.Count(); ++i) stale = columns_[i]->Field() != fields[static_cast<size_t>(i)];
+      if (stale) {
+        columns_.RebuildColumns(true);
+        current = nullptr;
+        for (int i = 0; currentField && i < columns_.Count(); ++i)
+          if (columns_[i]->Field() == currentField) current = columns_[i];
+      }
     }
-    TColumn* current = ShownColumn(col_);
     shown_.clear();
     for (int i = 0; i < columns_.Count(); ++i) {
       columns_[i]->RefreshDefaultFont();
@@ -962,13 +973,20 @@ void TCustomDBGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
     TCustomGrid::MouseDown(button, shift, x, y);
     return;
   }
-  int sizeCol;
-  if (button == TMouseButton::mbLeft && (dbOptions_ & dgColumnResize) && IsSizingZone(x, y, sizeCol)) {
+  int sizeCol, sizeRow;
+  if (button == TMouseButton::mbLeft &&
+      (IsRowSizingZone(x, y, sizeRow) || ((dbOptions_ & dgColumnResize) && IsSizingZone(x, y, sizeCol)))) {
     TCustomGrid::MouseDown(button, shift, x, y);
     return;
   }
   GridCoord c = MouseCoord(x, y);
   if (c.y >= 0 && c.y < TitleOffset()) {
+    if (button == TMouseButton::mbLeft && (dbOptions_ & dgColumnResize) && c.x >= FixedCols()) {
+      // The title may be dragged to move its column; without a drag the release is a title click.
+      UpdateData();
+      TCustomGrid::MouseDown(button, shift, x, y);  // raises OnMouseDown
+      return;
+    }
     if (button == TMouseButton::mbLeft) TitleClick(ShownColumn(c.x));
     TControl* self = this;
     (void)self;
@@ -985,6 +1003,30 @@ void TCustomDBGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
     }
   }
   if (OnMouseDown) OnMouseDown(this, button, shift, x, y);
+}
+
+void TCustomDBGrid::MouseUp(TMouseButton button, TShift shift, int x, int y) {
+  bool titlePress = state_ == TGridState::gsColMoving && !moveDragged_;
+  int pressed = moveIndex_;
+  TCustomGrid::MouseUp(button, shift, x, y);
+  if (titlePress && MouseCoord(x, y).x == pressed) TitleClick(ShownColumn(pressed));
+}
+
+void TCustomDBGrid::ColumnMoved(int from, int to) {
+  TColumn* moving = ShownColumn(from);
+  TColumn* target = ShownColumn(to);
+  if (!moving || !target) return;
+  int fromIndex = moving->Index(), toIndex = target->Index();
+  TField* movingField = moving->Field();
+  TField* targetField = target->Field();
+  if (columns_.State() == TDBGridColumnsState::csDefault && movingField && targetField &&
+      movingField->DataSet() == targetField->DataSet()) {
+    // Default columns show the dataset's fields in their order: the field moves, the columns follow.
+    movingField->SetIndex(targetField->Index());
+  } else {
+    columns_.Move(fromIndex, toIndex);
+  }
+  if (OnColumnMoved) OnColumnMoved(this, fromIndex, toIndex);
 }
 
 void TCustomDBGrid::DoExit() {
@@ -1049,10 +1091,15 @@ void TCustomDBGrid::DrawTitleCell(int col, TRect rect, TGridDrawState) {
   DrawCellText(rect, 2, 2, column->Title().Caption(), column->Title().Alignment());
 }
 
+void TCustomDBGrid::DrawIndicatorBackground(const TRect& rect) {
+  Canvas().Brush().color = FixedColor();
+  Canvas().FillRect(rect);
+}
+
 void TCustomDBGrid::DrawIndicatorCell(int row, TRect rect) {
   TCanvas& c = Canvas();
-  c.Brush().color = FixedColor();
-  c.FillRect(rect);
+  DrawIndicatorBackground(rect);
+  c.Brush().style = TBrushStyle::bsSolid;
   // An empty table shows no current-record mark (the blank row is no record).
   if (!dataLink_->Active() || dataLink_->RecordCount() == 0 || row - TitleOffset() != dataLink_->ActiveRecord())
     return;
@@ -1152,12 +1199,12 @@ bool TCustomDBGrid::ReadProperty(std::string_view name, const Value& v, TReader&
     SetReadOnly(BoolValue(v));
   } else if (name == "TitleFont" || name == "ParentCtl3D" || name == "Ctl3D" || name == "BorderStyle") {
     return true;
+  } else if (name == "OnColumnMoved") {
+    const Method method = EventMethod(v, reader);
+    OnColumnMoved = [method](TComponent* s, int, int) { method(s); };
   } else if (name == "OnDrawColumnCell" || name == "OnColEnter" || name == "OnColExit" || name == "OnCellClick" ||
              name == "OnTitleClick") {
-    if (v.type != ValueType::Ident) throw EReadError("Invalid property value");
-    const Method* m = reader.Root()->FindMethod(v.text);
-    if (!m) throw EReadError("Invalid property value: method " + v.text + " not found");
-    Method method = *m;
+    const Method method = EventMethod(v, reader);
     if (name == "OnColEnter") OnColEnter = method;
     else if (name == "OnColExit") OnColExit = method;
     else if (name == "OnCellClick") OnCellClick = method;

@@ -31,6 +31,7 @@ class EResNotFound : public Exception { using Exception::Exception; };
 class EComponentError : public Exception { using Exception::Exception; };
 class EInvalidOperation : public Exception { using Exception::Exception; };
 class EInvalidGridOperation : public Exception { using Exception::Exception; };
+class EPropertyError : public Exception { using Exception::Exception; };
 class EOSError : public Exception {
  public:
   EOSError(std::string message, unsigned long code) : Exception(std::move(message)), code_(code) {}

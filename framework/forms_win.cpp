@@ -74,10 +74,7 @@ bool TForm::ReadProperty(std::string_view name, const Value& v, TReader& reader)
   } else if (name == "OldCreateOrder" || name == "Position" || name == "BorderStyle" || name == "FormStyle") {
     // Stored for compatibility; the form is shown at its stored place and always as a sizeable window.
   } else if (name == "OnCreate" || name == "OnShow" || name == "OnClose") {
-    if (v.type != ValueType::Ident) throw EReadError("Invalid property value");
-    const Method* m = reader.Root()->FindMethod(v.text);
-    if (!m) throw EReadError("Invalid property value: method " + v.text + " not found");
-    (name == "OnCreate" ? OnCreate : name == "OnShow" ? OnShow : OnClose) = *m;
+    (name == "OnCreate" ? OnCreate : name == "OnShow" ? OnShow : OnClose) = EventMethod(v, reader);
   } else {
     return TWinControl::ReadProperty(name, v, reader);
   }

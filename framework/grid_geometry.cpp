@@ -30,6 +30,28 @@ void GridAxis::SetExtent(int index, int extent) {
   extents_[static_cast<size_t>(index)] = std::max(0, extent);
 }
 
+void GridAxis::MoveExtent(int from, int to) {
+  if (from < 0 || from >= count_ || to < 0 || to >= count_ || from == to) return;
+  std::vector<int> all(static_cast<size_t>(count_));
+  for (int i = 0; i < count_; ++i)
+    all[static_cast<size_t>(i)] = Customised(i) ? extents_[static_cast<size_t>(i)] : -1;
+  int moved = all[static_cast<size_t>(from)];
+  all.erase(all.begin() + from);
+  all.insert(all.begin() + to, moved);
+  extents_ = std::move(all);
+}
+
+int GridAxis::BorderAt(int pos, int tolerance, int client) const {
+  for (int i = 0; i < count_; ++i) {
+    int start = Start(i);
+    if (start < 0) continue;
+    if (start >= client) break;
+    int border = start + Extent(i);
+    if (pos >= border - tolerance && pos <= border + tolerance) return i;
+  }
+  return -1;
+}
+
 int GridAxis::FixedExtent() const {
   int total = 0;
   for (int i = 0; i < fixed_; ++i) total += Extent(i) + lineWidth_;
@@ -126,15 +148,28 @@ bool GridGeometry::MakeVisible(int col, int row) {
   return changed;
 }
 
-int GridGeometry::ColumnBorderAt(int x, int tolerance) const {
-  for (int c = 0; c < cols.Count(); ++c) {
-    int start = cols.Start(c);
-    if (start < 0) continue;
-    if (start >= clientWidth) break;
-    int border = start + cols.Extent(c);
-    if (x >= border - tolerance && x <= border + tolerance) return c;
+int GridGeometry::ColumnBorderAt(int x, int tolerance) const { return cols.BorderAt(x, tolerance, clientWidth); }
+
+int GridGeometry::RowBorderAt(int y, int tolerance) const { return rows.BorderAt(y, tolerance, clientHeight); }
+
+int GridGeometry::ColumnDropTarget(int x) const {
+  if (cols.Count() <= cols.Fixed()) return -1;
+  if (x < cols.FixedExtent()) return cols.First();
+  int c = cols.At(x, clientWidth);
+  if (c >= cols.Fixed()) return c;
+  int last = cols.First();
+  for (int i = cols.First(); i < cols.Count(); ++i) {
+    int start = cols.Start(i);
+    if (start < 0 || start >= clientWidth) break;
+    last = i;
   }
-  return -1;
+  return last;
+}
+
+int GridGeometry::ColumnDropMarkerX(int origin, int target) const {
+  int start = cols.Start(target);
+  if (start < 0) return -1;
+  return target > origin ? start + cols.Extent(target) : start;
 }
 
 }  // namespace fw

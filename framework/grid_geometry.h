@@ -17,12 +17,16 @@ class GridAxis {
   void SetDefaultExtent(int extent);  // also resets every individual extent
   int Extent(int index) const;
   void SetExtent(int index, int extent);
+  // Moves the extent of cell `from` to position `to`; the cells between shift by one.
+  void MoveExtent(int from, int to);
   bool Customised(int index) const { return index >= 0 && index < static_cast<int>(extents_.size()) && extents_[static_cast<size_t>(index)] >= 0; }
   int LineWidth() const { return lineWidth_; }
   void SetLineWidth(int w) { lineWidth_ = w; }
   int First() const { return first_; }  // first scrolling cell shown
   void SetFirst(int first) { first_ = first; }
 
+  // The cell whose far border lies within `tolerance` pixels of pos (cells shown within `client`), or -1.
+  int BorderAt(int pos, int tolerance, int client) const;
   // Pixels used by the fixed cells (each followed by a grid line).
   int FixedExtent() const;
   // Start position of a cell in client pixels, or -1 when it is scrolled out of view.
@@ -65,6 +69,14 @@ class GridGeometry {
   bool MakeVisible(int col, int row);
   // Column whose right border lies within `tolerance` pixels of x on the given row band, or -1.
   int ColumnBorderAt(int x, int tolerance) const;
+  // Row whose bottom border lies within `tolerance` pixels of y, or -1.
+  int RowBorderAt(int y, int tolerance) const;
+  // Scrolling column where a column dragged to client position x would be dropped: the column under x, the
+  // first one shown left of the scrolling area, the last one shown right of the cells; -1 when none scrolls.
+  int ColumnDropTarget(int x) const;
+  // Client x of the drop marker for a column dragged from `origin` to `target`: the target's right border
+  // when moving right, its left border otherwise.
+  int ColumnDropMarkerX(int origin, int target) const;
 };
 
 }  // namespace fw

@@ -125,9 +125,23 @@ class TCustomGrid : public TCustomControl {
   virtual void EditorFocusLost(HWND to);
   bool CanEditModifyPublic() { return CanEditModify(); }
 
+  // Column moving: a column dragged by its title (fixed row) with goColMoving. MoveOrigin is the column being
+  // dragged and MoveTarget where it would drop, both -1 while no column is dragged.
+  int MoveOrigin() const { return ColumnDragging() ? moveIndex_ : -1; }
+  int MoveTarget() const { return ColumnDragging() ? movePos_ : -1; }
+  bool ColumnDragging() const { return state_ == TGridState::gsColMoving && moveDragged_; }
+  // Moves a scrolling column to another position (its width and the current cell go with it).
+  void MoveColumn(int from, int to);
+
   bool ReadProperty(std::string_view name, const Value& value, TReader& reader) override;
 
  protected:
+  // Hooks of column moving: may refuse the drag or change its origin and destination.
+  virtual bool BeginColumnDrag(int& origin, int& destination, TPoint mouse) { return true; }
+  virtual bool CheckColumnDrag(int& origin, int& destination, TPoint mouse) { return true; }
+  virtual bool EndColumnDrag(int& origin, int& destination, TPoint mouse) { return true; }
+  void CancelColumnMove();
+  void DrawColumnDropMarker();
   virtual void DrawCell(int col, int row, TRect rect, TGridDrawState state);
   virtual bool SelectCell(int col, int row) { return true; }
   virtual void ColWidthsChanged();
@@ -159,6 +173,8 @@ class TCustomGrid : public TCustomControl {
   virtual void VerticalScroll(UINT code, int pos);
   virtual void HorizontalScroll(UINT code, int pos);
   virtual bool IsSizingZone(int x, int y, int& col);
+  // With goRowSizing: a scrolling row's bottom border within the fixed columns.
+  bool IsRowSizingZone(int x, int y, int& row);
 
   void Paint() override;
   void KeyDown(WORD& key, TShift shift) override;
@@ -182,6 +198,8 @@ class TCustomGrid : public TCustomControl {
   TInplaceEdit* editor_ = nullptr;
   TGridState state_ = TGridState::gsNormal;
   int sizingIndex_ = -1, sizingPos_ = 0, sizingOffset_ = 0;
+  int moveIndex_ = -1, movePos_ = -1, moveStartX_ = 0;
+  bool moveDragged_ = false;  // the pointer left the drag threshold: the drop marker shows
   bool scrollBarsUpdating_ = false;
   bool drawFixedEdges_ = true;  // Paint draws the raised edge of fixed cells (off: DrawCell does its own)
   bool inEditorKey_ = false;

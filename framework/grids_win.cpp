@@ -1,6 +1,7 @@
 #include "framework/grids.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "framework/exceptions.h"
 
@@ -545,6 +546,16 @@ void TCustomGrid::HorizontalScroll(UINT code, int pos) {
   SetLeftCol(left);
 }
 
+bool TCustomGrid::IsRowSizingZone(int x, int y, int& row) {
+  row = -1;
+  if (!(options_ & goRowSizing)) return false;
+  SyncGeometry();
+  if (x < 0 || x >= geo_.cols.FixedExtent()) return false;
+  row = geo_.RowBorderAt(y, 2);
+  if (row < FixedRows()) row = -1;
+  return row >= 0;
+}
+
 bool TCustomGrid::IsSizingZone(int x, int y, int& col) {
   col = -1;
   if (!(options_ & goColSizing)) return false;
@@ -638,8 +649,14 @@ void TCustomGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
     if (!Focused() && !(editor_ && editor_->Focused())) return;
   }
   if (button == TMouseButton::mbLeft) {
-    int sizeCol;
-    if (!(shift & ssDouble) && IsSizingZone(x, y, sizeCol)) {
+    int sizeCol, sizeRow;
+    if (!(shift & ssDouble) && IsRowSizingZone(x, y, sizeRow)) {
+      state_ = TGridState::gsRowSizing;
+      sizingIndex_ = sizeRow;
+      sizingPos_ = y;
+      sizingOffset_ = geo_.rows.Start(sizeRow) + RowHeight(sizeRow) - y;
+      SetCapture(Handle());
+    } else if (!(shift & ssDouble) && IsSizingZone(x, y, sizeCol)) {
       state_ = TGridState::gsColSizing;
       sizingIndex_ = sizeCol;
       sizingPos_ = x;
@@ -647,7 +664,17 @@ void TCustomGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
       SetCapture(Handle());
     } else {
       GridCoord c = MouseCoord(x, y);
-      if (c.x >= FixedCols() && c.y >= FixedRows()) {
+      int origin = c.x, destination = c.x;
+      if ((options_ & goColMoving) && !(shift & ssDouble) && c.y >= 0 && c.y < FixedRows() && c.x >= FixedCols() &&
+          BeginColumnDrag(origin, destination, TPoint{x, y})) {
+        // A title pressed: the column may be dragged to another place.
+        state_ = TGridState::gsColMoving;
+        moveIndex_ = origin;
+        movePos_ = destination;
+        moveStartX_ = x;
+        moveDragged_ = false;
+        SetCapture(Handle());
+      } else if (c.x >= FixedCols() && c.y >= FixedRows()) {
         bool same = c.x == col_ && c.y == row_;
         FocusCell(c.x, c.y);
         if (same && (options_ & goEditing) && !(shift & ssDouble)) ShowEditor();
@@ -667,6 +694,30 @@ void TCustomGrid::MouseMove(TShift shift, int x, int y) {
       UpdateEditor();
     }
   }
+  if (state_ == TGridState::gsRowSizing && sizingIndex_ >= 0) {
+    int h = std::max(1, y + sizingOffset_ - geo_.rows.Start(sizingIndex_));
+    if (h != RowHeight(sizingIndex_)) {
+      geo_.rows.SetExtent(sizingIndex_, h);
+      Invalidate();
+      UpdateEditor();
+    }
+  }
+  if (state_ == TGridState::gsColMoving) {
+    int threshold = std::max(2, GetSystemMetrics(SM_CXDRAG));
+    if (moveDragged_ || std::abs(x - moveStartX_) >= threshold) {
+      moveDragged_ = true;
+      SyncGeometry();
+      // Past either end of the scrolling area the grid scrolls towards the pointer.
+      if (x >= geo_.clientWidth) SetLeftCol(LeftCol() + 1);
+      else if (x < geo_.cols.FixedExtent() && LeftCol() > FixedCols()) SetLeftCol(LeftCol() - 1);
+      int origin = moveIndex_, destination = geo_.ColumnDropTarget(x);
+      if (destination >= 0 && CheckColumnDrag(origin, destination, TPoint{x, y})) {
+        moveIndex_ = origin;
+        movePos_ = destination;
+      }
+      Invalidate();
+    }
+  }
   TCustomControl::MouseMove(shift, x, y);
 }
 
@@ -676,8 +727,65 @@ void TCustomGrid::MouseUp(TMouseButton button, TShift shift, int x, int y) {
     ReleaseCapture();
     ColWidthsChanged();
     sizingIndex_ = -1;
+  } else if (state_ == TGridState::gsRowSizing) {
+    state_ = TGridState::gsNormal;
+    ReleaseCapture();
+    sizingIndex_ = -1;
+    RowHeightsChanged();
+  } else if (state_ == TGridState::gsColMoving) {
+    int origin = moveIndex_, destination = movePos_;
+    bool dragged = moveDragged_;
+    if (dragged) {
+      // The release point decides, whatever pointer moves were seen before it.
+      SyncGeometry();
+      int released = geo_.ColumnDropTarget(x), from = origin;
+      if (released >= 0 && CheckColumnDrag(from, released, TPoint{x, y})) {
+        origin = from;
+        destination = released;
+      }
+    }
+    CancelColumnMove();
+    if (dragged && EndColumnDrag(origin, destination, TPoint{x, y}) && origin != destination)
+      MoveColumn(origin, destination);
   }
   TCustomControl::MouseUp(button, shift, x, y);
+}
+
+void TCustomGrid::CancelColumnMove() {
+  if (state_ != TGridState::gsColMoving) return;
+  bool drawn = moveDragged_;
+  state_ = TGridState::gsNormal;
+  moveIndex_ = movePos_ = -1;
+  moveDragged_ = false;
+  if (GetCapture() == Handle()) ReleaseCapture();
+  if (drawn) Invalidate();
+}
+
+void TCustomGrid::MoveColumn(int from, int to) {
+  if (from == to || from < FixedCols() || to < FixedCols() || from >= ColCount() || to >= ColCount()) return;
+  geo_.cols.MoveExtent(from, to);
+  int col = col_;
+  if (col == from) col = to;
+  else if (from < col && col <= to) --col;
+  else if (to <= col && col < from) ++col;
+  // Derived grids move what the column shows; the current cell stays with its column.
+  ColumnMoved(from, to);
+  col_ = std::clamp(col, FixedCols(), std::max(FixedCols(), ColCount() - 1));
+  ColWidthsChanged();
+}
+
+void TCustomGrid::DrawColumnDropMarker() {
+  if (!ColumnDragging()) return;
+  int x = geo_.ColumnDropMarkerX(moveIndex_, movePos_);
+  if (x < 0) return;
+  // A bar over the border where the column will land, with a notch at each end of the title row.
+  TCanvas& c = Canvas();
+  c.Brush().style = TBrushStyle::bsSolid;
+  c.Brush().color = clHighlight;
+  int bottom = geo_.clientHeight, titleBottom = geo_.rows.FixedExtent();
+  c.FillRect(Rect(x - 1, 0, x + 2, bottom));
+  c.FillRect(Rect(x - 3, 0, x + 4, 2));
+  if (titleBottom > 2) c.FillRect(Rect(x - 3, titleBottom - 2, x + 4, titleBottom));
 }
 
 void TCustomGrid::WndProc(TMessage& m) {
@@ -710,6 +818,11 @@ void TCustomGrid::WndProc(TMessage& m) {
         GetCursorPos(&p);
         ScreenToClient(Handle(), &p);
         int c;
+        if (state_ == TGridState::gsRowSizing || IsRowSizingZone(p.x, p.y, c)) {
+          SetCursor(LoadCursor(nullptr, IDC_SIZENS));
+          m.result = 1;
+          return;
+        }
         if (state_ == TGridState::gsColSizing || IsSizingZone(p.x, p.y, c)) {
           SetCursor(LoadCursor(nullptr, IDC_SIZEWE));
           m.result = 1;
@@ -727,7 +840,15 @@ void TCustomGrid::WndProc(TMessage& m) {
       TCustomControl::WndProc(m);
       InvalidateCell(col_, row_);
       return;
+    case WM_KEYDOWN:
+      if (state_ == TGridState::gsColMoving && m.wParam == VK_ESCAPE) {
+        CancelColumnMove();
+        m.result = 0;
+        return;
+      }
+      break;
     case WM_CANCELMODE:
+      if (state_ == TGridState::gsColMoving) CancelColumnMove();
       if (state_ != TGridState::gsNormal) {
         state_ = TGridState::gsNormal;
         ReleaseCapture();
@@ -786,6 +907,7 @@ void TCustomGrid::Paint() {
   c.Brush().color = color_;
   if (maxX < geo_.clientWidth) c.FillRect(Rect(maxX, 0, geo_.clientWidth, geo_.clientHeight));
   if (maxY < geo_.clientHeight) c.FillRect(Rect(0, maxY, std::min(maxX, geo_.clientWidth), geo_.clientHeight));
+  DrawColumnDropMarker();
 }
 
 void TCustomGrid::DrawGridLines(const TRect& area) {

@@ -12,6 +12,8 @@
 
 #include "framework/dbgrids.h"
 #include "framework/exceptions.h"
+#include "framework/menus.h"
+#include "framework/themes.h"
 #include "grid/jvdbgrid_logic.h"
 
 // The grid's exception classes (global, like the framework's, so that filters see their plain names).
@@ -168,7 +170,8 @@ class TJvDBGrid : public TJvExDBGrid {
   bool ShowTitleHint = false;
   bool TitleArrow() const { return titleArrow_; }
   void SetTitleArrow(bool v);
-  TComponent* TitlePopup = nullptr;  // a popup menu (shown with TrackPopupMenu when it has a menu handle)
+  TPopupMenu* TitlePopup() const { return titlePopup_; }
+  void SetTitlePopup(TPopupMenu* menu);
   bool ShowCellHint = false;
   int MaxColumnWidth() const { return maxColumnWidth_; }
   void SetMaxColumnWidth(int w);
@@ -255,6 +258,10 @@ class TJvDBGrid : public TJvExDBGrid {
   int GridFixedCols() const { return TCustomGrid::FixedCols(); }
   // Paint timing support: paints the whole client synchronously.
   void PaintNow() { Repaint(); }
+  // Whether titles and the indicator are drawn with the platform's visual styles now.
+  bool ThemedDrawing() const;
+  // The title column under the mouse while titles are themed (hot), or -1.
+  int HotTitle() const { return hotTitle_; }
 
   bool ReadProperty(std::string_view name, const Value& value, TReader& reader) override;
   TPersistent* SubObject(std::string_view name) override;
@@ -270,6 +277,8 @@ class TJvDBGrid : public TJvExDBGrid {
   void DrawDataCell(int col, int row, TRect rect, TGridDrawState state) override;
   void DrawTitleCell(int col, TRect rect, TGridDrawState state) override;
   void DrawIndicatorCell(int row, TRect rect) override;
+  void DrawIndicatorBackground(const TRect& rect) override;
+  void MouseLeave() override;
   void KeyDown(WORD& key, TShift shift) override;
   void KeyPress(char& key) override;
   void MouseDown(TMouseButton button, TShift shift, int x, int y) override;
@@ -314,8 +323,10 @@ class TJvDBGrid : public TJvExDBGrid {
   void LookupSearch(char& key, TField* field);
   void PickListSearch(char& key, TColumn* column, TField* field);
   void DoTitleClick(int aCol, TField* field);
-  void DrawTitleSortAndText(TCanvas& c, TRect rect, TColumn* column, bool pressed);
+  void DrawTitleSortAndText(TCanvas& c, TRect rect, TColumn* column, bool pressed, bool themed);
   int TitleColumnAt(int x, int y);
+  bool DrawThemedHeader(const TRect& rect, THeaderState state);
+  void FillScrollBarCorner();
 
   TJvSelectDialogColumnStrings selectStrings_;
   TJvDBGridControls editControls_;
@@ -340,6 +351,8 @@ class TJvDBGrid : public TJvExDBGrid {
   int titleRowHeight_ = 0;
   bool wordWrap_ = false;
   bool wordWrapAllFields_ = false;
+  TPopupMenu* titlePopup_ = nullptr;
+  int hotTitle_ = -1;
   bool showMemos_ = true;
   bool booleanEditor_ = true;
   TColor readOnlyCellColor_ = clDefault;

@@ -133,10 +133,7 @@ bool TCheckListBox::ReadProperty(std::string_view name, const Value& v, TReader&
   if (name == "ItemHeight") itemHeight_ = std::max(1, static_cast<int>(IntegerValue(v)));
   else if (name == "Align" || name == "TabOrder" || name == "Style") return name == "TabOrder" ? TWinControl::ReadProperty(name, v, reader) : true;
   else if (name == "OnClickCheck") {
-    if (v.type != ValueType::Ident) throw EReadError("Invalid property value");
-    const Method* m = reader.Root()->FindMethod(v.text);
-    if (!m) throw EReadError("Invalid property value: method " + v.text + " not found");
-    OnClickCheck = *m;
+    OnClickCheck = EventMethod(v, reader);
   } else return TWinControl::ReadProperty(name, v, reader);
   return true;
 }

@@ -6,6 +6,7 @@
 #include <array>
 
 #include "framework/forms.h"
+#include "framework/typinfo.h"
 
 namespace fw {
 
@@ -301,6 +302,12 @@ void TJvDBGrid::SetMultiSelect(bool v) {
   Invalidate();
 }
 
+void TJvDBGrid::SetTitlePopup(TPopupMenu* menu) {
+  if (titlePopup_) titlePopup_->RemoveFreeNotification(this);
+  titlePopup_ = menu;
+  if (menu) menu->FreeNotification(this);
+}
+
 void TJvDBGrid::SetShowGlyphs(bool v) { showGlyphs_ = v; Invalidate(); }
 void TJvDBGrid::SetTitleButtons(bool v) { titleButtons_ = v; Invalidate(); }
 void TJvDBGrid::SetAlternateRowColor(TColor c) { alternateRowColor_ = c; Invalidate(); }
@@ -368,11 +375,12 @@ void TJvDBGrid::SetRowResize(bool v) {
 
 void TJvDBGrid::RowHeightsChanged() {
   TJvExDBGrid::RowHeightsChanged();
-  if (!rowResize_ || autoSizeRows_) return;
+  if (!rowResize_ || autoSizeRows_ || Layouting()) return;
+  // A row the user sized gives its height to every data row.
   int first = (TCustomDBGrid::Options() & dgTitles) ? 1 : 0;
   for (int r = first; r < RowCount(); ++r)
     if (RowHeight(r) != rowsHeight_) {
-      rowsHeight_ = RowHeight(r);
+      SetRowsHeight(RowHeight(r));
       break;
     }
 }
@@ -493,7 +501,7 @@ void TJvDBGrid::Notification(TComponent* c, Operation op) {
     activeControlProc_ = nullptr;
     activeItem_ = nullptr;
   }
-  if (c == TitlePopup) TitlePopup = nullptr;
+  if (c == titlePopup_) titlePopup_ = nullptr;
   RemoveListener(c);
 }
 
@@ -519,7 +527,7 @@ void TJvDBGrid::TopLeftChanged() {
   if ((TCustomDBGrid::Options() & dgRowSelect) && DefaultDrawing) InvalidateRow(Row());
   if (tracking_) {
     tracking_ = false;
-    ReleaseCapture();
+    if (GridState() != TGridState::gsColMoving) ReleaseCapture();
   }
   TJvExDBGrid::TopLeftChanged();
   if (OnTopLeftChanged) OnTopLeftChanged(this);
@@ -630,9 +638,18 @@ bool TJvDBGrid::CanEditShow() {
       item->FieldName.clear();
       throw EJVCLDbGridException("JvDBGrid.EditControls: property Control not assigned");
     }
-    if (CellEditable(column, field)) PlaceControl(item);
-    else if (control == activeControl_) HideEditControl();
-    else control->SetVisible(false);
+    bool editable = CellEditable(column, field);
+    if (GetPropInfo(*control, "ReadOnly", TTypeKind::tkBoolean)) {
+      // A control that can be read-only shows every cell and refuses changes where the cell cannot be edited.
+      SetBoolProp(*control, "ReadOnly", !editable);
+      PlaceControl(item);
+    } else if (editable) {
+      PlaceControl(item);
+    } else if (control == activeControl_) {
+      HideEditControl();
+    } else {
+      control->SetVisible(false);
+    }
     return false;
   }
   if (checkBox) {
@@ -1239,19 +1256,34 @@ void TJvDBGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
     arrowPressed_ = true;
     return;
   }
-  // 2. Right button on the title row.
+  // 2. Right button on the title row: the title arrow's menu event, or the title popup menu.
   if (button == TMouseButton::mbRight && titles && indicator && c.y == 0) {
     if (c.x == 0 && titleArrow_ && OnTitleArrowMenuEvent) {
       OnTitleArrowMenuEvent(this);
-    } else if (TitlePopup) {
+      return;
+    }
+    if (titlePopup_) {
       POINT p{x, y};
       ClientToScreen(Handle(), &p);
-      SendMessageA(Handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(Handle()), MAKELPARAM(p.x, p.y));
+      titlePopup_->SetPopupComponent(this);
+      titlePopup_->Popup(p.x, p.y);
+      return;
     }
+  }
+  // 3. Docking: the top-left cell is the grid's handle.
+  if (button == TMouseButton::mbLeft && DragKind() == dkDock && DragMode() == dmAutomatic && c.x == 0 && c.y == 0 &&
+      IndicatorOffset() > 0 && TitleOffset() > 0) {
+    BeginDrag();
     return;
   }
-  // 4. Title buttons.
+  // 4. Title buttons. With column resizing the right button drags titles too: it acts as the left one until
+  // it is released.
   if (titleButtons_ && DataLink().Active() && c.y == 0 && titles && ShownColumn(c.x)) {
+    if (button == TMouseButton::mbRight && (o & dgColumnResize)) {
+      swapButtons_ = true;
+      SetCapture(Handle());
+      button = TMouseButton::mbLeft;
+    }
     if (button == TMouseButton::mbLeft) {
       bool enabled = true;
       TColumn* column = ShownColumn(c.x);
@@ -1338,6 +1370,13 @@ void TJvDBGrid::CellClick(TColumn* column) {
 }
 
 void TJvDBGrid::MouseMove(TShift shift, int x, int y) {
+  // Styled titles light up under the mouse.
+  int hot = ThemedDrawing() ? TitleColumnAt(x, y) : -1;
+  if (hot != hotTitle_) {
+    if (hotTitle_ >= 0) InvalidateCell(hotTitle_, 0);
+    hotTitle_ = hot;
+    if (hot >= 0) InvalidateCell(hot, 0);
+  }
   if (tracking_) {
     bool over = TitleColumnAt(x, y) == pressedCol_;
     if (over != pressedOver_) {
@@ -1360,6 +1399,12 @@ void TJvDBGrid::DoTitleClick(int aCol, TField* field) {
 }
 
 void TJvDBGrid::MouseUp(TMouseButton button, TShift shift, int x, int y) {
+  if (swapButtons_) {
+    // The right button that stood in for the left one is itself again after this release.
+    swapButtons_ = false;
+    if (button == TMouseButton::mbRight) button = TMouseButton::mbLeft;
+    if (!tracking_ && GridState() != TGridState::gsColMoving && GetCapture() == Handle()) ReleaseCapture();
+  }
   if (arrowPressed_ && button == TMouseButton::mbLeft) {
     arrowPressed_ = false;
     GridCoord c = MouseCoord(x, y);
@@ -1368,7 +1413,7 @@ void TJvDBGrid::MouseUp(TMouseButton button, TShift shift, int x, int y) {
   }
   if (tracking_) {
     tracking_ = false;
-    ReleaseCapture();
+    if (GridState() != TGridState::gsColMoving) ReleaseCapture();
     InvalidateCell(pressedCol_, 0);
     RECT client;
     GetClientRect(Handle(), &client);
@@ -1583,15 +1628,50 @@ void TJvDBGrid::WndProc(TMessage& m) {
     hintCell_ = GridCoord{};
   }
   TJvExDBGrid::WndProc(m);
+  if (m.msg == WM_NCPAINT) FillScrollBarCorner();
 }
 
 // ---------------------------------------------------------------------------------------------------------
 // Painting
 
+bool TJvDBGrid::ThemedDrawing() const { return UseXPThemes && TThemeServices::Instance().Active(); }
+
+void TJvDBGrid::FillScrollBarCorner() {
+  if (!ThemedDrawing() || !HandleAllocated()) return;
+  HWND h = Handle();
+  LONG style = GetWindowLongA(h, GWL_STYLE);
+  if (!(style & WS_VSCROLL) || !(style & WS_HSCROLL)) return;
+  // The box between the two scroll bars takes the grid's colour.
+  RECT client;
+  GetClientRect(h, &client);
+  MapWindowPoints(h, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  RECT window;
+  GetWindowRect(h, &window);
+  int x = client.right - window.left, y = client.bottom - window.top;
+  RECT box{x, y, x + GetSystemMetrics(SM_CXVSCROLL), y + GetSystemMetrics(SM_CYHSCROLL)};
+  HDC dc = GetWindowDC(h);
+  HBRUSH b = CreateSolidBrush(ColorToRGB(Color()));
+  FillRect(dc, &box, b);
+  DeleteObject(b);
+  ReleaseDC(h, dc);
+}
+
+bool TJvDBGrid::DrawThemedHeader(const TRect& rect, THeaderState state) {
+  return ThemedDrawing() && TThemeServices::Instance().DrawHeaderItem(Handle(), Canvas().Handle(), rect, state);
+}
+
+void TJvDBGrid::MouseLeave() {
+  if (hotTitle_ >= 0) InvalidateCell(hotTitle_, 0);
+  hotTitle_ = -1;
+}
+
 void TJvDBGrid::Paint() {
   if (OnBeforePaint) OnBeforePaint(this);
-  TJvExDBGrid::Paint();
+  // Themed headers bring their own borders: the fixed lines are off while styles are in use.
   TDBGridOptions o = TCustomDBGrid::Options();
+  TGridOptions fixedLines = ((o & dgColLines) ? goFixedVertLine : 0u) | ((o & dgRowLines) ? goFixedHorzLine : 0u);
+  options_ = (options_ & ~(goFixedVertLine | goFixedHorzLine)) | (ThemedDrawing() ? 0u : fixedLines);
+  TJvExDBGrid::Paint();
   if ((o & dgRowSelect) && DefaultDrawing && Focused()) {
     TRect first = CellRect(TCustomGrid::FixedCols(), Row());
     TRect last = CellRect(ColCount() - 1, Row());
@@ -1613,7 +1693,7 @@ void TJvDBGrid::WriteCellText(TCanvas& canvas, const TRect& rect, int dx, int dy
   COLORREF fg = ColorToRGB(canvas.Font().Color());
   COLORREF bg = ColorToRGB(canvas.Brush().color);
   HFONT font = FontHandle(canvas.Font());
-  if (ReduceFlicker) {
+  if (ReduceFlicker && !ThemedDrawing()) {
     // Off screen, then copied in one step.
     HDC target = canvas.Handle();
     HDC mem = CreateCompatibleDC(target);
@@ -1653,7 +1733,11 @@ void TJvDBGrid::DrawCell(int col, int row, TRect rect, TGridDrawState state) {
   bool edges = (GridOptions() & (goFixedVertLine | goFixedHorzLine)) == (goFixedVertLine | goFixedHorzLine);
   if (titles && indicator && col == 0 && row == 0) {
     Canvas().Brush().color = FixedColor();
-    Canvas().FillRect(rect);
+    if (DrawThemedHeader(rect, THeaderState::Normal)) {
+      edges = false;
+    } else {
+      Canvas().FillRect(rect);
+    }
     if (edges) {
       Canvas().DrawEdge(rect, BDR_RAISEDINNER, BF_BOTTOMRIGHT);
       Canvas().DrawEdge(rect, BDR_RAISEDINNER, BF_TOPLEFT);
@@ -1768,6 +1852,13 @@ void TJvDBGrid::DrawTitleCell(int col, TRect rect, TGridDrawState state) {
   c.Font().Assign(column->Title().Font());
   c.Brush().color = column->Title().Color();
   c.Brush().style = TBrushStyle::bsSolid;
+  THeaderState look = pressed && titleButtons_ ? THeaderState::Pressed
+                      : hotTitle_ == col       ? THeaderState::Hot
+                                               : THeaderState::Normal;
+  if (DrawThemedHeader(rect, look)) {
+    DrawTitleSortAndText(c, rect, column, pressed, true);
+    return;
+  }
   c.FillRect(rect);
   if (titleButtons_ || ((o & dgColLines) && (o & dgRowLines))) {
     UINT edge = pressed ? BDR_SUNKENINNER : BDR_RAISEDINNER;
@@ -1775,10 +1866,10 @@ void TJvDBGrid::DrawTitleCell(int col, TRect rect, TGridDrawState state) {
     c.DrawEdge(rect, edge, BF_TOPLEFT);
     rect = Rect(rect.left + 1, rect.top + 1, rect.right - 1, rect.bottom - 1);
   }
-  DrawTitleSortAndText(c, rect, column, pressed);
+  DrawTitleSortAndText(c, rect, column, pressed, false);
 }
 
-void TJvDBGrid::DrawTitleSortAndText(TCanvas& c, TRect rect, TColumn* column, bool pressed) {
+void TJvDBGrid::DrawTitleSortAndText(TCanvas& c, TRect rect, TColumn* column, bool pressed, bool themed) {
   TField* field = column->Field();
   TColor background = c.Brush().color;
   TSortMarker marker = (field && SameTextIgnoringCase(field->FieldName(), sortedField_)) ? sortMarker_ : smNone;
@@ -1790,7 +1881,7 @@ void TJvDBGrid::DrawTitleSortAndText(TCanvas& c, TRect rect, TColumn* column, bo
   c.Brush().color = background;
   if (pressed) rect = Rect(rect.left + 1, rect.top + 1, rect.right, rect.bottom);
   if (!DataLink().Active()) {
-    c.FillRect(rect);
+    if (!themed) c.FillRect(rect);
     return;
   }
   HBITMAP bmp = marker == smDown ? GridGlyph(kGlyphSortDown) : marker == smUp ? GridGlyph(kGlyphSortUp) : nullptr;
@@ -1806,7 +1897,7 @@ void TJvDBGrid::DrawTitleSortAndText(TCanvas& c, TRect rect, TColumn* column, bo
       bsz = {info.bmWidth, info.bmHeight};
     }
   }
-  c.FillRect(rect);
+  if (!themed) c.FillRect(rect);
   if (defaultText) {
     TRect textRect = rect;
     if (bmp) textRect.right -= bsz.x + 4;
@@ -1848,6 +1939,10 @@ void TJvDBGrid::DrawTitleSortAndText(TCanvas& c, TRect rect, TColumn* column, bo
     if (x > rect.left && x + bsz.x < rect.right && y > rect.top && y + bsz.y < rect.bottom)
       DrawGlyph(c.Handle(), bmp, x, y, RGB(0xFF, 0x00, 0xFF));
   }
+}
+
+void TJvDBGrid::DrawIndicatorBackground(const TRect& rect) {
+  if (!DrawThemedHeader(rect, THeaderState::Normal)) TJvExDBGrid::DrawIndicatorBackground(rect);
 }
 
 void TJvDBGrid::DrawIndicatorCell(int row, TRect rect) {
@@ -2022,15 +2117,14 @@ bool TJvDBGrid::ReadProperty(std::string_view name, const Value& v, TReader& rea
         if (!s) throw EReadError("Invalid property value: " + target + " is not a form storage");
         SetIniStorage(s);
       } else {
-        TitlePopup = c;
-        c->FreeNotification(this);
+        auto* menu = dynamic_cast<TPopupMenu*>(c);
+        if (!menu) throw EReadError("Invalid property value: " + target + " is not a popup menu");
+        SetTitlePopup(menu);
       }
     });
   } else if (name == "OnEditChange" || name == "OnTopLeftChanged" || name == "OnTitleArrowMenuEvent" ||
              name == "OnBeforePaint" || name == "OnAfterPaint") {
-    const Method* m = reader.Root()->FindMethod(ident());
-    if (!m) throw EReadError("Invalid property value: method " + v.text + " not found");
-    Method method = *m;
+    const Method method = EventMethod(v, reader);
     TNotifyEvent e = [method](TComponent* s) { method(s); };
     if (name == "OnEditChange") OnEditChange = e;
     else if (name == "OnTopLeftChanged") OnTopLeftChanged = e;
@@ -2038,12 +2132,14 @@ bool TJvDBGrid::ReadProperty(std::string_view name, const Value& v, TReader& rea
     else if (name == "OnBeforePaint") OnBeforePaint = e;
     else OnAfterPaint = e;
   } else if (name == "OnTitleBtnClick" || name == "OnTitleBtnDblClick") {
-    const Method* m = reader.Root()->FindMethod(ident());
-    if (!m) throw EReadError("Invalid property value: method " + v.text + " not found");
-    Method method = *m;
+    const Method method = EventMethod(v, reader);
     TTitleClickEvent e = [method](TComponent* s, int, TField*) { method(s); };
     if (name == "OnTitleBtnClick") OnTitleBtnClick = e;
     else OnTitleBtnDblClick = e;
+  } else if (name == "OnMouseWheelDown" || name == "OnMouseWheelUp") {
+    const Method method = EventMethod(v, reader);
+    TMouseWheelUpDownEvent e = [method](TComponent* s, TShift, TPoint, bool&) { method(s); };
+    (name == "OnMouseWheelDown" ? OnMouseWheelDown : OnMouseWheelUp) = e;
   } else if (name == "BevelEdges" || name == "BevelInner" || name == "BevelKind" || name == "BevelOuter") {
     return true;
   } else {

@@ -119,6 +119,7 @@ int main() {
   grid->SetBounds(8, 8, 760, 500);
   grid->SetDataSource(src);
   grid->SetAlternateRowColor(0xF0E8E0);
+  grid->UseXPThemes = false;  // with visual styles the text is always drawn in place
   form->Show();
   Pump();
 

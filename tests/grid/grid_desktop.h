@@ -21,6 +21,10 @@ namespace gridtest {
 fw::TApplication& App();
 std::vector<std::string>& Errors();
 
+// Compiles the text of a stored form and loads it into `form`; false (with the compiler's error reported as a
+// test failure) when the text does not compile. Loading errors are thrown as the loader throws them.
+bool LoadFormText(fw::TForm& form, const std::string& text);
+
 // Processes every message waiting for this thread.
 void Pump();
 
@@ -48,11 +52,19 @@ struct Host {
   void Type(const std::string& text);
   void Click(int x, int y, fw::TShift shift = 0, bool right = false);
   void DoubleClick(int x, int y);
+  // A drag in steps: press, moves with the button held, release (left or right button).
+  void Press(int x, int y, bool right = false);
+  void MoveTo(int x, int y, bool right = false);
+  void Release(int x, int y, bool right = false);
   void Wheel(int delta, fw::TShift shift = 0);
   // Moves to a cell of a data column (Columns index) on the current record.
   void SelectColumn(int columnIndex);
   fw::TRect ScreenCell(int col, int row);
   COLORREF PixelAt(int x, int y);  // client co-ordinates of the grid
+  // Pixels of a client rectangle of the grid that differ from `background` (text, glyphs, lines).
+  int InkIn(const fw::TRect& r, COLORREF background);
+  // The pixels of a client rectangle, row by row.
+  std::vector<COLORREF> Pixels(const fw::TRect& r);
   // A screenshot of the host form into the artefacts.
   void Shot(const std::string& name);
 };

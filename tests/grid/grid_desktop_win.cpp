@@ -2,6 +2,9 @@
 
 #include <chrono>
 
+#include <gtest/gtest.h>
+
+#include "framework/component_text.h"
 #include "support/desktop_win.h"
 
 namespace gridtest {
@@ -29,6 +32,16 @@ TApplication& App() {
 std::vector<std::string>& Errors() {
   static std::vector<std::string> errors;
   return errors;
+}
+
+bool LoadFormText(TForm& form, const std::string& text) {
+  std::string binary, error;
+  if (!CompileComponentText(text, binary, error)) {
+    ADD_FAILURE() << error;
+    return false;
+  }
+  form.LoadFromStream(binary);
+  return true;
 }
 
 void Pump() {
@@ -140,6 +153,30 @@ void Host::Click(int x, int y, TShift shift, bool right) {
   SetModifiers(0);
 }
 
+void Host::Press(int x, int y, bool right) {
+  POINT p{x, y};
+  ClientToScreen(grid->Handle(), &p);
+  SetCursorPos(p.x, p.y);
+  PostMessageA(grid->Handle(), right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON,
+               MAKELPARAM(x, y));
+  Pump();
+}
+
+void Host::MoveTo(int x, int y, bool right) {
+  POINT p{x, y};
+  ClientToScreen(grid->Handle(), &p);
+  SetCursorPos(p.x, p.y);
+  PostMessageA(grid->Handle(), WM_MOUSEMOVE, right ? MK_RBUTTON : MK_LBUTTON,
+               MAKELPARAM(static_cast<WORD>(static_cast<short>(x)), static_cast<WORD>(static_cast<short>(y))));
+  Pump();
+}
+
+void Host::Release(int x, int y, bool right) {
+  PostMessageA(grid->Handle(), right ? WM_RBUTTONUP : WM_LBUTTONUP, 0,
+               MAKELPARAM(static_cast<WORD>(static_cast<short>(x)), static_cast<WORD>(static_cast<short>(y))));
+  Pump();
+}
+
 void Host::DoubleClick(int x, int y) {
   POINT p{x, y};
   ClientToScreen(grid->Handle(), &p);
@@ -177,6 +214,22 @@ COLORREF Host::PixelAt(int x, int y) {
   COLORREF c = GetPixel(dc, x, y);
   ReleaseDC(grid->Handle(), dc);
   return c;
+}
+
+std::vector<COLORREF> Host::Pixels(const TRect& r) {
+  grid->Update();
+  std::vector<COLORREF> out;
+  HDC dc = GetDC(grid->Handle());
+  for (int y = r.top; y < r.bottom; ++y)
+    for (int x = r.left; x < r.right; ++x) out.push_back(GetPixel(dc, x, y));
+  ReleaseDC(grid->Handle(), dc);
+  return out;
+}
+
+int Host::InkIn(const TRect& r, COLORREF background) {
+  int n = 0;
+  for (COLORREF c : Pixels(r)) n += c != background;
+  return n;
 }
 
 void Host::Shot(const std::string& name) {

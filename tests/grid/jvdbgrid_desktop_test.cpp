@@ -41,7 +41,7 @@ TEST(GridDefaults, ConstructorAndStoredForm) {
   EXPECT_EQ(g.SelectColumn, scDataBase);
   EXPECT_FALSE(g.ShowTitleHint);
   EXPECT_FALSE(g.TitleArrow());
-  EXPECT_EQ(g.TitlePopup, nullptr);
+  EXPECT_EQ(g.TitlePopup(), nullptr);
   EXPECT_FALSE(g.ShowCellHint);
   EXPECT_EQ(g.MaxColumnWidth(), 0);
   EXPECT_EQ(g.MinColumnWidth(), 0);
@@ -115,10 +115,8 @@ TEST(GridDefaults, LegacyAndStoredProperties) {
       "    TitleRowHeight = 17\n"
       "  end\n"
       "end\n";
-  std::string binary, error;
-  ASSERT_TRUE(CompileComponentText(text, binary, error)) << error;
   TForm form(&App());
-  form.LoadFromStream(binary);
+  ASSERT_TRUE(LoadFormText(form, text));
   auto* g = dynamic_cast<TJvDBGrid*>(form.FindComponent("G"));
   ASSERT_NE(g, nullptr);
   EXPECT_EQ(g->AlternateRowColor(), 0xCCCCCC);
@@ -140,11 +138,9 @@ TEST(GridDefaults, LegacyAndStoredProperties) {
   EXPECT_EQ(g->RowsHeight(), g->DefaultRowHeight());
 
   // False legacy values clear the colours; bad values are refused with the loader's error.
-  std::string bad;
-  ASSERT_TRUE(CompileComponentText("object F: TForm\n object G: TJvDBGrid\n SortMarker = smSideways\n end\nend\n", bad,
-                                   error));
   TForm form2(&App());
-  EXPECT_THROW(form2.LoadFromStream(bad), EReadError);
+  EXPECT_THROW(LoadFormText(form2, "object F: TForm\n object G: TJvDBGrid\n SortMarker = smSideways\n end\nend\n"),
+               EReadError);
 }
 
 TEST(GridKeyboard, DownAppendsAndAnUntouchedRowDisappears) {
@@ -838,5 +834,181 @@ TEST(GridEditing, EditorEventsAndPostOnEnter) {
   TRect title = h.ScreenCell(GridCol(h, kID), 0);
   h.DoubleClick(title.left + 10, title.top + 4);
   EXPECT_EQ(doubles, 1);
+  EXPECT_TRUE(Errors().empty()) << Errors().front();
+}
+
+TEST(GridLook, TextRoutineWrapsAndDefaultDrawingCanBeLeftToTheApplication) {
+  Host h;
+  h.AddRows(3);
+  h.grid->SetAutoSizeRows(false);
+  h.grid->SetRowsHeight(44);
+  h.grid->Columns()[kNAME]->SetWidth(44);
+  h.grid->Columns()[kID]->SetWidth(44);
+  h.ds->MoveBy(1);
+  h.ds->Edit();
+  h.F("NAME")->SetAsString("Alpha Beta Gamma");
+  h.ds->Post();
+  h.ds->First();
+  h.F("ID")->OnGetText = [](TField*, std::string& text, bool) { text = "one two three"; };
+  Pump();
+  const COLORREF white = ColorToRGB(clWindow);
+  TRect name = h.ScreenCell(GridCol(h, kNAME), 2), id = h.ScreenCell(GridCol(h, kID), 2);
+  // Below the first line of text.
+  auto lower = [](const TRect& r) { return Rect(r.left + 1, r.top + 20, r.right - 1, r.bottom - 1); };
+  auto inner = [](const TRect& r) { return Rect(r.left + 1, r.top + 1, r.right - 1, r.bottom - 1); };
+  ASSERT_GT(h.InkIn(inner(name), white), 0);
+  EXPECT_EQ(h.InkIn(lower(name), white), 0) << "one line without WordWrap";
+  h.grid->SetWordWrap(true);
+  Pump();
+  EXPECT_GT(h.InkIn(lower(name), white), 0) << "string fields wrap";
+  EXPECT_EQ(h.InkIn(lower(id), white), 0) << "other fields keep the framework's single line";
+  h.grid->SetWordWrapAllFields(true);
+  Pump();
+  EXPECT_GT(h.InkIn(lower(id), white), 0) << "every field goes through the grid's text routine";
+  h.Shot("grid-word-wrap");
+
+  // Drawing off screen (only done without visual styles) gives the very same pixels as drawing in place.
+  h.grid->UseXPThemes = false;
+  h.grid->Invalidate();
+  Pump();
+  std::vector<COLORREF> offScreen = h.Pixels(name);
+  h.grid->ReduceFlicker = false;
+  h.grid->Invalidate();
+  Pump();
+  EXPECT_EQ(h.Pixels(name), offScreen);
+
+  // Without DefaultDrawing the grid only fills the cells; OnDrawColumnCell does the rest.
+  int drawn = 0;
+  h.grid->OnDrawColumnCell = [&](TComponent*, const TRect&, int, TColumn*, TGridDrawState) { ++drawn; };
+  h.grid->DefaultDrawing = false;
+  h.grid->Invalidate();
+  Pump();
+  EXPECT_EQ(h.InkIn(inner(name), white), 0);
+  EXPECT_GT(drawn, 0);
+  EXPECT_TRUE(Errors().empty()) << Errors().front();
+}
+
+TEST(GridLook, DotNetFrameFollowsFocusAndMouse) {
+  Host h;
+  h.AddRows(2);
+  auto* other = new TButton(h.form);
+  other->SetParent(h.form);
+  other->SetBounds(8, 8 + 262, 60, 20);
+  SetCursorPos(0, 0);  // away from the grid
+  Pump();
+  auto frame = [&](int x, int y) {
+    HDC dc = GetWindowDC(h.grid->Handle());
+    COLORREF c = GetPixel(dc, x, y);
+    ReleaseDC(h.grid->Handle(), dc);
+    return c;
+  };
+  COLORREF before = frame(0, 0);
+  h.grid->SetDotNetHighlighting(true);
+  h.grid->SetFocus();
+  Pump();
+  EXPECT_EQ(frame(0, 0), ColorToRGB(TJvExDBGrid::kFocusedColor));
+  EXPECT_EQ(frame(1, 1), ColorToRGB(TJvExDBGrid::kFocusedColor));
+  other->SetFocus();
+  // The system reports the pointer's leaving a moment later.
+  testsupport::WaitFor([&] {
+    Pump();
+    return !h.grid->MouseOver();
+  });
+  ASSERT_FALSE(h.grid->MouseOver());
+  EXPECT_EQ(frame(0, 0), ColorToRGB(TJvExDBGrid::kUnfocusedColor));
+  EXPECT_EQ(frame(1, 1), ColorToRGB(h.grid->Color()));
+  // The mouse over the grid lights the frame without the focus.
+  TRect cell = h.ScreenCell(GridCol(h, kNAME), 1);
+  h.MoveTo(cell.left + 3, cell.top + 3);
+  EXPECT_TRUE(h.grid->MouseOver());
+  EXPECT_EQ(frame(0, 0), ColorToRGB(TJvExDBGrid::kFocusedColor));
+  EXPECT_NE(before, ColorToRGB(TJvExDBGrid::kFocusedColor));
+}
+
+TEST(GridHints, ShownAtTheCellOrAtTheMouse) {
+  Host h;
+  h.AddRows(2);
+  h.grid->ShowCellHint = true;
+  h.grid->Columns()[kNOTES]->SetWidth(30);
+  Pump();
+  TRect notes = h.ScreenCell(GridCol(h, kNOTES), 1);
+  auto tipAt = [&]() -> POINT {
+    HWND tip = WaitWindow(GetCurrentThreadId(), "tooltips_class32", "");
+    if (!tip) return {-1, -1};
+    RECT r;
+    GetWindowRect(tip, &r);
+    return {r.left, r.top};
+  };
+  h.MoveTo(notes.left + 5, notes.top + 5);
+  POINT cell{notes.left, notes.top};
+  ClientToScreen(h.grid->Handle(), &cell);
+  // The tip window may sit a border's width off the point it was given; the same for both positions.
+  POINT atCell = tipAt();
+  EXPECT_NEAR(atCell.x, cell.x, 2);
+  EXPECT_NEAR(atCell.y, cell.y, 2);
+  h.Shot("grid-cell-hint");
+  h.grid->CellHintPosition = gchpMouse;
+  h.MoveTo(notes.left + 9, notes.top + 6);
+  POINT mouse{notes.left + 9 + 12, notes.top + 6 + 16};
+  ClientToScreen(h.grid->Handle(), &mouse);
+  POINT atMouse = tipAt();
+  EXPECT_EQ(atMouse.x - atCell.x, mouse.x - cell.x);
+  EXPECT_EQ(atMouse.y - atCell.y, mouse.y - cell.y);
+}
+
+TEST(GridChooser, ModesListTheDatasetOrderOrTheGridOrder) {
+  Host h;
+  h.AddRows(1);
+  h.grid->Columns().SetState(TDBGridColumnsState::csCustomized);
+  h.grid->Columns().Move(kKIND, 0);
+  Pump();
+  auto listed = [&] {
+    std::vector<std::string> items;
+    Watcher chooser("", "Select columns", [&](HWND w) {
+      HWND list = testsupport::FindChild(w, "ListBox");
+      int n = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
+      for (int i = 0; i < n; ++i) {
+        char text[64] = {};
+        SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        items.push_back(text);
+      }
+      PostMessageA(list, WM_KEYDOWN, VK_ESCAPE, 1);
+    });
+    h.grid->OpenColumnChooser();
+    EXPECT_TRUE(chooser.Seen());
+    return items;
+  };
+  EXPECT_EQ(listed(), (std::vector<std::string>{"ID", "NAME", "ACTIVE", "PRICE", "NOTES", "PHOTO", "KIND"}));
+  h.grid->SelectColumn = scGrid;
+  EXPECT_EQ(listed(), (std::vector<std::string>{"KIND", "ID", "NAME", "ACTIVE", "PRICE", "NOTES", "PHOTO"}));
+
+  // The dialog's texts come from SelectColumnsDialogStrings; the field-name option shows only when a title
+  // differs from its field name, and ticking it adds the names.
+  h.grid->SelectColumnsDialogStrings().OK = "Apply";
+  h.grid->SelectColumnsDialogStrings().RealNamesOption = "Field names";
+  h.grid->SelectColumnsDialogStrings().Caption = "Columns";
+  h.grid->Columns()[0]->Title().SetCaption("Kind of sale");
+  bool okFound = false, optionShown = false;
+  std::string first;
+  Watcher chooser("", "Columns", [&](HWND w) {
+    okFound = testsupport::FindChild(w, "Button", "Apply") != nullptr;
+    HWND option = testsupport::FindChild(w, "Button", "Field names");
+    optionShown = option && IsWindowVisible(option);
+    if (option) {
+      PostMessageA(option, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+      PostMessageA(option, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+      Sleep(300);
+    }
+    HWND list = testsupport::FindChild(w, "ListBox");
+    char text[64] = {};
+    SendMessageA(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    first = text;
+    PostMessageA(list, WM_KEYDOWN, VK_ESCAPE, 1);
+  });
+  h.grid->OpenColumnChooser();
+  EXPECT_TRUE(chooser.Seen());
+  EXPECT_TRUE(okFound);
+  EXPECT_TRUE(optionShown);
+  EXPECT_EQ(first, "Kind of sale [KIND]");
   EXPECT_TRUE(Errors().empty()) << Errors().front();
 }
