@@ -315,7 +315,6 @@ Ref<IRVFields> TIRVException::BugReportSections() {
 }
 
 void TIRVException::UpdateSection(const std::string& name, const std::string& content, const std::string& newName) {
-  bool last = false;
   BeginUpdate();
   Guarded([&] {
     sections_->SetContent(name, content);
@@ -324,14 +323,13 @@ void TIRVException::UpdateSection(const std::string& name, const std::string& co
       if (i >= 0) sections_->SetItemName(i, newName);
     }
     if (--pending_ == 0) {
-      last = true;
       header_->SetContent("callstack crc", HexText(crc_[0], 8) + ", " + HexText(crc_[1], 8) + ", " + HexText(crc_[2], 8));
+      // Complete only once the checksums are in: a waiting reader renders at once and would otherwise save
+      // "will be calculated soon". The change event of this update then reports the report complete.
+      complete_ = true;
     }
   });
   EndUpdate();
-  // Complete only once the checksums are in and the change is counted: a waiting reader renders at once and
-  // would otherwise save (and keep) "will be calculated soon".
-  if (last) complete_ = true;
 }
 
 void TIRVException::RunCompletion() {
@@ -353,8 +351,10 @@ void TIRVException::RunCompletion() {
     return st;
   };
   if (pending_ == 0) {
+    BeginUpdate();
     header_->SetContent("callstack crc", HexText(0, 8) + ", " + HexText(0, 8) + ", " + HexText(0, 8));
     complete_ = true;
+    EndUpdate();
   }
   if (!threads_.empty() && !abortCompletion_) {
     StackText st = threadSection(0);

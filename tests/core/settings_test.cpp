@@ -437,7 +437,7 @@ TEST_F(SettingsTest, PlaceholderExpansion) {
   EXPECT_NE(t.find("ms REPORT"), std::string::npos);
   EXPECT_EQ(ExpandPlaceholders("%exceptClass%", kPlain), "%exceptClass%");
   std::string dt = ExpandPlaceholders("%datetime%", kPlain);
-  ASSERT_GE(dt.size(), 26u);
+  ASSERT_GE(dt.size(), 25u);  // the milliseconds are not padded: "2026-01-02, 03:04:05, 6ms"
   EXPECT_EQ(dt[4], '-');
   EXPECT_EQ(dt.substr(10, 2), ", ");
   EXPECT_EQ(dt.substr(dt.size() - 2), "ms");
