@@ -484,7 +484,7 @@ bool PatchJump(void* routine, const void* target) {
 bool Patch32(void* address, uint32_t value) { return PatchBytes(address, &value, 4); }
 
 bool PatchRelativeCall(void* routine, const void* oldTarget, const void* newTarget) {
-  ProcessReader memory;
+  RegionCachingReader memory;
   Address operand = FindRelativeCall(memory, reinterpret_cast<Address>(routine), reinterpret_cast<Address>(oldTarget));
   if (!operand) return false;
   return Patch32(reinterpret_cast<void*>(operand), reinterpret_cast<Address>(newTarget) - (operand + 4));

@@ -43,6 +43,17 @@ class ProcessReader : public MemoryReader {
  private:
   const TDATryRead* snapshot_;
 };
+
+// The running process as a memory reader for one thread that reads one region over and over (analysing a
+// routine of a loaded module): the last readable region is remembered, so most reads need no system query.
+// Not to be shared between threads; only for memory whose protection does not change while it is used.
+class RegionCachingReader : public ProcessReader {
+ public:
+  size_t Fetch(Address address, void* dest, size_t count) const override;
+
+ private:
+  mutable Address start_ = 0, end_ = 0;
+};
 #endif
 
 }  // namespace rvx

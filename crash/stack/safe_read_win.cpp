@@ -102,6 +102,24 @@ size_t ProcessReader::Fetch(Address address, void* dest, size_t count) const {
   return done;
 }
 
+size_t RegionCachingReader::Fetch(Address address, void* dest, size_t count) const {
+  if (count == 0) return 0;
+  uint64_t last = uint64_t(address) + count;
+  if (address < start_ || last > end_) {
+    MEMORY_BASIC_INFORMATION mbi;
+    start_ = end_ = 0;
+    if (VirtualQuery(reinterpret_cast<void*>(uintptr_t(address)), &mbi, sizeof mbi) == sizeof mbi &&
+        ClassifyRegion(mbi.State, mbi.Protect) == kReadable) {
+      start_ = static_cast<Address>(reinterpret_cast<uintptr_t>(mbi.BaseAddress));
+      uint64_t end = uint64_t(start_) + mbi.RegionSize;
+      end_ = end > kUserSpaceEnd ? kUserSpaceEnd : static_cast<Address>(end);
+    }
+    if (address < start_ || last > end_) return ProcessReader::Fetch(address, dest, count);
+  }
+  std::memcpy(dest, reinterpret_cast<const void*>(uintptr_t(address)), count);
+  return count;
+}
+
 bool ProcessReader::Query(Address address, RegionInfo& out) const {
   MEMORY_BASIC_INFORMATION mbi;
   if (VirtualQuery(reinterpret_cast<void*>(uintptr_t(address)), &mbi, sizeof mbi) != sizeof mbi) return false;
