@@ -279,15 +279,101 @@ TField::TField(TComponent* owner, TFieldType type) : TComponent(owner), dataType
 
 TField::~TField() {
   if (lookupDataSet_) RemoveFreeNotification(lookupDataSet_);
-  if (dataSet_) dataSet_->RemoveField(this);
+  if (parentField_) {
+    auto& l = parentField_->children_.list_;
+    l.erase(std::remove(l.begin(), l.end(), this), l.end());
+  } else if (dataSet_) {
+    dataSet_->RemoveField(this);
+  }
 }
 
+namespace {
+// Gives a field and everything inside it the dataset of the object field that holds it.
+void SetDataSetDeep(TField* f, TDataSet* dataSet, TDataSet*& slot) {
+  slot = dataSet;
+  if (auto* adt = dynamic_cast<TADTField*>(f))
+    for (auto* c : adt->ChildFields()) c->SetParentField(adt);
+}
+}  // namespace
+
 void TField::SetDataSet(TDataSet* dataSet) {
-  if (dataSet == dataSet_) return;
+  if (dataSet == dataSet_ && !parentField_) return;
   if ((dataSet_ && dataSet_->Active()) || (dataSet && dataSet->Active()))
     DatabaseError("Cannot perform this operation on an open dataset");
+  if (parentField_) {
+    auto& l = parentField_->children_.list_;
+    l.erase(std::remove(l.begin(), l.end(), this), l.end());
+    parentField_ = nullptr;
+    dataSet_ = nullptr;
+  }
   if (dataSet_) dataSet_->RemoveField(this);
   if (dataSet) dataSet->AddField(this);
+  SetDataSetDeep(this, dataSet, dataSet_);
+}
+
+void TField::SetParentField(TADTField* parent) {
+  if (parent == this) DatabaseError("Field '" + fieldName_ + "' cannot hold itself");
+  for (TADTField* p = parent; p; p = p->parentField_)
+    if (p == this) DatabaseError("Field '" + fieldName_ + "' cannot hold itself");
+  TDataSet* target = parent ? parent->dataSet_ : nullptr;
+  if ((dataSet_ && dataSet_->Active()) || (target && target->Active()))
+    DatabaseError("Cannot perform this operation on an open dataset");
+  if (parentField_ != parent) {
+    if (parentField_) {
+      auto& l = parentField_->children_.list_;
+      l.erase(std::remove(l.begin(), l.end(), this), l.end());
+    } else if (dataSet_) {
+      dataSet_->RemoveField(this);
+    }
+    parentField_ = parent;
+    if (parent) parent->children_.list_.push_back(this);
+  }
+  SetDataSetDeep(this, target, dataSet_);
+}
+
+std::string TField::FullName() const {
+  return parentField_ ? parentField_->FullName() + "." + fieldName_ : fieldName_;
+}
+
+void ForEachField(const TFields& fields, const std::function<void(TField*)>& fn) {
+  for (auto* f : fields) {
+    fn(f);
+    if (auto* adt = dynamic_cast<TADTField*>(f)) ForEachField(adt->ChildFields(), fn);
+  }
+}
+
+TADTField::TADTField(TComponent* owner) : TField(owner, ftADT) {}
+
+TADTField::~TADTField() {
+  for (auto* c : std::vector<TField*>(children_.list_)) {
+    if (c->defaultField_) {
+      delete c;  // leaves the child list by itself
+    } else {
+      c->parentField_ = nullptr;
+      c->dataSet_ = nullptr;
+    }
+  }
+  children_.list_.clear();
+}
+
+bool TADTField::IsNull() const {
+  for (auto* c : children_)
+    if (!c->IsNull()) return false;
+  return true;
+}
+
+void TADTField::SetValue(const Variant& value) {
+  if (!value.IsNull()) DatabaseError("Field '" + DisplayName() + "' takes its value from its child fields");
+  for (auto* c : children_) c->SetValue(Variant());
+}
+
+std::string TADTField::GetText(bool displayText) const {
+  std::string text = "(";
+  for (size_t i = 0; i < children_.list_.size(); ++i) {
+    if (i) text += ", ";
+    text += displayText ? children_.list_[i]->DisplayText() : children_.list_[i]->Text();
+  }
+  return text + ")";
 }
 
 void TField::SetFieldName(std::string name) {
@@ -667,6 +753,12 @@ TField* CreateFieldOfType(TFieldType type, TComponent* owner) {
 TField* TFields::FindField(std::string_view name) const {
   for (auto* f : list_)
     if (SameText(f->FieldName(), name)) return f;
+  // "PARENT.CHILD": look inside the object field named by the first part.
+  for (size_t dot = name.find('.'); dot != std::string_view::npos; dot = name.find('.', dot + 1)) {
+    for (auto* f : list_)
+      if (auto* adt = dynamic_cast<TADTField*>(f); adt && SameText(f->FieldName(), name.substr(0, dot)))
+        if (TField* c = adt->ChildFields().FindField(name.substr(dot + 1))) return c;
+  }
   return nullptr;
 }
 
@@ -815,7 +907,7 @@ void TDataSet::SetActive(bool active) {
     SetState(dsInactive);
     InternalClose();
     DestroyDefaultFields();
-    for (auto* f : fields_.list_) f->fieldNo_ = 0;
+    ForEachField(fields_, [](TField* f) { f->fieldNo_ = 0; });
     cur_ = 0;
     bof_ = eof_ = true;
     DoEvent(AfterClose);
@@ -826,41 +918,67 @@ void TDataSet::CreateFields() {
   bool hasDataFields = std::any_of(fields_.list_.begin(), fields_.list_.end(),
                                    [](TField* f) { return f->FieldKind() == fkData; });
   if (!hasDataFields) {
-    // Default fields, one per column, in front of any calculated or lookup fields.
+    // Default fields, one per column, in front of any calculated or lookup fields. A column named
+    // "A.B" becomes field B inside the object field A (created on first need).
     std::vector<TField*> created;
+    auto make = [this](TField* f, std::string name) {
+      f->defaultField_ = true;
+      f->fieldName_ = std::move(name);
+      f->dataSet_ = this;
+      return f;
+    };
     for (const auto& def : fieldDefs_) {
       if (def.Hidden) continue;
       TField* f = CreateFieldOfType(def.DataType, this);
       if (!f) DatabaseError("Field type " + std::string(FieldTypeName(def.DataType)) + " of field '" + def.Name + "' is not supported");
-      f->defaultField_ = true;
-      f->fieldName_ = def.Name;
+      std::string_view rest = def.Name;
+      TADTField* parent = nullptr;
+      for (size_t dot = rest.find('.'); dot != std::string_view::npos && dot > 0 && dot + 1 < rest.size();
+           dot = rest.find('.')) {
+        std::string part(rest.substr(0, dot));
+        auto& list = parent ? parent->children_.list_ : created;
+        TADTField* next = nullptr;
+        for (auto* g : list)
+          if (SameText(g->fieldName_, part)) next = dynamic_cast<TADTField*>(g);
+        if (!next) {
+          bool taken = std::any_of(list.begin(), list.end(), [&](TField* g) { return SameText(g->fieldName_, part); });
+          if (taken) break;  // a plain column of that name: keep the dotted name as it stands
+          next = static_cast<TADTField*>(make(new TADTField(this), part));
+          next->parentField_ = parent;
+          list.push_back(next);
+        }
+        parent = next;
+        rest = rest.substr(dot + 1);
+      }
+      make(f, std::string(parent ? rest : std::string_view(def.Name)));
       if (def.Size > 0) f->size_ = def.Size;
       f->required_ = def.Required;
       f->readOnly_ = def.ReadOnly;
-      f->dataSet_ = this;
-      created.push_back(f);
+      f->parentField_ = parent;
+      (parent ? parent->children_.list_ : created).push_back(f);
     }
     fields_.list_.insert(fields_.list_.begin(), created.begin(), created.end());
     defaultFields_ = true;
   }
-  // Bind data fields to the table's columns by name.
-  for (auto* f : fields_.list_) {
+  // Bind data fields to the table's columns by (full) name; object fields hold no column of their own.
+  ForEachField(fields_, [this](TField* f) {
     f->fieldNo_ = 0;
-    if (f->FieldKind() != fkData) continue;
+    if (f->FieldKind() != fkData || f->DataType() == ftADT) return;
+    std::string name = f->FullName();
     int no = 0;
     for (int i = 0; i < fieldDefs_.Count(); ++i)
-      if (SameText(fieldDefs_[i].Name, f->FieldName())) no = i + 1;
-    if (no == 0) DatabaseError(Name() + ": Field '" + f->FieldName() + "' not found");
+      if (SameText(fieldDefs_[i].Name, name)) no = i + 1;
+    if (no == 0) DatabaseError(Name() + ": Field '" + name + "' not found");
     const TFieldDef& def = fieldDefs_[no - 1];
     if (GroupOf(def.DataType) != GroupOf(f->DataType()) || GroupOf(def.DataType) == TypeGroup::Other)
-      DatabaseError(Name() + ": Type mismatch for field '" + f->FieldName() + "', expecting: " +
+      DatabaseError(Name() + ": Type mismatch for field '" + name + "', expecting: " +
                     TypeWord(f->DataType()) + " actual: " + TypeWord(def.DataType));
     if (GroupOf(def.DataType) == TypeGroup::Text && (f->size_ <= 0 || !f->defaultField_)) {
       // A persistent string field wider than its column would only be cut by the engine anyway.
       if (def.Size > 0 && (f->size_ <= 0 || f->size_ > def.Size)) f->size_ = def.Size;
     }
     f->fieldNo_ = no;
-  }
+  });
 }
 
 void TDataSet::DestroyDefaultFields() {
@@ -1015,9 +1133,10 @@ void TDataSet::Post() {
   UpdateRecord();
   DataEvent(TDataEvent::CheckBrowseMode);
   DoEvent(BeforePost);
-  for (auto* f : fields_.list_)
+  ForEachField(fields_, [](TField* f) {
     if (f->Required() && f->FieldKind() == fkData && f->IsNull())
       DatabaseError("Field '" + f->DisplayName() + "' must have a value");
+  });
   int row = InternalPost();
   cur_ = row;
   SetState(dsBrowse);
@@ -1466,8 +1585,10 @@ void TClientDataSet::SetData(std::string image) {
 void TClientDataSet::CreateDataSet() {
   if (Active()) Close();
   if (FieldDefs().Count() == 0) {
-    for (auto* f : Fields())
-      if (f->FieldKind() == fkData) FieldDefs().Add(f->FieldName(), f->DataType(), f->Size(), f->Required());
+    ForEachField(Fields(), [this](TField* f) {
+      if (f->FieldKind() == fkData && f->DataType() != ftADT)
+        FieldDefs().Add(f->FullName(), f->DataType(), f->Size(), f->Required());
+    });
     if (FieldDefs().Count() == 0) DatabaseError(Name() + ": Missing data provider or data packet");
   }
   createFromDefs_ = true;

@@ -31,6 +31,7 @@ class TDataSource;
 class TDataLink;
 class TField;
 class TClientDataSet;
+class TADTField;
 
 using TNotifyEvent = std::function<void(TComponent* sender)>;
 
@@ -135,6 +136,13 @@ class TField : public TComponent {
   void SetIndex(int index);
   int FieldNo() const { return fieldNo_; }  // 1-based column of the engine table, 0 for non-data fields
 
+  // Fields inside an object field: the object field that holds this one (nullptr for a top-level field) and
+  // the name with every enclosing object field's name in front ("ADDRESS.CITY"). Setting the parent moves the
+  // field from the dataset's top-level list into the parent's child list (only while the dataset is closed).
+  TADTField* ParentField() const { return parentField_; }
+  void SetParentField(TADTField* parent);
+  std::string FullName() const;
+
   std::string DisplayLabel() const { return displayLabel_.empty() ? fieldName_ : displayLabel_; }
   void SetDisplayLabel(std::string label) { displayLabel_ = std::move(label); }
   std::string DisplayName() const { return DisplayLabel(); }
@@ -156,7 +164,7 @@ class TField : public TComponent {
   bool IsBlob() const;
 
   // Value of the record selected for reading (the current record, or the record of a link's ActiveRecord).
-  bool IsNull() const;
+  virtual bool IsNull() const;
   Variant Value() const;
   virtual void SetValue(const Variant& value);
   Variant AsVariant() const { return Value(); }
@@ -220,6 +228,7 @@ class TField : public TComponent {
 
  private:
   friend class TDataSet;
+  friend class TADTField;
   friend TField* CreateFieldOfType(TFieldType type, TComponent* owner);
   TDataSet* dataSet_ = nullptr;
   std::string fieldName_;
@@ -237,6 +246,7 @@ class TField : public TComponent {
   TDataSet* lookupDataSet_ = nullptr;
   std::string lookupKeyFields_, lookupResultField_, keyFields_;
   bool defaultField_ = false;  // created by the dataset from its columns, freed when it closes
+  TADTField* parentField_ = nullptr;
 };
 
 // Single-byte text of at most Size characters; longer text is cut to the size.
@@ -363,7 +373,8 @@ class TVarBytesField : public TBytesField {
 // Creates the field class for a type (TStringField for ftString, ...); nullptr when unsupported.
 TField* CreateFieldOfType(TFieldType type, TComponent* owner);
 
-// The dataset's field list, in field order.
+// The dataset's field list, in field order. FindField also takes full names of fields inside object fields
+// ("ADDRESS.CITY").
 class TFields {
  public:
   int Count() const { return static_cast<int>(list_.size()); }
@@ -378,8 +389,35 @@ class TFields {
  private:
   friend class TDataSet;
   friend class TField;
+  friend class TADTField;
   std::vector<TField*> list_;
 };
+
+// An object field: a record-like value made of child fields (ordinary fields, or object fields again). The
+// dataset stores only the leaf fields, each as a table column named by its full name ("ADDRESS.CITY"); a table
+// opened with such columns gets its object fields back by those names. The object field itself holds no value:
+// it is null when every child is, and its text lists the children's texts ("(Main St, Springfield)").
+// Destroying it destroys the child fields the dataset created and detaches persistent ones.
+class TADTField : public TField {
+ public:
+  explicit TADTField(TComponent* owner = nullptr);
+  ~TADTField() override;
+  TFields& ChildFields() { return children_; }
+  const TFields& ChildFields() const { return children_; }
+  bool IsNull() const override;
+  void SetValue(const Variant& value) override;  // only null is accepted: clears every child
+
+ protected:
+  std::string GetText(bool displayText) const override;
+
+ private:
+  friend class TField;
+  friend class TDataSet;
+  TFields children_;
+};
+
+// Calls fn for every field of the list and, depth first, for the fields inside object fields.
+void ForEachField(const TFields& fields, const std::function<void(TField*)>& fn);
 
 // Field definitions: the columns a client dataset creates with CreateDataSet (and that stored FieldDefs
 // describe).
