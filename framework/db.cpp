@@ -391,11 +391,15 @@ void TField::SetSize(int size) {
   size_ = size;
 }
 
-int TField::Index() const { return dataSet_ ? dataSet_->fields_.IndexOf(this) : -1; }
+int TField::Index() const {
+  if (parentField_) return parentField_->children_.IndexOf(this);
+  return dataSet_ ? dataSet_->fields_.IndexOf(this) : -1;
+}
 
 void TField::SetIndex(int index) {
   if (!dataSet_) return;
-  auto& list = dataSet_->fields_.list_;
+  // A field inside an object field moves among its siblings.
+  auto& list = parentField_ ? parentField_->children_.list_ : dataSet_->fields_.list_;
   int count = static_cast<int>(list.size());
   index = std::clamp(index, 0, count - 1);
   int old = Index();

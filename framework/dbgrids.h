@@ -79,8 +79,9 @@ class TColumn : public TPersistent {
   int DefaultWidth() const;
   bool Visible() const;
   void SetVisible(bool visible);
-  // Visible and part of the grid's layout.
-  bool Showing() const { return Visible(); }
+  // Visible and part of the grid's layout: every enclosing column is visible and expanded, and the column is
+  // not itself expanded (its child columns stand in its place; its title spans theirs).
+  bool Showing() const;
   bool ReadOnly() const;
   void SetReadOnly(bool v);
   TColor Color() const;
@@ -93,9 +94,16 @@ class TColumn : public TPersistent {
   std::vector<std::string>& PickList() { return pickList_; }
   int DropDownRows() const { return dropDownRows_; }
   void SetDropDownRows(int n) { dropDownRows_ = n; }
-  bool Expandable() const { return false; }
-  bool Expanded() const { return false; }
-  int Depth() const { return 0; }
+  // Nested columns. A column over an object field is expandable; expanding it shows one child column per child
+  // field right after it (created on first need, at Depth() + 1), collapsing hides them again.
+  bool Expandable() const;
+  bool Expanded() const { return expanded_ && Expandable(); }
+  void SetExpanded(bool expanded);
+  int Depth() const { return parent_ ? parent_->Depth() + 1 : 0; }
+  TColumn* ParentColumn() const { return parent_; }
+  // The column whose title a title row of the given depth shows above this column: the enclosing column at
+  // that depth, or this column itself when it is not nested that deep.
+  TColumn* ColumnAtDepth(int depth);
   unsigned AssignedValues() const { return assigned_; }
   void RefreshDefaultFont();
 
@@ -104,8 +112,12 @@ class TColumn : public TPersistent {
 
  private:
   friend class TColumnTitle;
+  friend class TDBGridColumns;
   void Changed();
+  bool InLayout() const;  // visible, with every enclosing column visible and expanded
   TCustomDBGrid* grid_;
+  TColumn* parent_ = nullptr;
+  bool expanded_ = false;
   std::string fieldName_;
   mutable TField* field_ = nullptr;
   std::unique_ptr<TColumnTitle> title_;
@@ -140,7 +152,9 @@ class TDBGridColumns {
   void LoadFromCollection(const Value& collection, TReader& reader);
 
  private:
+  int EndOfChildren(int index) const;  // index after the last column nested inside column `index`
   friend class TCustomDBGrid;
+  friend class TColumn;
   TCustomDBGrid* grid_;
   std::vector<std::unique_ptr<TColumn>> items_;
   TDBGridColumnsState state_ = TDBGridColumnsState::csDefault;
@@ -209,7 +223,17 @@ class TCustomDBGrid : public TCustomGrid {
   TBookmarkList& SelectedRows() { return selectedRows_; }
 
   int IndicatorOffset() const { return (dbOptions_ & dgIndicator) ? 1 : 0; }
-  int TitleOffset() const { return (dbOptions_ & dgTitles) ? 1 : 0; }
+  // Title rows: one per nesting level of the shown columns (1 + the deepest shown column's depth).
+  int TitleOffset() const { return (dbOptions_ & dgTitles) ? titleRows_ : 0; }
+  // The column whose title the cell (gridCol, title row) shows, and the rectangle that title covers: all
+  // screen columns showing the same column at that depth; for a column's deepest level down to the last
+  // title row. nullptr (and the cell's own rectangle) for the indicator and empty columns.
+  TColumn* TitleColumn(int gridCol, int titleRow) const;
+  TRect TitleRect(int gridCol, int titleRow);
+  // The expand button at the right end of an expandable column's title rectangle (system scroll-bar width).
+  static TRect ExpandButtonRect(const TRect& title);
+  // Repaints the own title of the column shown in a grid column (all the title rows it covers).
+  void InvalidateTitle(int gridCol);
   // The column index (in Columns) of the current cell and its field.
   int SelectedIndex() const;
   void SetSelectedIndex(int index);
@@ -248,7 +272,15 @@ class TCustomDBGrid : public TCustomGrid {
  protected:
   void DrawCell(int col, int row, TRect rect, TGridDrawState state) override;
   virtual void DrawDataCell(int col, int row, TRect rect, TGridDrawState state);
-  virtual void DrawTitleCell(int col, TRect rect, TGridDrawState state);
+  // rect: the whole title (TitleRect) of the title row's column.
+  virtual void DrawTitleCell(int col, int row, TRect rect, TGridDrawState state);
+  TRect PaintedCellRect(int col, int row, const TRect& rect) override;
+  // The drawing of an expandable column's expand button: a flat scroll arrow pointing right when collapsed,
+  // left when expanded. Narrows `rect` by the button; does nothing for other columns.
+  void DrawExpandButton(TColumn* column, TRect& rect);
+  // A left click on an expand button toggles its column; true when (x, y) was on one.
+  bool ClickExpandButton(int x, int y);
+  bool CellsJoined(int col, int row, bool toRight) const override;
   virtual void DrawIndicatorCell(int row, TRect rect);
   // The indicator cell's background, under the current-record mark.
   virtual void DrawIndicatorBackground(const TRect& rect);
@@ -300,6 +332,7 @@ class TCustomDBGrid : public TCustomGrid {
   std::unique_ptr<TGridDataLink> dataLink_;
   TDBGridColumns columns_;
   std::vector<TColumn*> shown_;
+  int titleRows_ = 1;
   TDBGridOptions dbOptions_ = kDefaultDBGridOptions;
   TFont titleFont_;
   bool readOnly_ = false;

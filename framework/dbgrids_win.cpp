@@ -142,7 +142,42 @@ TField* TColumn::Field() const {
 
 void TColumn::SetField(TField* f) {
   field_ = f;
-  if (f) fieldName_ = f->FieldName();
+  if (f) fieldName_ = f->FullName();
+}
+
+bool TColumn::Expandable() const {
+  auto* adt = dynamic_cast<TADTField*>(Field());
+  return adt && adt->ChildFields().Count() > 0;
+}
+
+bool TColumn::InLayout() const { return Visible() && (!parent_ || (parent_->Expanded() && parent_->InLayout())); }
+
+bool TColumn::Showing() const { return InLayout() && !Expanded(); }
+
+TColumn* TColumn::ColumnAtDepth(int depth) {
+  TColumn* c = this;
+  while (c->parent_ && c->Depth() > depth) c = c->parent_;
+  return c;
+}
+
+void TColumn::SetExpanded(bool expanded) {
+  if (expanded == Expanded() || (expanded && !Expandable())) return;
+  expanded_ = expanded;
+  if (expanded && grid_) {
+    // Child columns that are missing go right after this column's nested columns, in field order.
+    auto& cols = grid_->Columns();
+    auto* adt = static_cast<TADTField*>(Field());
+    for (auto* f : adt->ChildFields()) {
+      bool have = false;
+      for (int i = 0; i < cols.Count(); ++i) have = have || (cols[i]->parent_ == this && cols[i]->Field() == f);
+      if (have) continue;
+      auto child = std::make_unique<TColumn>(grid_);
+      child->parent_ = this;
+      child->SetField(f);
+      cols.items_.insert(cols.items_.begin() + cols.EndOfChildren(Index()), std::move(child));
+    }
+  }
+  Changed();
 }
 
 int TColumn::DefaultWidth() const {
@@ -255,17 +290,37 @@ TColumn* TDBGridColumns::Add() {
 
 void TDBGridColumns::Clear() { items_.clear(); }
 
+int TDBGridColumns::EndOfChildren(int index) const {
+  int end = index + 1;
+  while (end < Count()) {
+    TColumn* p = items_[static_cast<size_t>(end)]->parent_;
+    while (p && p != items_[static_cast<size_t>(index)].get()) p = p->parent_;
+    if (!p) break;
+    ++end;
+  }
+  return end;
+}
+
 void TDBGridColumns::Delete(int index) {
   if (index < 0 || index >= Count()) return;
-  items_.erase(items_.begin() + index);
+  // A column takes its nested columns with it.
+  items_.erase(items_.begin() + index, items_.begin() + EndOfChildren(index));
   grid_->LayoutChanged();
 }
 
 void TDBGridColumns::Move(int from, int to) {
   if (from < 0 || from >= Count() || to < 0 || to >= Count() || from == to) return;
-  auto item = std::move(items_[static_cast<size_t>(from)]);
-  items_.erase(items_.begin() + from);
-  items_.insert(items_.begin() + to, std::move(item));
+  // A column moves together with its nested columns; a nested column stays among its siblings.
+  TColumn* moving = items_[static_cast<size_t>(from)].get();
+  int end = EndOfChildren(from);
+  if (moving->parent_ && items_[static_cast<size_t>(to)]->parent_ != moving->parent_) return;
+  if (to >= from && to < end) return;
+  std::vector<std::unique_ptr<TColumn>> block;
+  for (int i = from; i < end; ++i) block.push_back(std::move(items_[static_cast<size_t>(i)]));
+  items_.erase(items_.begin() + from, items_.begin() + end);
+  // Moving right lands after the target column's own nested columns.
+  int at = to > from ? EndOfChildren(to - (end - from)) : to;
+  items_.insert(items_.begin() + at, std::make_move_iterator(block.begin()), std::make_move_iterator(block.end()));
   state_ = TDBGridColumnsState::csCustomized;
   grid_->LayoutChanged();
 }
@@ -283,9 +338,15 @@ void TDBGridColumns::RebuildColumns(bool keepSettings) {
   for (int i = 0; i < ds->FieldCount(); ++i) {
     TField* f = ds->Fields()[i];
     if (!f->Visible()) continue;
-    auto kept = std::find_if(old.begin(), old.end(), [f](const auto& c) { return c && c->Field() == f; });
+    auto kept = std::find_if(old.begin(), old.end(), [f](const auto& c) { return c && !c->parent_ && c->Field() == f; });
     if (keepSettings && kept != old.end()) {
-      items_.push_back(std::move(*kept));
+      // The column keeps its nested columns too.
+      TColumn* top = kept->get();
+      for (auto& c : old) {
+        TColumn* p = c ? c.get() : nullptr;
+        while (p && p != top) p = p->parent_;
+        if (p) items_.push_back(std::move(c));
+      }
       continue;
     }
     TColumn* c = Add();
@@ -561,8 +622,12 @@ void TCustomDBGrid::LayoutChanged() {
       if (ds)
         for (int i = 0; i < ds->FieldCount(); ++i)
           if (ds->Fields()[i]->Visible()) fields.push_back(ds->Fields()[i]);
-      bool stale = static_cast<int>(fields.size()) != columns_.Count();
-      for (int i = 0; !stale && i < columns_.Count(); ++i) stale = columns_[i]->Field() != fields[static_cast<size_t>(i)];
+      // Nested columns of expanded object fields do not count: they follow their top-level column.
+      std::vector<TColumn*> top;
+      for (int i = 0; i < columns_.Count(); ++i)
+        if (!columns_[i]->ParentColumn()) top.push_back(columns_[i]);
+      bool stale = fields.size() != top.size();
+      for (size_t i = 0; !stale && i < top.size(); ++i) stale = top[i]->Field() != fields[i];
       if (stale) {
         columns_.RebuildColumns(true);
         current = nullptr;
@@ -576,6 +641,8 @@ void TCustomDBGrid::LayoutChanged() {
       columns_[i]->Title().RefreshDefaultFont();
       if (columns_[i]->Showing()) shown_.push_back(columns_[i]);
     }
+    titleRows_ = 1;
+    for (TColumn* c : shown_) titleRows_ = std::max(titleRows_, c->Depth() + 1);
     int cols = IndicatorOffset() + std::max<int>(1, static_cast<int>(shown_.size()));
     // Frozen data columns join the indicator in the fixed area; at least one column stays scrollable.
     int frozen = std::clamp(FrozenColumns(), 0, std::max(0, static_cast<int>(shown_.size()) - 1));
@@ -588,10 +655,9 @@ void TCustomDBGrid::LayoutChanged() {
     if (geo_.cols.First() < geo_.cols.Fixed()) geo_.cols.SetFirst(geo_.cols.Fixed());
     geo_.rows.SetFixed(0);
     geo_.rows.SetDefaultExtent(DataRowHeight());
-    if (TitleOffset()) geo_.rows.SetExtent(0, TitleRowHeightValue());
     UpdateRowCount();
     geo_.rows.SetFixed(TitleOffset());
-    if (TitleOffset()) geo_.rows.SetExtent(0, TitleRowHeightValue());
+    for (int r = 0; r < TitleOffset(); ++r) geo_.rows.SetExtent(r, TitleRowHeightValue());
     geo_.rows.SetFirst(TitleOffset());
     int newCol = current ? GridColumnOf(current) : -1;
     if (newCol < geo_.cols.Fixed()) newCol = -1;
@@ -610,11 +676,12 @@ void TCustomDBGrid::UpdateRowCount() {
   int titles = TitleOffset();
   int visibleRows = 1;
   if (HandleAllocated()) {
-    int avail = ClientHeight() - (titles ? RowHeight(0) + geo_.rows.LineWidth() : 0);
+    int avail = ClientHeight();
+    for (int r = 0; r < titles; ++r) avail -= RowHeight(r) + geo_.rows.LineWidth();
     int rowH = DefaultRowHeight() + geo_.rows.LineWidth();
     visibleRows = std::max(1, avail / std::max(1, rowH));
   } else {
-    int avail = height_ - (titles ? TitleRowHeightValue() : 0);
+    int avail = height_ - titles * TitleRowHeightValue();
     visibleRows = std::max(1, avail / std::max(1, DefaultRowHeight() + 1));
   }
   if (dataLink_->Active()) {
@@ -979,6 +1046,7 @@ void TCustomDBGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
     TCustomGrid::MouseDown(button, shift, x, y);
     return;
   }
+  if (button == TMouseButton::mbLeft && !(shift & ssDouble) && ClickExpandButton(x, y)) return;
   GridCoord c = MouseCoord(x, y);
   if (c.y >= 0 && c.y < TitleOffset()) {
     if (button == TMouseButton::mbLeft && (dbOptions_ & dgColumnResize) && c.x >= FixedCols()) {
@@ -987,7 +1055,7 @@ void TCustomDBGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
       TCustomGrid::MouseDown(button, shift, x, y);  // raises OnMouseDown
       return;
     }
-    if (button == TMouseButton::mbLeft) TitleClick(ShownColumn(c.x));
+    if (button == TMouseButton::mbLeft) TitleClick(TitleColumn(c.x, c.y));
     TControl* self = this;
     (void)self;
     if (OnMouseDown) OnMouseDown(this, button, shift, x, y);
@@ -1020,7 +1088,7 @@ void TCustomDBGrid::ColumnMoved(int from, int to) {
   TField* movingField = moving->Field();
   TField* targetField = target->Field();
   if (columns_.State() == TDBGridColumnsState::csDefault && movingField && targetField &&
-      movingField->DataSet() == targetField->DataSet()) {
+      movingField->DataSet() == targetField->DataSet() && !moving->ParentColumn() && !target->ParentColumn()) {
     // Default columns show the dataset's fields in their order: the field moves, the columns follow.
     movingField->SetIndex(targetField->Index());
   } else {
@@ -1068,7 +1136,7 @@ void TCustomDBGrid::DrawCell(int col, int row, TRect rect, TGridDrawState state)
       Canvas().Brush().color = FixedColor();
       Canvas().FillRect(rect);
     } else {
-      DrawTitleCell(col, rect, state);
+      DrawTitleCell(col, row, rect, state);
     }
     return;
   }
@@ -1079,14 +1147,96 @@ void TCustomDBGrid::DrawCell(int col, int row, TRect rect, TGridDrawState state)
   DrawDataCell(col, row, rect, state);
 }
 
-void TCustomDBGrid::DrawTitleCell(int col, TRect rect, TGridDrawState) {
+TColumn* TCustomDBGrid::TitleColumn(int gridCol, int titleRow) const {
+  TColumn* shown = ShownColumn(gridCol);
+  return shown ? shown->ColumnAtDepth(titleRow) : nullptr;
+}
+
+TRect TCustomDBGrid::TitleRect(int gridCol, int titleRow) {
+  TRect cell = CellRect(gridCol, titleRow);
+  TColumn* column = TitleColumn(gridCol, titleRow);
+  if (!column || cell.IsEmpty() || titleRow >= TitleOffset()) return cell;
+  TRect r = cell;
+  // Sideways over the neighbours on screen that show the same column at this depth.
+  for (int c = gridCol - 1; c >= IndicatorOffset() && TitleColumn(c, titleRow) == column; --c) {
+    TRect n = CellRect(c, titleRow);
+    if (n.IsEmpty()) break;
+    r.left = n.left;
+  }
+  for (int c = gridCol + 1; c < ColCount() && TitleColumn(c, titleRow) == column; ++c) {
+    TRect n = CellRect(c, titleRow);
+    if (n.IsEmpty()) break;
+    r.right = n.right;
+  }
+  // The column's own deepest level runs from its depth down to the last title row.
+  if (column == ShownColumn(gridCol)) {
+    int top = std::min(column->Depth(), titleRow);
+    r.top = CellRect(gridCol, top).top;
+    r.bottom = CellRect(gridCol, TitleOffset() - 1).bottom;
+  }
+  return r;
+}
+
+void TCustomDBGrid::InvalidateTitle(int gridCol) {
+  if (TitleOffset() == 0) return;
+  TRect r = TitleRect(gridCol, TitleOffset() - 1);
+  if (!r.IsEmpty()) InvalidateRect(r);
+}
+
+TRect TCustomDBGrid::PaintedCellRect(int col, int row, const TRect& rect) {
+  if (row >= TitleOffset() || TitleOffset() < 2) return rect;
+  if (col < IndicatorOffset())  // the indicator's title cell covers every title row
+    return Rect(rect.left, CellRect(col, 0).top, rect.right, CellRect(col, TitleOffset() - 1).bottom);
+  return TitleRect(col, row);
+}
+
+bool TCustomDBGrid::CellsJoined(int col, int row, bool toRight) const {
+  if (row >= TitleOffset() || TitleOffset() < 2) return false;
+  if (col < IndicatorOffset()) return !toRight && row + 1 < TitleOffset();
+  TColumn* column = TitleColumn(col, row);
+  if (!column) return false;
+  if (toRight) return TitleColumn(col + 1, row) == column;
+  return row + 1 < TitleOffset() && TitleColumn(col, row + 1) == column;
+}
+
+TRect TCustomDBGrid::ExpandButtonRect(const TRect& title) {
+  int w = std::min(GetSystemMetrics(SM_CXVSCROLL), std::max(0, title.Width()));
+  return Rect(title.right - w, title.top, title.right, title.bottom);
+}
+
+void TCustomDBGrid::DrawExpandButton(TColumn* column, TRect& rect) {
+  if (!column || !column->Expandable()) return;
+  TRect b = ExpandButtonRect(rect);
+  if (b.IsEmpty()) return;
+  RECT r{b.left, b.top, b.right, b.bottom};
+  DrawFrameControl(Canvas().Handle(), &r, DFC_SCROLL,
+                   (column->Expanded() ? DFCS_SCROLLLEFT : DFCS_SCROLLRIGHT) | DFCS_FLAT);
+  rect.right = b.left;
+}
+
+bool TCustomDBGrid::ClickExpandButton(int x, int y) {
+  if (!(dbOptions_ & dgTitles)) return false;
+  GridCoord c = MouseCoord(x, y);
+  if (c.y < 0 || c.y >= TitleOffset() || c.x < IndicatorOffset()) return false;
+  TColumn* column = TitleColumn(c.x, c.y);
+  if (!column || !column->Expandable()) return false;
+  TRect b = ExpandButtonRect(TitleRect(c.x, c.y));
+  if (x < b.left || x >= b.right || y < b.top || y >= b.bottom) return false;
+  UpdateData();
+  column->SetExpanded(!column->Expanded());
+  return true;
+}
+
+void TCustomDBGrid::DrawTitleCell(int col, int row, TRect rect, TGridDrawState) {
   TCanvas& c = Canvas();
-  TColumn* column = ShownColumn(col);
+  TColumn* column = TitleColumn(col, row);
   c.Brush().color = column ? column->Title().Color() : FixedColor();
   if (!column) {
     c.FillRect(rect);
     return;
   }
+  c.FillRect(rect);
+  DrawExpandButton(column, rect);
   c.Font().Assign(column->Title().Font());
   DrawCellText(rect, 2, 2, column->Title().Caption(), column->Title().Alignment());
 }

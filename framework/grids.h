@@ -143,6 +143,10 @@ class TCustomGrid : public TCustomControl {
   void CancelColumnMove();
   void DrawColumnDropMarker();
   virtual void DrawCell(int col, int row, TRect rect, TGridDrawState state);
+  // Cells drawn as one: the rectangle a cell is painted in (the cell's own by default), and whether a fixed
+  // cell runs on into its right (toRight) or lower neighbour, so that no grid line separates them.
+  virtual TRect PaintedCellRect(int, int, const TRect& rect) { return rect; }
+  virtual bool CellsJoined(int, int, bool) const { return false; }
   virtual bool SelectCell(int col, int row) { return true; }
   virtual void ColWidthsChanged();
   virtual void RowHeightsChanged();

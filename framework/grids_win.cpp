@@ -888,6 +888,7 @@ void TCustomGrid::Paint() {
       c.Brush().style = TBrushStyle::bsSolid;
       c.Brush().color = fixed ? fixedColor_ : color_;
       c.Font().Assign(Font());
+      if (fixed) r = PaintedCellRect(col, row, r);
       DrawCell(col, row, r, st);
       if (drawFixedEdges_ && fixed &&
           (options_ & (goFixedVertLine | goFixedHorzLine)) == (goFixedVertLine | goFixedHorzLine)) {
@@ -929,7 +930,14 @@ void TCustomGrid::DrawGridLines(const TRect& area) {
     if (x >= geo_.clientWidth) break;
     x += ColWidth(col);
     bool fixedCol = col < FixedCols();
-    if (fixedCol ? (options_ & goFixedVertLine) : (options_ & goFixedVertLine)) vline(x, 0, std::min(fixedH, area.bottom), clBlack);
+    if (options_ & goFixedVertLine) {
+      // Through the fixed rows, except between joined cells.
+      for (int row = 0, y = 0; row < FixedRows() && y < std::min(fixedH, area.bottom); ++row) {
+        int next = y + RowHeight(row) + lineWidth_;
+        if (!CellsJoined(col, row, true)) vline(x, y, std::min(next, std::min(fixedH, area.bottom)), clBlack);
+        y = next;
+      }
+    }
     if (fixedCol ? (options_ & goFixedVertLine) : (options_ & goVertLine))
       vline(x, fixedH, area.bottom, fixedCol ? clBlack : clSilver);
   }
@@ -939,9 +947,19 @@ void TCustomGrid::DrawGridLines(const TRect& area) {
     if (y >= geo_.clientHeight) break;
     y += RowHeight(row);
     bool fixedRow = row < FixedRows();
-    if (options_ & goFixedHorzLine) hline(y, 0, std::min(fixedW, area.right), clBlack);
-    if (fixedRow ? (options_ & goFixedHorzLine) : (options_ & goHorzLine))
-      hline(y, fixedW, area.right, fixedRow ? clBlack : clSilver);
+    if ((options_ & goFixedHorzLine) && !fixedRow) hline(y, 0, std::min(fixedW, area.right), clBlack);
+    if (fixedRow && (options_ & goFixedHorzLine)) {
+      // Under a fixed row, except where a cell runs on into the row below.
+      for (int col = 0; col < ColCount(); ++col) {
+        if (col >= FixedCols() && col < LeftCol()) continue;
+        int x0 = geo_.cols.Start(col);
+        if (x0 < 0) continue;
+        if (x0 >= area.right) break;
+        if (!CellsJoined(col, row, false)) hline(y, x0, std::min(x0 + ColWidth(col) + lineWidth_, area.right), clBlack);
+      }
+    } else if (!fixedRow && (options_ & goHorzLine)) {
+      hline(y, fixedW, area.right, clSilver);
+    }
   }
 }
 

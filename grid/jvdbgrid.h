@@ -275,7 +275,7 @@ class TJvDBGrid : public TJvExDBGrid {
   void Paint() override;
   void DrawCell(int col, int row, TRect rect, TGridDrawState state) override;
   void DrawDataCell(int col, int row, TRect rect, TGridDrawState state) override;
-  void DrawTitleCell(int col, TRect rect, TGridDrawState state) override;
+  void DrawTitleCell(int col, int row, TRect rect, TGridDrawState state) override;
   void DrawIndicatorCell(int row, TRect rect) override;
   void DrawIndicatorBackground(const TRect& rect) override;
   void MouseLeave() override;

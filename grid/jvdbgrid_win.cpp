@@ -1219,7 +1219,8 @@ void TJvDBGrid::CloseUp(bool accept) {
 
 int TJvDBGrid::TitleColumnAt(int x, int y) {
   GridCoord c = MouseCoord(x, y);
-  if (c.y != 0 || !(TCustomDBGrid::Options() & dgTitles) || !ShownColumn(c.x)) return -1;
+  // Only a column's own title, which may cover several title rows; enclosing columns' titles are no buttons.
+  if (c.y < 0 || c.y >= TitleOffset() || !ShownColumn(c.x) || TitleColumn(c.x, c.y) != ShownColumn(c.x)) return -1;
   return c.x;
 }
 
@@ -1229,7 +1230,7 @@ bool TJvDBGrid::IsSizingZone(int x, int y, int& col) {
   TDBGridOptions o = TCustomDBGrid::Options();
   if (!(o & dgColumnResize) || !(o & dgTitles)) return false;
   GridCoord c = MouseCoord(x, y);
-  if (c.y != 0) return false;
+  if (c.y < 0 || c.y >= TitleOffset()) return false;
   int border = geo_.ColumnBorderAt(x, 5);
   if (border < IndicatorOffset()) return false;
   col = border;
@@ -1257,7 +1258,7 @@ void TJvDBGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
     return;
   }
   // 2. Right button on the title row: the title arrow's menu event, or the title popup menu.
-  if (button == TMouseButton::mbRight && titles && indicator && c.y == 0) {
+  if (button == TMouseButton::mbRight && titles && indicator && c.y >= 0 && c.y < TitleOffset()) {
     if (c.x == 0 && titleArrow_ && OnTitleArrowMenuEvent) {
       OnTitleArrowMenuEvent(this);
       return;
@@ -1270,6 +1271,8 @@ void TJvDBGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
       return;
     }
   }
+  // The expand button of a nested column's title.
+  if (button == TMouseButton::mbLeft && titles && ClickExpandButton(x, y)) return;
   // 3. Docking: the top-left cell is the grid's handle.
   if (button == TMouseButton::mbLeft && DragKind() == dkDock && DragMode() == dmAutomatic && c.x == 0 && c.y == 0 &&
       IndicatorOffset() > 0 && TitleOffset() > 0) {
@@ -1278,7 +1281,7 @@ void TJvDBGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
   }
   // 4. Title buttons. With column resizing the right button drags titles too: it acts as the left one until
   // it is released.
-  if (titleButtons_ && DataLink().Active() && c.y == 0 && titles && ShownColumn(c.x)) {
+  if (titleButtons_ && DataLink().Active() && titles && TitleColumnAt(x, y) >= 0) {
     if (button == TMouseButton::mbRight && (o & dgColumnResize)) {
       swapButtons_ = true;
       SetCapture(Handle());
@@ -1293,7 +1296,7 @@ void TJvDBGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
         tracking_ = true;
         pressedOver_ = true;
         pressedCol_ = c.x;
-        InvalidateCell(c.x, 0);
+        InvalidateTitle(c.x);
       } else if (BeepOnError) {
         MessageBeep(0);
       }
@@ -1373,15 +1376,15 @@ void TJvDBGrid::MouseMove(TShift shift, int x, int y) {
   // Styled titles light up under the mouse.
   int hot = ThemedDrawing() ? TitleColumnAt(x, y) : -1;
   if (hot != hotTitle_) {
-    if (hotTitle_ >= 0) InvalidateCell(hotTitle_, 0);
+    if (hotTitle_ >= 0) InvalidateTitle(hotTitle_);
     hotTitle_ = hot;
-    if (hot >= 0) InvalidateCell(hot, 0);
+    if (hot >= 0) InvalidateTitle(hot);
   }
   if (tracking_) {
     bool over = TitleColumnAt(x, y) == pressedCol_;
     if (over != pressedOver_) {
       pressedOver_ = over;
-      InvalidateCell(pressedCol_, 0);
+      InvalidateTitle(pressedCol_);
     }
   }
   TJvExDBGrid::MouseMove(shift, x, y);
@@ -1414,7 +1417,7 @@ void TJvDBGrid::MouseUp(TMouseButton button, TShift shift, int x, int y) {
   if (tracking_) {
     tracking_ = false;
     if (GridState() != TGridState::gsColMoving) ReleaseCapture();
-    InvalidateCell(pressedCol_, 0);
+    InvalidateTitle(pressedCol_);
     RECT client;
     GetClientRect(Handle(), &client);
     bool inside = x >= client.left && x < client.right && y >= client.top && y < client.bottom;
@@ -1535,7 +1538,7 @@ bool TJvDBGrid::DoMouseWheel(TShift shift, int delta, TPoint mouse) {
 
 std::string TJvDBGrid::HintTextAt(int x, int y, int* timeOut) {
   GridCoord c = MouseCoord(x, y);
-  TColumn* column = ShownColumn(c.x);
+  TColumn* column = c.y >= 0 && c.y < TitleOffset() ? TitleColumn(c.x, c.y) : ShownColumn(c.x);
   if (!column || c.y < 0) return {};
   TField* field = column->Field();
   int time = 0;
@@ -1661,7 +1664,7 @@ bool TJvDBGrid::DrawThemedHeader(const TRect& rect, THeaderState state) {
 }
 
 void TJvDBGrid::MouseLeave() {
-  if (hotTitle_ >= 0) InvalidateCell(hotTitle_, 0);
+  if (hotTitle_ >= 0) InvalidateTitle(hotTitle_);
   hotTitle_ = -1;
 }
 
@@ -1839,15 +1842,16 @@ void TJvDBGrid::DrawDataCell(int col, int row, TRect rect, TGridDrawState state)
     c.DrawFocusRect(rect);
 }
 
-void TJvDBGrid::DrawTitleCell(int col, TRect rect, TGridDrawState state) {
-  TColumn* column = ShownColumn(col);
+void TJvDBGrid::DrawTitleCell(int col, int row, TRect rect, TGridDrawState state) {
+  TColumn* column = TitleColumn(col, row);
   TCanvas& c = Canvas();
   TDBGridOptions o = TCustomDBGrid::Options();
   if (!column) {
-    TJvExDBGrid::DrawTitleCell(col, rect, state);
+    TJvExDBGrid::DrawTitleCell(col, row, rect, state);
     return;
   }
-  bool pressed = tracking_ && pressedOver_ && pressedCol_ == col;
+  // Only a column's own title (not an enclosing column's) is a button.
+  bool pressed = tracking_ && pressedOver_ && pressedCol_ == col && column == ShownColumn(col);
   c.Font().Assign(TitleFont());
   c.Font().Assign(column->Title().Font());
   c.Brush().color = column->Title().Color();
@@ -1898,6 +1902,8 @@ void TJvDBGrid::DrawTitleSortAndText(TCanvas& c, TRect rect, TColumn* column, bo
     }
   }
   if (!themed) c.FillRect(rect);
+  // The expand button takes the right end; the caption and the sort marker share what is left.
+  if (defaultText) DrawExpandButton(column, rect);
   if (defaultText) {
     TRect textRect = rect;
     if (bmp) textRect.right -= bsz.x + 4;
