@@ -248,7 +248,9 @@ class Writer {
   std::string out;
 
   void Object(const ComponentNode& n) {
-    if (n.flags) {
+    // A class name of 240 or more characters starts with a byte that reads as the flags prefix: such a name
+    // gets the prefix even without flags, so that the stream reads back as written.
+    if (n.flags || n.className.size() >= 0xF0) {
       out += static_cast<char>(0xF0 | (n.flags & 0x0F));
       if (n.flags & 2) Integer(n.childPos);
     }

@@ -122,6 +122,24 @@ TEST(ComponentStream, RejectsEveryTruncationAndBadTypeWithoutReadingPastTheEnd) 
   EXPECT_THROW(ReadComponentStream(deep), EReadError);
 }
 
+TEST(ComponentStream, LongClassNamesReadBackAsWritten) {
+  // A length byte of 240 or more looks like the flags prefix; the writer must keep such names readable.
+  for (size_t length : {239u, 240u, 255u}) {
+    ComponentNode node;
+    node.className = std::string(length, 'T');
+    node.name = "x";
+    ComponentNode child;
+    child.className = std::string(length, 'C');
+    node.children.push_back(child);
+    std::string once = WriteComponentStream(node);
+    ComponentNode back = ReadComponentStream(once);
+    EXPECT_EQ(back.className, node.className) << length;
+    ASSERT_EQ(back.children.size(), 1u);
+    EXPECT_EQ(back.children[0].className, child.className);
+    EXPECT_EQ(WriteComponentStream(back), once);
+  }
+}
+
 TEST(ComponentStream, ExtendedFloatsConvertExactly) {
   for (double d : {0.0, 1.0, -2.5, 1e300, 3.141592653589793, -1e-300}) {
     uint8_t raw[10];
