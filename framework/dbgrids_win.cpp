@@ -1049,7 +1049,9 @@ void TCustomDBGrid::MouseDown(TMouseButton button, TShift shift, int x, int y) {
   if (button == TMouseButton::mbLeft && !(shift & ssDouble) && ClickExpandButton(x, y)) return;
   GridCoord c = MouseCoord(x, y);
   if (c.y >= 0 && c.y < TitleOffset()) {
-    if (button == TMouseButton::mbLeft && (dbOptions_ & dgColumnResize) && c.x >= FixedCols()) {
+    // An enclosing column's title (over its nested columns) moves nothing.
+    if (button == TMouseButton::mbLeft && (dbOptions_ & dgColumnResize) && c.x >= FixedCols() &&
+        TitleColumn(c.x, c.y) == ShownColumn(c.x)) {
       // The title may be dragged to move its column; without a drag the release is a title click.
       UpdateData();
       TCustomGrid::MouseDown(button, shift, x, y);  // raises OnMouseDown

@@ -562,6 +562,8 @@ bool TCustomGrid::IsSizingZone(int x, int y, int& col) {
   SyncGeometry();
   if (y >= geo_.rows.FixedExtent()) return false;
   col = geo_.ColumnBorderAt(x, 3);
+  // No border to drag inside a cell that runs on into its neighbour.
+  if (col >= 0 && CellsJoined(col, geo_.rows.At(y, geo_.clientHeight), true)) col = -1;
   return col >= 0;
 }
 

@@ -1232,7 +1232,7 @@ bool TJvDBGrid::IsSizingZone(int x, int y, int& col) {
   GridCoord c = MouseCoord(x, y);
   if (c.y < 0 || c.y >= TitleOffset()) return false;
   int border = geo_.ColumnBorderAt(x, 5);
-  if (border < IndicatorOffset()) return false;
+  if (border < IndicatorOffset() || CellsJoined(border, c.y, true)) return false;
   col = border;
   return true;
 }

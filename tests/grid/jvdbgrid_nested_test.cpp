@@ -155,6 +155,25 @@ TEST(GridNestedColumns, ExpandButtonClicksToggleAndTitlesSpan) {
   EXPECT_EQ(p.h.PixelAt(corner.left + 4, corner.bottom), p.h.PixelAt(corner.left + 4, corner.bottom - 3))
       << "the indicator's title cell covers both rows";
 
+  // Column borders can be dragged only where they show: not inside the parent's title, but below it.
+  int streetWidth = street->Width();
+  auto drag = [&](int y) {
+    p.h.Press(streetTop.right, y);
+    p.h.MoveTo(streetTop.right + 10, y);
+    p.h.MoveTo(streetTop.right + 20, y);
+    p.h.Release(streetTop.right + 20, y);
+    Pump();
+  };
+  drag(streetTop.top + 3);
+  EXPECT_EQ(street->Width(), streetWidth);
+  EXPECT_EQ(g->GridColumnOf(street), sc) << "dragging the parent's title moves no child column";
+  EXPECT_TRUE(p.Address()->Expanded());
+  drag(streetLow.top + 3);
+  EXPECT_EQ(street->Width(), streetWidth + 20);
+  cc = g->GridColumnOf(city);
+  streetTop = g->CellRect(sc, 0);
+  parent = p.Title(sc, 0);
+
   // The child cells show the child values: CITY's cell of the first record has ink, and its text is the
   // city's.
   TRect cityCell = g->CellRect(cc, 2);
