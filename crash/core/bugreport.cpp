@@ -216,11 +216,6 @@ std::string ComposeReportFile(std::string_view old, std::string_view report, con
   return file;
 }
 
-std::wstring FileNamePart(std::wstring_view path) {
-  size_t p = path.find_last_of(L"\\/");
-  return std::wstring(p == std::wstring_view::npos ? path : path.substr(p + 1));
-}
-
 std::wstring FolderPart(std::wstring_view path) {
   size_t p = path.find_last_of(L"\\/");
   return p == std::wstring_view::npos ? std::wstring() : std::wstring(path.substr(0, p + 1));

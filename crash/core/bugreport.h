@@ -62,8 +62,7 @@ std::string InsertCountItem(std::string_view report, int64_t count);
 // "folder\..\" are resolved.
 std::wstring AbsoluteReportName(std::wstring_view name, std::wstring_view programPath);
 
-// The file name part and the folder part (with its final "\") of a path; "/" counts as "\" too.
-std::wstring FileNamePart(std::wstring_view path);
+// The folder part of a path with its final "\" ("/" counts as "\" too); the file name part is FileNameOf.
 std::wstring FolderPart(std::wstring_view path);
 
 }  // namespace rvx

@@ -1,4 +1,5 @@
 #include "crash/core/exception_record.h"
+#include "crash/delivery/fields.h"
 #include "crash/core/pipeline.h"
 
 #include <chrono>
@@ -20,7 +21,7 @@ std::mutex g_handlerLock;  // the callback lists of every record
 const char* kCompilerText = "GCC " __VERSION__;
 constexpr const char* kSoon = ">> will be calculated soon";
 
-std::string NarrowFileName(const std::wstring& path) { return WideToAnsi(FileNamePart(path)); }
+std::string NarrowFileName(const std::wstring& path) { return WideToAnsi(FileNameOf(path)); }
 
 // Runs one step of report building; a fault leaves its result out.
 template <class F>
@@ -430,19 +431,27 @@ std::string TIRVException::Render() {
 std::string TIRVException::BugReport(bool mustBeComplete) {
   std::string cached;
   uint64_t counter;
+  bool cachedComplete;
   {
     std::lock_guard<std::recursive_mutex> g(lock_);
     cached = reportText_;
     counter = changeCounter_;
+    cachedComplete = reportTextComplete_;
   }
   if (!createBugReport_) return cached;
-  if (!cached.empty() && (!mustBeComplete || complete_)) return cached;
+  // A text cached before completion stays cached until the completing change is counted; it must not be
+  // taken for the complete report in between.
+  if (!cached.empty() && (!mustBeComplete || cachedComplete)) return cached;
   BugReportHeader();
   ComposeSections(true);
   if (mustBeComplete) WaitForCompletion();
+  bool complete = complete_;  // read before rendering: everything it stands for is written by then
   std::string text = Render();
   std::lock_guard<std::recursive_mutex> g(lock_);
-  if (changeCounter_ == counter) reportText_ = text;
+  if (changeCounter_ == counter) {
+    reportText_ = text;
+    reportTextComplete_ = complete;
+  }
   return text;
 }
 
@@ -450,6 +459,7 @@ void TIRVException::SetBugReport(std::string_view report) {
   {
     std::lock_guard<std::recursive_mutex> g(lock_);
     reportText_ = std::string(report);
+    reportTextComplete_ = true;  // a text set from outside is the report
   }
   FireChange();
 }
@@ -589,11 +599,11 @@ bool TIRVException::SaveReport(const std::wstring& fileName, bool automatic) {
   auto compose = [&](const std::string& old) { return ComposeReportFile(old, report, rules); };
   bool ok = record_platform::RewriteFile(name, compose);
   if (!ok && FolderPart(setting).empty() && !record_platform::Is9x()) {
-    std::wstring program = FileNamePart(record_platform::ProgramPath());
+    std::wstring program = FileNameOf(record_platform::ProgramPath());
     size_t dot = program.rfind(L'.');
     if (dot != std::wstring::npos) program.resize(dot);
     std::wstring folder = record_platform::UserAppDataFolder();
-    if (!folder.empty()) ok = record_platform::RewriteFile(folder + L"\\" + program + L"\\" + FileNamePart(name), compose);
+    if (!folder.empty()) ok = record_platform::RewriteFile(folder + L"\\" + program + L"\\" + FileNameOf(name), compose);
   }
   if (ok && automatic && fileName.empty()) saved_ = true;
   return ok;

@@ -258,6 +258,7 @@ class TIRVException final : public TIRVSettings,
   std::atomic<bool> completionStarted_{false};
   std::recursive_mutex lock_;  // guards reportText_ and changeCounter_
   std::string reportText_;
+  bool reportTextComplete_ = false;  // the cached text was rendered from the complete report
   uint64_t changeCounter_ = 0;
   std::atomic<bool> complete_{false};
   std::atomic<int> updateCount_{0};

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "crash/core/exception_record.h"
+#include "crash/delivery/fields.h"
 #include "crash/core/freeze.h"
 #include "crash/stack/text.h"
 
@@ -99,7 +100,7 @@ std::string LoadedModuleVersion(const char* name) {
 }
 
 bool RewriteFile(const std::wstring& path, const std::function<std::string(const std::string& old)>& compose) {
-  std::wstring folder = FileNamePart(path).size() < path.size() ? FolderPart(path) : std::wstring();
+  std::wstring folder = FileNameOf(path).size() < path.size() ? FolderPart(path) : std::wstring();
   if (folder.size() > 3) CreateFolders(folder.substr(0, folder.size() - 1));
   HANDLE f = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                          nullptr);
@@ -156,7 +157,7 @@ void Beep() { MessageBeep(MB_ICONERROR); }
 bool AskSaveFileName(IRVException* record, WindowHandle parent, std::wstring& fileName) {
   std::wstring setting = record->BugRepFile();
   wchar_t buffer[MAX_PATH] = {};
-  std::wstring proposed = FileNamePart(setting);
+  std::wstring proposed = FileNameOf(setting);
   lstrcpynW(buffer, proposed.c_str(), MAX_PATH);
   std::wstring folder = FolderPart(setting);
   wchar_t desktop[MAX_PATH] = {};

@@ -1,4 +1,5 @@
 #include "crash/core/settings.h"
+#include "crash/delivery/fields.h"
 
 #include <algorithm>
 #include <atomic>
@@ -826,16 +827,6 @@ S Literal(const char* s) {
   return S(s, s + std::strlen(s));
 }
 
-std::wstring FileNamePart(const std::wstring& path) {
-  size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
-std::wstring FolderPart(const std::wstring& path) {
-  size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
 std::wstring VersionOf(ModuleHandle module) {
   std::string text;
   {
@@ -851,7 +842,7 @@ std::wstring VersionOf(ModuleHandle module) {
 std::wstring FolderOrProgramFolder(settings_platform::Folder folder) {
   std::wstring path = settings_platform::FolderPath(folder);
   while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-  if (path.empty()) path = FolderPart(ModuleFile(settings_platform::ProgramModule()));
+  if (path.empty()) path = FolderOf(ModuleFile(settings_platform::ProgramModule()));
   return path;
 }
 
@@ -867,8 +858,8 @@ template <class S>
 S ExpandImpl(S text, ModuleHandle module, const PlaceholderOperands& ops) {
   using namespace settings_platform;
   if (text.find(static_cast<typename S::value_type>('%')) == S::npos) return text;
-  Substitute(text, "%appname%", [] { return FileNamePart(ModuleFile(ProgramModule())); });
-  Substitute(text, "%modname%", [&] { return FileNamePart(ModuleFile(module)); });
+  Substitute(text, "%appname%", [] { return FileNameOf(ModuleFile(ProgramModule())); });
+  Substitute(text, "%modname%", [&] { return FileNameOf(ModuleFile(module)); });
   Substitute(text, "%appversion%", [] { return VersionOf(ProgramModule()); });
   Substitute(text, "%modversion%", [&] { return VersionOf(module); });
   if (ops.exceptClass) Substitute(text, "%exceptClass%", [&] { return *ops.exceptClass; });
