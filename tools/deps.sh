@@ -40,8 +40,48 @@ if [ ${#missing_wine[@]} -gt 0 ]; then
 fi
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-run() { "$@" >>"$log" 2>&1 || { tail -n 30 "$log" >&2; exit 1; }; }
-run $sudo apt-get update -q
-[ ${#missing[@]} -eq 0 ] || run $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+# A mirror in the middle of a sync can fail one index file ("File has unexpected size"). Try the update a few
+# times; if one index still fails, go on: the packages may well resolve from the indexes that did arrive.
+failed_indexes=""
+update_indexes() {
+  local attempt out
+  for attempt in 1 2 3; do
+    local rc=0
+    out=$($sudo apt-get update -q 2>&1) || rc=$?
+    echo "$out" >>"$log"
+    failed_indexes=$(echo "$out" | sed -n 's/^E: Failed to fetch \([^ ]*\).*/\1/p' | sort -u)
+    if [ $rc -eq 0 ] && [ -z "$failed_indexes" ]; then return 0; fi
+    [ $attempt -lt 3 ] && { echo "deps.sh: apt-get update failed (attempt $attempt), retrying in $((attempt * 10)) s" >&2; sleep $((attempt * 10)); }
+  done
+  return 1
+}
+if ! update_indexes; then
+  if [ -n "$failed_indexes" ]; then
+    echo "deps.sh: these package indexes could not be fetched; going on with the others:" >&2
+    echo "$failed_indexes" | sed 's/^/  /' >&2
+  else
+    echo "deps.sh: apt-get update failed; going on with the package lists already here" >&2
+  fi
+fi
+# With an index missing, the libraries of the two architectures may no longer resolve to matching versions
+# (an amd64 security update whose i386 twin is only in the missing index). Then take the release's own suite:
+# its versions exist for both architectures.
+codename=$(. /etc/os-release 2>/dev/null; echo "${VERSION_CODENAME:-}")
+apt_install() {
+  "$@" >>"$log" 2>&1 && return 0
+  if [ -n "$failed_indexes" ] && [ -n "$codename" ]; then
+    echo "deps.sh: retrying the installation from the '$codename' suite alone" >&2
+    "$@" -t "$codename" >>"$log" 2>&1 && return 0
+  fi
+  tail -n 30 "$log" >&2
+  if [ -n "$failed_indexes" ]; then
+    echo "deps.sh: installing failed, most likely because these package indexes could not be fetched:" >&2
+    echo "$failed_indexes" | sed 's/^/  /' >&2
+    echo "deps.sh: this happens while a Debian mirror is being synchronised; running the command again later helps." >&2
+  fi
+  exit 1
+}
+[ ${#missing[@]} -eq 0 ] || apt_install $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 # Wine with its recommended packages (fonts, the 32-bit loader's helpers).
-[ ${#missing_wine[@]} -eq 0 ] || run $sudo apt-get install -y -q "${missing_wine[@]}"
+[ ${#missing_wine[@]} -eq 0 ] || apt_install $sudo apt-get install -y -q "${missing_wine[@]}"
