@@ -8,8 +8,22 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installer prompts while the prefix is made.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
+# Wine's loader is a 32-bit Linux program: it runs only where the kernel executes 32-bit programs, which some
+# kernels are built or booted without ("32-bit emulation disabled" in the kernel log).
+rvx_wine_runs() {
+  wine --version >/dev/null 2>&1 </dev/null
+}
+rvx_wine_unavailable_reason() {
+  if ! command -v wine >/dev/null 2>&1; then echo "Wine is not installed"
+  elif dmesg 2>/dev/null | grep -q '32-bit emulation disabled'; then
+    echo "this machine's kernel runs no 32-bit programs (32-bit emulation disabled; boot option ia32_emulation=on)"
+  else echo "Wine does not start here ($(wine --version 2>&1 </dev/null | tail -n1))"
+  fi
+}
+
 rvx_wine_prefix() {
   [ -f "$WINEPREFIX/.rvx-ready" ] && return 0
+  rvx_wine_runs || { echo "wine: $(rvx_wine_unavailable_reason)" >&2; return 1; }
   mkdir -p "$RVX_WINE_BUILD"
   ( flock 9; _rvx_make_prefix ) 9>"$RVX_WINE_BUILD/.wineprefix.lock"
 }

@@ -3,6 +3,20 @@
 # of its own, all stopped at the end.   Usage: tools/wine-session.sh COMMAND [ARG]...
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+if ! rvx_wine_runs; then
+  reason=$(rvx_wine_unavailable_reason)
+  if [ "${RVX_WINE_OPTIONAL:-0}" = 1 ]; then
+    {
+      echo "=================================================================================================="
+      echo "WINDOWS TESTS NOT RUN: $reason."
+      echo "The Windows tree was built; its tests need Wine, which needs a kernel that runs 32-bit programs."
+      echo "=================================================================================================="
+    } >&2
+    exit 0
+  fi
+  echo "wine-session: $reason" >&2
+  exit 1
+fi
 rvx_wine_prefix || exit 1
 fdfile=$(mktemp)
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
