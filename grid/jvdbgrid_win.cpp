@@ -596,6 +596,20 @@ void TJvDBGrid::ChangeBoolean(LogicalKey action) {
 // ---------------------------------------------------------------------------------------------------------
 // Editors
 
+TInternalInplaceEdit::TInternalInplaceEdit(TJvDBGrid* grid) : TInplaceEdit(grid), owner_(grid) {}
+
+void TInternalInplaceEdit::WndProc(TMessage& m) {
+  if (m.msg == WM_MOUSEWHEEL) {
+    TGridDataLink& link = owner_->DataLink();
+    if (link.Active() && link.DataSet()->State() != dsBrowse) link.DataSet()->Cancel();
+    if (owner_->HandleAllocated()) m.result = SendMessageA(owner_->Handle(), WM_MOUSEWHEEL, m.wParam, m.lParam);
+    return;
+  }
+  TInplaceEdit::WndProc(m);
+}
+
+TInplaceEdit* TJvDBGrid::CreateEditor() { return new TInternalInplaceEdit(this); }
+
 void TJvDBGrid::ShowEditor() {
   TJvExDBGrid::ShowEditor();
 }
@@ -879,7 +893,7 @@ void TJvDBGrid::MoveWithSelection(int distance, TShift shift) {
 void TJvDBGrid::DoMoveDown(TShift shift, bool allowAppend) {
   TDataSet* ds = DataLink().DataSet();
   MoveWithSelection(1, shift);
-  if (allowAppend && AutoAppend && ds->Eof() && ds->State() == dsBrowse && CanAppend()) ds->Append();
+  if (allowAppend && AutoAppend && ds->Eof() && ds->State() == dsBrowse && CanAppend()) StartInsert(true);
 }
 
 void TJvDBGrid::SelectFirstFreeColumn() {
@@ -1637,7 +1651,9 @@ void TJvDBGrid::WndProc(TMessage& m) {
 // ---------------------------------------------------------------------------------------------------------
 // Painting
 
-bool TJvDBGrid::ThemedDrawing() const { return UseXPThemes && TThemeServices::Instance().Active(); }
+TThemeServices& TJvDBGrid::Themes() const { return themes_ ? *themes_ : TThemeServices::Instance(); }
+
+bool TJvDBGrid::ThemedDrawing() const { return UseXPThemes && Themes().Active(); }
 
 void TJvDBGrid::FillScrollBarCorner() {
   if (!ThemedDrawing() || !HandleAllocated()) return;
@@ -1660,7 +1676,7 @@ void TJvDBGrid::FillScrollBarCorner() {
 }
 
 bool TJvDBGrid::DrawThemedHeader(const TRect& rect, THeaderState state) {
-  return ThemedDrawing() && TThemeServices::Instance().DrawHeaderItem(Handle(), Canvas().Handle(), rect, state);
+  return ThemedDrawing() && Themes().DrawHeaderItem(Handle(), Canvas().Handle(), rect, state);
 }
 
 void TJvDBGrid::MouseLeave() {

@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <map>
+#include <string>
+#include <vector>
 #include <thread>
 
 #include "framework/classinfo.h"
@@ -159,4 +161,44 @@ TEST(Forms, SynchronisedCallsRunOnTheMainThreadWhenItTakesTheEmptyMessage) {
   }
   failing.join();
   EXPECT_TRUE(rethrown);
+}
+
+TEST(Forms, AControlIsEnteredAndLeftOnlyByFocusFromOrToWindowsOutsideIt) {
+  App a;
+  auto* form = new TTestForm(&a.app, FormText(ScreenPixelsPerInch()));
+  // A container control with a child of its own beside the form's buttons.
+  auto* box = new TCustomControl(form);
+  box->SetParent(form);
+  box->SetBounds(10, 120, 200, 60);
+  auto* inner = new TButton(form);
+  inner->SetParent(box);
+  inner->SetBounds(5, 5, 80, 25);
+  form->Show();
+  form->Button1->SetFocus();
+  std::vector<std::string> events;
+  box->OnEnter = [&](TComponent*) { events.push_back("box enter"); };
+  box->OnExit = [&](TComponent*) { events.push_back("box exit"); };
+  inner->OnEnter = [&](TComponent*) { events.push_back("inner enter"); };
+  inner->OnExit = [&](TComponent*) { events.push_back("inner exit"); };
+
+  box->SetFocus();
+  EXPECT_EQ(events, std::vector<std::string>{"box enter"});
+  // Into its own child and back, twice: the container is neither left nor entered again.
+  events.clear();
+  inner->SetFocus();
+  box->SetFocus();
+  inner->SetFocus();
+  EXPECT_EQ(events, (std::vector<std::string>{"inner enter", "inner exit", "inner enter"}));
+  // From the child to a window outside: both are left, the child first.
+  events.clear();
+  form->Button2->SetFocus();
+  EXPECT_EQ(events, (std::vector<std::string>{"inner exit", "box exit"}));
+  // Straight into the child from outside: the container is entered first.
+  events.clear();
+  inner->SetFocus();
+  EXPECT_EQ(events, (std::vector<std::string>{"box enter", "inner enter"}));
+  events.clear();
+  box->SetFocus();
+  form->Button1->SetFocus();
+  EXPECT_EQ(events, (std::vector<std::string>{"inner exit", "box exit"}));
 }
