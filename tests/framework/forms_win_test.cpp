@@ -202,3 +202,48 @@ TEST(Forms, AControlIsEnteredAndLeftOnlyByFocusFromOrToWindowsOutsideIt) {
   form->Button1->SetFocus();
   EXPECT_EQ(events, (std::vector<std::string>{"inner exit", "box exit"}));
 }
+
+namespace {
+// A modal dialog that Escape cancels from anywhere in it.
+class TEscapeForm : public TTestForm {
+ public:
+  using TTestForm::TTestForm;
+  std::string previewed;
+
+ protected:
+  void ModalKeyPreview(char& key) override {
+    previewed += key == 27 ? "esc" : "enter";
+    if (key == 27) {
+      SetModalResult(mrCancel);
+      key = 0;
+    }
+  }
+};
+}  // namespace
+
+TEST(Forms, ShowModalKeepsTheOtherWindowsDisabledUntilAResultIsSet) {
+  App a;
+  auto* owner = new TTestForm(&a.app, FormText(ScreenPixelsPerInch()));
+  owner->Show();
+  auto* dialog = new TEscapeForm(&a.app, FormText(ScreenPixelsPerInch()));
+  bool ownerEnabledInside = true;
+  dialog->Button2->OnClick = [&](TComponent*) {
+    ownerEnabledInside = IsWindowEnabled(owner->Handle());
+    dialog->SetModalResult(mrOk);
+  };
+  PostMessageA(dialog->Button2->Handle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(dialog->ShowModal(), mrOk);
+  EXPECT_FALSE(ownerEnabledInside);
+  EXPECT_TRUE(IsWindowEnabled(owner->Handle()));
+  EXPECT_FALSE(IsWindowVisible(dialog->Handle()));
+  EXPECT_FALSE(dialog->Modal());
+
+  // Escape anywhere in the form goes to the key preview; closing the window cancels.
+  PostMessageA(dialog->Button1->Handle(), WM_KEYDOWN, VK_ESCAPE, 1);
+  EXPECT_EQ(dialog->ShowModal(), mrCancel);
+  EXPECT_EQ(dialog->previewed, "esc");
+  PostMessageA(dialog->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(dialog->ShowModal(), mrCancel);
+  EXPECT_TRUE(IsWindow(dialog->Handle()));
+  EXPECT_TRUE(IsWindowEnabled(owner->Handle()));
+}
