@@ -145,6 +145,9 @@ class TWinControl : public TControl {
   void SetColor(TColor color) override;
 
   bool Focused() const;
+  // The window is this control's own or one of its children's: focus moving there neither enters nor leaves
+  // the control.
+  bool ContainsWindow(HWND window) const;
   virtual bool CanFocus() const;
   virtual void SetFocus();
   void Invalidate();
@@ -232,6 +235,8 @@ class TWinControl : public TControl {
   friend LRESULT CALLBACK SubclassWndProc(HWND, UINT, WPARAM, LPARAM);
   void Dispatch(TMessage& m);
   void UpdateBounds();
+  void FocusEntered(HWND from);
+  void FocusLeft(HWND to);
 };
 
 // A windowed control that paints itself on a canvas.

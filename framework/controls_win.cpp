@@ -338,6 +338,26 @@ void TWinControl::SetColor(TColor c) {
 
 bool TWinControl::Focused() const { return handle_ && GetFocus() == handle_; }
 
+bool TWinControl::ContainsWindow(HWND window) const {
+  return handle_ && window && (window == handle_ || IsChild(handle_, window));
+}
+
+// A control is entered when the focus comes into it (itself or one of its children) from a window outside
+// it, and left when the focus goes from inside it to a window outside it. The focus moving between a control
+// and its own children (a grid and its cell editor) neither enters nor leaves it. The outermost control is
+// entered first and left last.
+void TWinControl::FocusEntered(HWND from) {
+  std::vector<TWinControl*> entered;
+  for (TWinControl* c = this; c && !c->ContainsWindow(from); c = c->Parent()) entered.push_back(c);
+  for (auto it = entered.rbegin(); it != entered.rend(); ++it) (*it)->DoEnter();
+}
+
+void TWinControl::FocusLeft(HWND to) {
+  std::vector<TWinControl*> left;
+  for (TWinControl* c = this; c && !c->ContainsWindow(to); c = c->Parent()) left.push_back(c);
+  for (TWinControl* c : left) c->DoExit();
+}
+
 bool TWinControl::CanFocus() const {
   for (const TControl* c = this; c; c = c->Parent())
     if (!c->Visible() || !c->Enabled()) return false;
@@ -560,11 +580,11 @@ void TWinControl::WndProc(TMessage& m) {
     }
     case WM_SETFOCUS:
       DefaultHandler(m);
-      DoEnter();
+      FocusEntered(reinterpret_cast<HWND>(m.wParam));
       return;
     case WM_KILLFOCUS:
       DefaultHandler(m);
-      DoExit();
+      FocusLeft(reinterpret_cast<HWND>(m.wParam));
       return;
     case WM_SIZE:
       if (handle_) UpdateBounds();

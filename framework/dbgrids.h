@@ -325,6 +325,10 @@ class TCustomDBGrid : public TCustomGrid {
   virtual int TitleRowHeightValue() { return TitleHeightForFont(); }
   virtual int FrozenColumns() const { return 0; }
   void ApplyGridOptions();
+  // Appends (or inserts at the current row) a record for the user's navigation. Such a record, left
+  // untouched, is dropped again when the user leaves the grid (dgCancelOnExit); a record that the program
+  // itself appended stays until it is posted or cancelled.
+  void StartInsert(bool append);
   bool AcquireFocus();
   void ResetEditText();
   bool Layouting() const { return layoutLock_ > 0; }
@@ -341,6 +345,7 @@ class TCustomDBGrid : public TCustomGrid {
   bool inColExit_ = false;
   std::string editText_;
   bool editTextValid_ = false;
+  bool ownInsert_ = false;  // the pending insert was started by the grid (StartInsert)
   std::string pendingDataSource_;
 };
 

@@ -748,7 +748,17 @@ void TCustomDBGrid::RecordChanged(TField* field) {
 
 void TCustomDBGrid::EditingChanged() {
   if (IndicatorOffset()) InvalidateCell(0, row_);
-  if (!dataLink_->Editing()) ResetEditText();
+  if (!dataLink_->Editing()) {
+    ResetEditText();
+    ownInsert_ = false;
+  }
+}
+
+void TCustomDBGrid::StartInsert(bool append) {
+  TDataSet* ds = dataLink_->DataSet();
+  if (append) ds->Append();
+  else ds->Insert();
+  ownInsert_ = ds->State() == dsInsert;
 }
 
 void TCustomDBGrid::FocusField(TField* field) {
@@ -931,7 +941,7 @@ void TCustomDBGrid::KeyDown(WORD& key, TShift shift) {
     dataLink_->MoveBy(1);
     if (ds->Eof() && ds->CanModify() && !readOnly_ && (dbOptions_ & dgEditing) && ds->State() == dsBrowse &&
         key == VK_DOWN)
-      ds->Append();
+      StartInsert(true);
   };
   auto priorRow = [&] {
     UpdateData();
@@ -997,7 +1007,7 @@ void TCustomDBGrid::KeyDown(WORD& key, TShift shift) {
     case VK_INSERT:
       if (shift == 0 && ds->CanModify() && !readOnly_ && (dbOptions_ & dgEditing)) {
         UpdateData();
-        ds->Insert();
+        StartInsert(false);
       }
       break;
     case VK_DELETE:
@@ -1103,7 +1113,7 @@ void TCustomDBGrid::DoExit() {
   try {
     if ((dbOptions_ & dgCancelOnExit) && dataLink_->Active()) {
       TDataSet* ds = dataLink_->DataSet();
-      if (ds->State() == dsInsert && !ds->Modified() && !dataLink_->Modified()) ds->Cancel();
+      if (ds->State() == dsInsert && ownInsert_ && !ds->Modified() && !dataLink_->Modified()) ds->Cancel();
       else UpdateData();
     } else {
       UpdateData();

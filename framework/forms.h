@@ -12,6 +12,9 @@
 
 namespace fw {
 
+// What ended a modal form.
+enum TModalResult { mrNone = 0, mrOk = 1, mrCancel = 2 };
+
 class TForm : public TWinControl {
  public:
   // Creates the form and loads its stored description: the RCDATA resource named after the class in upper
@@ -24,6 +27,14 @@ class TForm : public TWinControl {
 
   void Show();
   void Close();
+  // Shows the form modally: every other enabled window of this thread is disabled until the modal result is
+  // set (by a button, a key, or closing the window, which cancels), then the form is hidden and the windows
+  // are enabled again, also when a handler raised. Escape and Enter pressed anywhere in the form go to
+  // ModalKeyPreview first. Returns the modal result (cancel when the message loop ends).
+  int ShowModal();
+  int ModalResult() const { return modalResult_; }
+  void SetModalResult(int result) { modalResult_ = result; }
+  bool Modal() const { return inModal_; }
   int PixelsPerInch() const { return pixelsPerInch_; }
   TWinControl* ActiveControl() const { return activeControl_; }
   void SetActiveControl(TWinControl* control);
@@ -37,6 +48,12 @@ class TForm : public TWinControl {
   void CreateParamsFor(CreateParams& params) override;
   void WndProc(TMessage& m) override;
   void Loaded() override;
+  // Hooks of the modal loop: the form was shown; Escape ('\x1b') or Enter ('\r') was pressed somewhere in
+  // the form (a handler that sets `key` to 0 swallows it); the loop ended, before the other windows come
+  // back.
+  virtual void ModalShown() {}
+  virtual void ModalKeyPreview(char& key) {}
+  virtual void ModalEnded() {}
 
  private:
   int pixelsPerInch_ = 96;
@@ -45,6 +62,8 @@ class TForm : public TWinControl {
   bool scaled_ = true;
   std::string activeControlName_;
   TWinControl* activeControl_ = nullptr;
+  int modalResult_ = mrNone;
+  bool inModal_ = false;
 };
 
 class TApplication : public TComponent {

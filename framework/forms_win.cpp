@@ -1,6 +1,7 @@
 #include "framework/forms.h"
 
 #include <condition_variable>
+#include <vector>
 
 #include "framework/classinfo.h"
 #include "framework/component_stream.h"
@@ -127,9 +128,68 @@ void TForm::Close() {
   if (HandleAllocated()) PostMessageA(Handle(), WM_CLOSE, 0, 0);
 }
 
+namespace {
+BOOL CALLBACK CollectEnabledWindow(HWND w, LPARAM l) {
+  auto* list = reinterpret_cast<std::vector<HWND>*>(l);
+  if (IsWindowVisible(w) && IsWindowEnabled(w)) list->push_back(w);
+  return TRUE;
+}
+}  // namespace
+
+int TForm::ShowModal() {
+  modalResult_ = mrNone;
+  HWND self = Handle();
+  // Every other window of this thread is disabled while the form runs.
+  std::vector<HWND> disabled;
+  EnumThreadWindows(GetCurrentThreadId(), CollectEnabledWindow, reinterpret_cast<LPARAM>(&disabled));
+  std::erase(disabled, self);
+  for (HWND w : disabled) EnableWindow(w, FALSE);
+  inModal_ = true;
+  auto finish = [&] {
+    inModal_ = false;
+    for (HWND w : disabled) EnableWindow(w, TRUE);
+    ShowWindow(self, SW_HIDE);
+    visible_ = false;
+  };
+  try {
+    Show();
+    SetForegroundWindow(self);
+    ModalShown();
+    MSG msg;
+    while (modalResult_ == mrNone) {
+      BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+      if (got <= 0) {
+        if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
+        modalResult_ = mrCancel;
+        break;
+      }
+      if (msg.message == WM_KEYDOWN && (msg.hwnd == self || IsChild(self, msg.hwnd)) &&
+          (msg.wParam == VK_ESCAPE || msg.wParam == VK_RETURN)) {
+        char key = msg.wParam == VK_ESCAPE ? 27 : '\r';
+        ModalKeyPreview(key);
+        if (key == 0) continue;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    ModalEnded();
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+  return modalResult_;
+}
+
 void TForm::WndProc(TMessage& m) {
   switch (m.msg) {
     case WM_CLOSE:
+      if (inModal_) {
+        // Closing a modal form cancels it; the modal loop hides it.
+        if (modalResult_ == mrNone) modalResult_ = mrCancel;
+        m.result = 0;
+        return;
+      }
       if (OnClose) OnClose(this);
       if (Application && Application->MainForm() == this) Application->Terminate();
       SetVisible(false);

@@ -122,7 +122,6 @@ class TCustomGrid : public TCustomControl {
   virtual void EditorKeyDown(WORD& key, TShift shift);
   virtual void EditorKeyPress(char& key);
   virtual void EditorChanged();
-  virtual void EditorFocusLost(HWND to);
   bool CanEditModifyPublic() { return CanEditModify(); }
 
   // Column moving: a column dragged by its title (fixed row) with goColMoving. MoveOrigin is the column being
@@ -186,7 +185,6 @@ class TCustomGrid : public TCustomControl {
   void MouseDown(TMouseButton button, TShift shift, int x, int y) override;
   void MouseMove(TShift shift, int x, int y) override;
   void MouseUp(TMouseButton button, TShift shift, int x, int y) override;
-  void DoExit() override;
   void Resize() override;
   void WndProc(TMessage& m) override;
   void CreateParamsFor(CreateParams& params) override;

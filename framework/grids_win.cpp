@@ -174,15 +174,6 @@ void TInplaceEdit::WndProc(TMessage& m) {
     case WM_SETFOCUS:
       if (!grid_->Focused() && GetFocus() != Handle()) break;
       break;
-    case WM_KILLFOCUS: {
-      TWinControl::WndProc(m);
-      HWND to = reinterpret_cast<HWND>(m.wParam);
-      if (to != grid_->Handle()) {
-        // Leaving the grid altogether: the grid loses the focus with its editor.
-        grid_->EditorFocusLost(to);
-      }
-      return;
-    }
     case CN_COMMAND:
       if (HIWORD(m.wParam) == EN_CHANGE) Change();
       return;
@@ -476,16 +467,6 @@ void TCustomGrid::EditorKeyPress(char& key) {
   inEditorKey_ = false;
 }
 void TCustomGrid::EditorChanged() {}
-
-void TCustomGrid::EditorFocusLost(HWND to) {
-  if (to != Handle()) DoExit();
-}
-
-void TCustomGrid::DoExit() {
-  HWND f = GetFocus();
-  if (editor_ && editor_->HandleAllocated() && f == editor_->Handle()) return;  // focus moved into the editor
-  TCustomControl::DoExit();
-}
 
 void TCustomGrid::Resize() {
   SyncGeometry();

@@ -1,4 +1,4 @@
-// Standard edit control: one line of text, optionally read-only.
+// Standard controls: the edit control (one line of text, optionally read-only) and the check box.
 #pragma once
 #include <windows.h>
 
@@ -30,6 +30,21 @@ class TEdit : public TWinControl {
  private:
   bool readOnly_ = false;
   int maxLength_ = 0;
+};
+
+class TCheckBox : public TWinControl {
+ public:
+  explicit TCheckBox(TComponent* owner);
+  bool Checked() const;
+  void SetChecked(bool c);
+  bool ReadProperty(std::string_view name, const Value& value, TReader& reader) override;
+
+ protected:
+  void CreateParamsFor(CreateParams& params) override;
+  void WndProc(TMessage& m) override;
+
+ private:
+  bool checked_ = false;
 };
 
 inline ClassRegistration<TEdit> registerEditClass{"TEdit"};

@@ -64,4 +64,45 @@ bool TEdit::ReadProperty(std::string_view name, const Value& v, TReader& reader)
   return true;
 }
 
+TCheckBox::TCheckBox(TComponent* owner) : TWinControl(owner) {
+  width_ = 97;
+  height_ = 17;
+  tabStop_ = true;
+}
+
+void TCheckBox::CreateParamsFor(CreateParams& p) {
+  TWinControl::CreateParamsFor(p);
+  p.windowClass = "BUTTON";
+  p.style |= BS_AUTOCHECKBOX | WS_TABSTOP;
+  p.style &= ~WS_CLIPCHILDREN;
+}
+
+bool TCheckBox::Checked() const {
+  if (!handle_) return checked_;
+  return SendMessageA(handle_, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void TCheckBox::SetChecked(bool c) {
+  checked_ = c;
+  if (handle_) SendMessageA(handle_, BM_SETCHECK, c ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void TCheckBox::WndProc(TMessage& m) {
+  if (m.msg == CN_COMMAND) {
+    if (HIWORD(m.wParam) == BN_CLICKED) {
+      checked_ = Checked();
+      Click();
+    }
+    return;
+  }
+  TWinControl::WndProc(m);
+}
+
+bool TCheckBox::ReadProperty(std::string_view name, const Value& v, TReader& reader) {
+  if (name == "Checked") SetChecked(BoolValue(v));
+  else if (name == "Anchors" || name == "State") return true;
+  else return TWinControl::ReadProperty(name, v, reader);
+  return true;
+}
+
 }  // namespace fw

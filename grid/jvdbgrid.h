@@ -49,6 +49,19 @@ class TJvExDBGrid : public TDBGrid {
   bool mouseOver_ = false;
 };
 
+// The grid's cell editor. The mouse wheel over it drops the record's pending edit or insert (it is not
+// posted by the scrolling) and then scrolls the grid as the wheel over the grid does.
+class TInternalInplaceEdit : public TInplaceEdit {
+ public:
+  explicit TInternalInplaceEdit(TJvDBGrid* grid);
+
+ protected:
+  void WndProc(TMessage& m) override;
+
+ private:
+  TJvDBGrid* owner_;
+};
+
 // The form-placement component: a store of named text values under a path, and notifications when the
 // placement saves and restores.
 class TJvFormStorage : public TComponent {
@@ -260,6 +273,13 @@ class TJvDBGrid : public TJvExDBGrid {
   void PaintNow() { Repaint(); }
   // Whether titles and the indicator are drawn with the platform's visual styles now.
   bool ThemedDrawing() const;
+  // The visual-style services the grid draws with: the process's unless others were given (nullptr: back to
+  // the process's). The services must outlive their use by the grid.
+  TThemeServices& Themes() const;
+  void SetThemeServices(TThemeServices* services) {
+    themes_ = services;
+    Invalidate();
+  }
   // The title column under the mouse while titles are themed (hot), or -1.
   int HotTitle() const { return hotTitle_; }
 
@@ -287,6 +307,7 @@ class TJvDBGrid : public TJvExDBGrid {
   void DblClick() override;
   bool DoMouseWheel(TShift shift, int delta, TPoint mouse) override;
   bool CanEditShow() override;
+  TInplaceEdit* CreateEditor() override;
   void ShowEditor() override;
   void HideEditor() override;
   void ColEnter() override;
@@ -356,6 +377,7 @@ class TJvDBGrid : public TJvExDBGrid {
   bool showMemos_ = true;
   bool booleanEditor_ = true;
   TColor readOnlyCellColor_ = clDefault;
+  TThemeServices* themes_ = nullptr;
 
   // Private state.
   std::string trueString_ = "1", falseString_ = "0";

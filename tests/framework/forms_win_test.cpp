@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <map>
+#include <string>
+#include <vector>
 #include <thread>
 
 #include "framework/classinfo.h"
@@ -159,4 +161,89 @@ TEST(Forms, SynchronisedCallsRunOnTheMainThreadWhenItTakesTheEmptyMessage) {
   }
   failing.join();
   EXPECT_TRUE(rethrown);
+}
+
+TEST(Forms, AControlIsEnteredAndLeftOnlyByFocusFromOrToWindowsOutsideIt) {
+  App a;
+  auto* form = new TTestForm(&a.app, FormText(ScreenPixelsPerInch()));
+  // A container control with a child of its own beside the form's buttons.
+  auto* box = new TCustomControl(form);
+  box->SetParent(form);
+  box->SetBounds(10, 120, 200, 60);
+  auto* inner = new TButton(form);
+  inner->SetParent(box);
+  inner->SetBounds(5, 5, 80, 25);
+  form->Show();
+  form->Button1->SetFocus();
+  std::vector<std::string> events;
+  box->OnEnter = [&](TComponent*) { events.push_back("box enter"); };
+  box->OnExit = [&](TComponent*) { events.push_back("box exit"); };
+  inner->OnEnter = [&](TComponent*) { events.push_back("inner enter"); };
+  inner->OnExit = [&](TComponent*) { events.push_back("inner exit"); };
+
+  box->SetFocus();
+  EXPECT_EQ(events, std::vector<std::string>{"box enter"});
+  // Into its own child and back, twice: the container is neither left nor entered again.
+  events.clear();
+  inner->SetFocus();
+  box->SetFocus();
+  inner->SetFocus();
+  EXPECT_EQ(events, (std::vector<std::string>{"inner enter", "inner exit", "inner enter"}));
+  // From the child to a window outside: both are left, the child first.
+  events.clear();
+  form->Button2->SetFocus();
+  EXPECT_EQ(events, (std::vector<std::string>{"inner exit", "box exit"}));
+  // Straight into the child from outside: the container is entered first.
+  events.clear();
+  inner->SetFocus();
+  EXPECT_EQ(events, (std::vector<std::string>{"box enter", "inner enter"}));
+  events.clear();
+  box->SetFocus();
+  form->Button1->SetFocus();
+  EXPECT_EQ(events, (std::vector<std::string>{"inner exit", "box exit"}));
+}
+
+namespace {
+// A modal dialog that Escape cancels from anywhere in it.
+class TEscapeForm : public TTestForm {
+ public:
+  using TTestForm::TTestForm;
+  std::string previewed;
+
+ protected:
+  void ModalKeyPreview(char& key) override {
+    previewed += key == 27 ? "esc" : "enter";
+    if (key == 27) {
+      SetModalResult(mrCancel);
+      key = 0;
+    }
+  }
+};
+}  // namespace
+
+TEST(Forms, ShowModalKeepsTheOtherWindowsDisabledUntilAResultIsSet) {
+  App a;
+  auto* owner = new TTestForm(&a.app, FormText(ScreenPixelsPerInch()));
+  owner->Show();
+  auto* dialog = new TEscapeForm(&a.app, FormText(ScreenPixelsPerInch()));
+  bool ownerEnabledInside = true;
+  dialog->Button2->OnClick = [&](TComponent*) {
+    ownerEnabledInside = IsWindowEnabled(owner->Handle());
+    dialog->SetModalResult(mrOk);
+  };
+  PostMessageA(dialog->Button2->Handle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(dialog->ShowModal(), mrOk);
+  EXPECT_FALSE(ownerEnabledInside);
+  EXPECT_TRUE(IsWindowEnabled(owner->Handle()));
+  EXPECT_FALSE(IsWindowVisible(dialog->Handle()));
+  EXPECT_FALSE(dialog->Modal());
+
+  // Escape anywhere in the form goes to the key preview; closing the window cancels.
+  PostMessageA(dialog->Button1->Handle(), WM_KEYDOWN, VK_ESCAPE, 1);
+  EXPECT_EQ(dialog->ShowModal(), mrCancel);
+  EXPECT_EQ(dialog->previewed, "esc");
+  PostMessageA(dialog->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(dialog->ShowModal(), mrCancel);
+  EXPECT_TRUE(IsWindow(dialog->Handle()));
+  EXPECT_TRUE(IsWindowEnabled(owner->Handle()));
 }

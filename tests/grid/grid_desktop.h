@@ -56,7 +56,7 @@ struct Host {
   void Press(int x, int y, bool right = false);
   void MoveTo(int x, int y, bool right = false);
   void Release(int x, int y, bool right = false);
-  void Wheel(int delta, fw::TShift shift = 0);
+  void Wheel(int delta, fw::TShift shift = 0);  // to the window with the focus, as the system sends it
   // Moves to a cell of a data column (Columns index) on the current record.
   void SelectColumn(int columnIndex);
   fw::TRect ScreenCell(int col, int row);

@@ -194,7 +194,8 @@ void Host::Wheel(int delta, TShift shift) {
   WPARAM mk = (shift & ssShift ? MK_SHIFT : 0) | (shift & ssCtrl ? MK_CONTROL : 0);
   RECT r;
   GetWindowRect(grid->Handle(), &r);
-  PostMessageA(grid->Handle(), WM_MOUSEWHEEL, MAKEWPARAM(mk, static_cast<WORD>(static_cast<short>(delta))),
+  // The system hands a wheel turn to the window with the focus (the cell editor while it is open).
+  PostMessageA(Target(grid), WM_MOUSEWHEEL, MAKEWPARAM(mk, static_cast<WORD>(static_cast<short>(delta))),
                MAKELPARAM(r.left + 40, r.top + 40));
   Pump();
   SetModifiers(0);

@@ -3,6 +3,10 @@
 // checked afterwards, and screenshots of the main looks are kept as artefacts.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "framework/component_text.h"
 #include "grid/grid_desktop.h"
 #include "grid/jvdbgrid_select_column.h"
@@ -179,6 +183,85 @@ TEST(GridKeyboard, DownAppendsAndAnUntouchedRowDisappears) {
   h.grid->SetReadOnly(true);
   h.Key(VK_DOWN);
   EXPECT_EQ(h.ds->State(), dsBrowse);
+  EXPECT_TRUE(Errors().empty()) << Errors().front();
+}
+
+namespace {
+// The IDs of the table's rows, read while it browses.
+std::vector<std::string> Ids(Host& h) {
+  std::vector<std::string> ids;
+  EXPECT_EQ(h.ds->State(), dsBrowse);
+  for (h.ds->First(); !h.ds->Eof(); h.ds->Next()) ids.push_back(h.F("ID")->IsNull() ? "-" : h.F("ID")->AsString());
+  Pump();
+  return ids;
+}
+bool EditorShowing(Host& h) {
+  TInplaceEdit* ed = h.grid->InplaceEditor();
+  return h.grid->EditorMode() && ed && ed->HandleAllocated() && IsWindowVisible(ed->Handle()) &&
+         GetFocus() == ed->Handle();
+}
+}  // namespace
+
+TEST(GridFocus, TheCellEditorOpensOnAnAppendedRowWithoutDroppingIt) {
+  // The focus moving into the grid's own editor does not leave the grid: the untouched appended row stays
+  // and takes what is typed.
+  struct Way {
+    const char* name;
+    std::function<void(Host&)> open;
+  };
+  const Way ways[] = {
+      {"Enter", [](Host& h) { h.Key(VK_RETURN); }},
+      {"F2", [](Host& h) { h.Key(VK_F2); }},
+      {"click", [](Host& h) {
+         TRect r = h.ScreenCell(h.grid->Col(), h.grid->Row());
+         h.Click((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+       }},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.name);
+    Host h;
+    h.AddRows(2);
+    int exits = 0;
+    h.grid->OnExit = [&](TComponent*) { ++exits; };
+    h.SelectColumn(kID);
+    h.Key(VK_DOWN);
+    h.Key(VK_DOWN);
+    ASSERT_EQ(h.ds->State(), dsInsert);
+    way.open(h);
+    EXPECT_EQ(h.ds->State(), dsInsert);
+    EXPECT_TRUE(EditorShowing(h));
+    EXPECT_EQ(exits, 0);
+    h.Type("9");
+    h.Key(VK_UP);
+    EXPECT_EQ(Ids(h), (std::vector<std::string>{"1", "2", "9"}));
+    EXPECT_TRUE(Errors().empty()) << Errors().front();
+  }
+}
+
+TEST(GridFocus, LeavingTheGridDropsOnlyAnUntouchedRowThatTheGridAppended) {
+  Host h;
+  h.AddRows(1);
+  auto* other = new TButton(h.form);
+  other->SetParent(h.form);
+  other->SetBounds(8, 272, 80, 24);
+  h.grid->SetFocus();
+  Pump();
+  // Appended by Down and left untouched: leaving the grid drops it.
+  h.Key(VK_DOWN);
+  ASSERT_EQ(h.ds->State(), dsInsert);
+  other->SetFocus();
+  Pump();
+  EXPECT_EQ(Ids(h), std::vector<std::string>{"1"});
+  // Appended by the program: it stays until the program posts it.
+  h.grid->SetFocus();
+  Pump();
+  h.ds->Append();
+  h.Key(VK_F2);
+  other->SetFocus();
+  Pump();
+  EXPECT_EQ(h.ds->State(), dsInsert);
+  h.ds->Post();
+  EXPECT_EQ(Ids(h), (std::vector<std::string>{"1", "-"}));
   EXPECT_TRUE(Errors().empty()) << Errors().front();
 }
 
@@ -422,6 +505,32 @@ TEST(GridEditing, EditControlsWithoutTheirControlRaise) {
   Pump();
   EXPECT_EQ(h.grid->ActiveEditControl(), nullptr);
   EXPECT_EQ(h.grid->SelectedIndex(), kACTIVE);
+}
+
+TEST(GridEditing, TheWheelOverTheCellEditorDropsTheEditAndThenScrolls) {
+  Host h;
+  h.AddRows(6);
+  h.SelectColumn(kNAME);
+  h.Key(VK_F2);
+  h.Type("changed");
+  ASSERT_EQ(h.ds->State(), dsEdit);
+  ASSERT_TRUE(EditorShowing(h));
+  h.Wheel(-120);
+  EXPECT_EQ(h.ds->State(), dsBrowse);
+  EXPECT_EQ(h.ds->RecNo(), 3) << "the wheel moves the grid after dropping the edit";
+  h.ds->First();
+  EXPECT_EQ(h.F("NAME")->AsString(), "Ana 1");
+  // A typed ID on an appended row: the row goes with the edit.
+  h.ds->Last();
+  h.SelectColumn(kID);
+  h.Key(VK_DOWN);
+  h.Key(VK_RETURN);
+  h.Type("77");
+  ASSERT_TRUE(EditorShowing(h));
+  h.Wheel(120);
+  EXPECT_EQ(h.ds->State(), dsBrowse);
+  EXPECT_EQ(Ids(h), (std::vector<std::string>{"1", "2", "3", "4", "5", "6"}));
+  EXPECT_TRUE(Errors().empty()) << Errors().front();
 }
 
 TEST(GridMouse, WheelStepsTitleSortAndBorderFit) {

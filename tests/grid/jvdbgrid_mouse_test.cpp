@@ -7,6 +7,7 @@
 #include "framework/component_text.h"
 #include "framework/stdctrls.h"
 #include "grid/grid_desktop.h"
+#include "grid/test_uxtheme.h"
 #include "support/desktop_win.h"
 
 using namespace fw;
@@ -537,30 +538,41 @@ TEST(GridThemes, StyledTitlesOnlyWhileStylesAreActive) {
     Pump();
     h.grid->Update();
   };
-  bool active = TThemeServices::Instance().Active();
-  EXPECT_EQ(h.grid->ThemedDrawing(), active);
-  if (active) {
-    // Styled titles: no fixed grid lines, the title under the mouse is hot.
-    repaint();
-    EXPECT_FALSE(h.grid->GridOptions() & (goFixedVertLine | goFixedHorzLine));
-    h.MoveTo(title.left + 5, title.top + 5);
-    EXPECT_EQ(h.grid->HotTitle(), GridCol(h, kPRICE));
-    h.MoveTo(title.left + 5, title.bottom + 20);
-    EXPECT_EQ(h.grid->HotTitle(), -1);
-    // The box between the scroll bars has the grid's colour.
-    RedrawWindow(h.grid->Handle(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
-    RECT client;
-    GetClientRect(h.grid->Handle(), &client);
-    POINT corner{client.right + 3, client.bottom + 3};
-    ClientToScreen(h.grid->Handle(), &corner);
-    RECT window;
-    GetWindowRect(h.grid->Handle(), &window);
-    HDC dc = GetWindowDC(h.grid->Handle());
-    EXPECT_EQ(GetPixel(dc, corner.x - window.left, corner.y - window.top), ColorToRGB(h.grid->Color()));
-    ReleaseDC(h.grid->Handle(), dc);
-    h.Shot("grid-themed-titles");
-  }
-  // Classic titles (styles off for the grid, or not active at all): raised 3D edge and the fixed lines back.
+  // By default the grid follows the process's styles.
+  EXPECT_EQ(h.grid->ThemedDrawing(), TThemeServices::Instance().Active());
+
+  // Styles that are always active: titles are themed header items, no fixed grid lines, and the title under
+  // the mouse is hot.
+  TThemeServices styles("test_uxtheme.dll");
+  ASSERT_TRUE(styles.Active()) << "test_uxtheme.dll was not loaded";
+  h.grid->SetThemeServices(&styles);
+  h.MoveTo(title.left + 5, title.bottom + 20);
+  repaint();
+  EXPECT_TRUE(h.grid->ThemedDrawing());
+  EXPECT_FALSE(h.grid->GridOptions() & (goFixedVertLine | goFixedHorzLine));
+  EXPECT_EQ(h.PixelAt(title.right - 3, title.top + 3), testuxtheme::kNormal);  // right of the caption
+  h.MoveTo(title.left + 5, title.top + 5);
+  EXPECT_EQ(h.grid->HotTitle(), GridCol(h, kPRICE));
+  repaint();
+  EXPECT_EQ(h.PixelAt(title.right - 3, title.top + 3), testuxtheme::kHot);
+  h.MoveTo(title.left + 5, title.bottom + 20);
+  EXPECT_EQ(h.grid->HotTitle(), -1);
+  // The box between the scroll bars has the grid's colour.
+  RedrawWindow(h.grid->Handle(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+  RECT client;
+  GetClientRect(h.grid->Handle(), &client);
+  POINT corner{client.right + 3, client.bottom + 3};
+  ClientToScreen(h.grid->Handle(), &corner);
+  RECT window;
+  GetWindowRect(h.grid->Handle(), &window);
+  LONG style = GetWindowLongA(h.grid->Handle(), GWL_STYLE);
+  ASSERT_TRUE((style & WS_VSCROLL) && (style & WS_HSCROLL)) << "no box between two scroll bars to check";
+  HDC wdc = GetWindowDC(h.grid->Handle());
+  EXPECT_EQ(GetPixel(wdc, corner.x - window.left, corner.y - window.top), ColorToRGB(h.grid->Color()));
+  ReleaseDC(h.grid->Handle(), wdc);
+  h.Shot("grid-themed-titles");
+
+  // Classic titles (styles off for the grid): raised 3D edge and the fixed lines back.
   h.grid->UseXPThemes = false;
   EXPECT_FALSE(h.grid->ThemedDrawing());
   repaint();
@@ -571,5 +583,6 @@ TEST(GridThemes, StyledTitlesOnlyWhileStylesAreActive) {
   h.MoveTo(title.left + 5, title.top + 5);
   EXPECT_EQ(h.grid->HotTitle(), -1);
   h.Shot("grid-classic-titles");
+  h.grid->SetThemeServices(nullptr);
   EXPECT_TRUE(Errors().empty()) << Errors().front();
 }
