@@ -10,11 +10,22 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 # Wine's loader is a 32-bit Linux program: it runs only where the kernel executes 32-bit programs, which some
 # kernels are built or booted without ("32-bit emulation disabled" in the kernel log).
+# A user-mode emulator registered for 32-bit programs makes Wine's loader start but not Wine itself (the
+# prefix set-up hangs), so it counts as no support.
+rvx_i386_emulated() {
+  local f
+  for f in /proc/sys/fs/binfmt_misc/*; do
+    [ -f "$f" ] && grep -q '^enabled' "$f" 2>/dev/null && grep -q '^interpreter .*qemu-i386' "$f" 2>/dev/null && return 0
+  done
+  return 1
+}
 rvx_wine_runs() {
-  wine --version >/dev/null 2>&1 </dev/null
+  ! rvx_i386_emulated && wine --version >/dev/null 2>&1 </dev/null
 }
 rvx_wine_unavailable_reason() {
   if ! command -v wine >/dev/null 2>&1; then echo "Wine is not installed"
+  elif rvx_i386_emulated; then
+    echo "32-bit programs run here only through a user-mode emulator (binfmt_misc qemu-i386), under which Wine hangs"
   elif dmesg 2>/dev/null | grep -q '32-bit emulation disabled'; then
     echo "this machine's kernel runs no 32-bit programs (32-bit emulation disabled; boot option ia32_emulation=on)"
   else echo "Wine does not start here ($(wine --version 2>&1 </dev/null | tail -n1))"
