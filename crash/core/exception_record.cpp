@@ -193,6 +193,8 @@ void TIRVException::ComposeHeader() {
   item("bde version", [] { return record_platform::LoadedModuleVersion("idapi32.dll"); }, false);
   item("compiled with", [] { return std::string(kCompilerText); });
   item("Ravex version", [] { return std::string("3.0o"); });
+  for (const TReportPlugin& p : ChosenReportPlugins(ReadText("Plugins"), false))
+    item(p.name.c_str(), [&] { return ReportPluginText(p); }, false);
   int insertion = counted - 1;
   items.emplace_back("callstack crc", "will be calculated soon");
   items.emplace_back("exception number", DecimalText(++g_reportNumber));
@@ -338,6 +340,11 @@ void TIRVException::UpdateSection(const std::string& name, const std::string& co
     }
     if (--pending_ == 0) {
       header_->SetContent("callstack crc", HexText(crc_[0], 8) + ", " + HexText(crc_[1], 8) + ", " + HexText(crc_[2], 8));
+      // Modules with minimal symbol data: "name.rvx" with the fingerprint, for finding their full data later.
+      for (const std::string& note : moduleNotes_) {
+        size_t bar = note.find('|');
+        if (bar != std::string::npos) header_->Add(note.substr(0, bar) + ".rvx", note.substr(bar + 1));
+      }
       // Complete only once the checksums are in: a waiting reader renders at once and would otherwise save
       // "will be calculated soon". The change event of this update then reports the report complete.
       complete_ = true;
@@ -367,7 +374,11 @@ void TIRVException::RunCompletion() {
   options.abort = abortFlag;
   auto threadSection = [&](size_t i) {
     TraceResult r;
-    if (!Guarded([&] { r = ThreadStackText(threads_[i], options); }))
+    if (Guarded([&] { r = ThreadStackText(threads_[i], options); })) {
+      for (const std::string& id : r.minimalIds)
+        if (std::none_of(moduleNotes_.begin(), moduleNotes_.end(), [&](const std::string& n) { return EqualTextCI(n, id); }))
+          moduleNotes_.push_back(id);
+    } else
       r.text = InternalErrorText("GetThreadReport", threads_[i].isException ? threads_[i].currentAddress : 0,
                                  options.showRelAddrs, options.showRelLines);
     if (r.text.empty()) r.text = ">> stack not accessible";

@@ -118,6 +118,7 @@ TraceResult TStackWalker::Trace(const TraceOptions& options) {
   try {
     w.Collect();
     if (!w.readable) return result;
+    w.Progress(25);
     phase = "RemoveRecursiveStackAreas";
     if (!w.Aborted()) w.RemoveRecursion(true);
     phase = "InDeepChecks";
