@@ -7,27 +7,16 @@
 #include <sstream>
 #include <string>
 
+#include "../wine_run.h"
+
 namespace {
 
 const std::string kRoot = RVX_SOURCE_DIR;
 
 std::string RunWine(const std::string& exe, const std::string& args) {
-  std::string dir = "/tmp/bench_walker";
-  std::string out = dir + "/out.txt";
-  std::string cmd = "mkdir -p " + dir + " && cp " + kRoot + "/build/win32/bin/" + exe + " " + dir + "/ && cd " + dir +
-                    " && RVX_WINE_BUILD=" + kRoot + "/build/win32 " + kRoot + "/tools/wine-exec.sh ./" + exe + " " +
-                    args + " >" + out + " 2>/dev/null </dev/null";
-  if (std::system(cmd.c_str()) != 0) return {};
-  std::ifstream in(out);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return bench::RunWine(kRoot, "/tmp/bench_walker", exe, args);
 }
-
-double Field(const std::string& text, const std::string& name) {
-  size_t at = text.find(name + " ");
-  return at == std::string::npos ? -1 : std::atof(text.c_str() + at + name.size() + 1);
-}
+using bench::Field;
 
 }  // namespace
 
