@@ -351,6 +351,13 @@ bool WalkState::Feed(Address v, Address slot, bool certainFlag, bool forcedTop) 
       }
     }
   }
+  if (top && !explained && !lookedUp && isException && !external && v == current) {
+    // No routine is known here, but the call before the location may still be a raise: show that call.
+    InstructionInfo call;
+    Address site = CallSiteBefore(mem, v);
+    if (site != v && CallEndingAt(mem, site, v, call) && IsRaiseTarget(call.target))
+      how = {true, site, true, call.target};
+  }
   if (top && !explained && (!isException || external)) {
     // The top line then shows the location itself.
     how = {true, v, false, 0};

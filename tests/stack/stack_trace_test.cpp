@@ -165,6 +165,22 @@ TEST(StackWalker, RaiseShowsTheRaisingCallSite) {
   EXPECT_EQ(r.items[0].relLine, 2u);
 }
 
+TEST(StackWalker, RaiseCallSiteIsFoundWithoutSymbolData) {
+  Lab lab;
+  lab.withSymbols = false;
+  Address esp = lab.Stack({lab.rStart, 0});
+  TraceOptions o = Fault(esp, 0, lab.rF);
+  o.externalException = false;
+  TStackWalker w = lab.Walker();
+  w.Environment().raiseRoutines = {kThrow};
+  TraceResult r = w.Trace(o);
+  ASSERT_FALSE(r.items.empty()) << r.text;
+  EXPECT_EQ(r.items[0].address, kF + 3);
+  // Not a raise routine: the location itself.
+  w.Environment().raiseRoutines.clear();
+  EXPECT_EQ(lab.Walker().Trace(o).items.at(0).address, lab.rF);
+}
+
 TEST(StackWalker, HiddenUglyItemsKeepTheTopLine) {
   Lab lab;
   // B2 has a name but no line numbers; it calls S1 of sys.dll (no symbol data, S1 is its entry point), which
