@@ -410,11 +410,13 @@ void WalkState::Collect() {
   bool topFound = !items.empty() && items.back().isTop;
   const TDAPreStackItem* pre = o.candidates;
   if (pre && !pre->empty()) {
-    uint32_t count = std::min<uint32_t>((*pre)[0].address, static_cast<uint32_t>(pre->size() - 1));
+    const uint32_t stated = (*pre)[0].address;  // packed: read by value
+    const uint32_t count = std::min<uint32_t>(stated, static_cast<uint32_t>(pre->size() - 1));
     for (uint32_t i = 0; i < count && !topFound; ++i) {
       if (Aborted()) return;
-      const TPreStackItem& c = (*pre)[i + 1];
-      Feed(c.address, 0, c.certain != 0, false);
+      const Address value = (*pre)[i + 1].address;
+      const bool certain = (*pre)[i + 1].certain != 0;
+      Feed(value, 0, certain, false);
       topFound = !items.empty() && items.back().isTop;
       if (count) Progress(static_cast<int>(25 * uint64_t(i) / count));
     }

@@ -128,7 +128,8 @@ TEST(StackWalker, FramelessChainIsFoundFromTheStackValuesAlone) {
   TDAPreStackItem pre;
   int n = w.CollectCandidates(0, kStackTop, esp, pre, true, kC);
   EXPECT_EQ(n, 5);
-  ASSERT_EQ(pre[0].address, 5u);
+  const Address count = pre[0].address;  // packed
+  ASSERT_EQ(count, 5u);
   TraceOptions o = Fault(esp, 0, kC);
   o.candidates = &pre;
   TraceResult again = w.Trace(o);
