@@ -96,14 +96,26 @@ TStackWalker& ProcessStackWalker() {
 }
 
 __attribute__((noinline)) TraceResult TraceStack(const TraceOptions& options) {
+  // Completion threads of two reports may trace at the same time: one trace at a time uses the lists.
+  static std::mutex one;
+  std::lock_guard<std::mutex> g(one);
   TraceScope scope(static_cast<Address>(reinterpret_cast<uintptr_t>(__builtin_return_address(0))));
   return ProcessStackWalker().Trace(options);
 }
 
 __attribute__((noinline)) int CollectStackCandidates(Address ebp, Address stackTop, Address stackBottom,
                                                      TDAPreStackItem& out, bool isException, Address currentAddress) {
-  TraceScope scope(static_cast<Address>(reinterpret_cast<uintptr_t>(__builtin_return_address(0))));
-  return ProcessStackWalker().CollectCandidates(ebp, stackTop, stackBottom, out, isException, currentAddress);
+  // Runs in the handling thread while another report may be traced: a snapshot and a walker of its own
+  // (the cheap collection needs no module or function lists).
+  TDATryRead snapshot = TakeReadSnapshot();
+  ProcessReader reader(&snapshot);
+  WalkerEnvironment env;
+  env.memory = &reader;
+  env.stackBase = StackBaseOfThisThread();
+  volatile uint32_t here = 0;
+  env.stackPointer = static_cast<Address>(reinterpret_cast<uintptr_t>(&here));
+  TStackWalker walker(std::move(env));
+  return walker.CollectCandidates(ebp, stackTop, stackBottom, out, isException, currentAddress);
 }
 
 std::string StackLineText(Address address, bool showRelAddrs, bool showRelLines) {
