@@ -88,6 +88,7 @@ def score(expected, shown):
 def main():
     table = {}
     details = []
+    frames_by_tool = {}  # (variant, tool) -> frame lists, to tell tools that report no lines
     for variant in VARIANTS:
         exe = os.path.join(BUILD, "bin", "walker_corpus_%s.exe" % variant.replace("-", "_"))
         if not os.path.exists(exe):
@@ -108,6 +109,7 @@ def main():
                 lookups.add(address - 1 if kind == "r" else address)
         names = addr2line(exe, sorted(lookups))
         for tool in TOOLS:
+            frames_by_tool[(variant, tool)] = [fl for (sc, t), fl in frames.items() if t == tool]
             totals = [0] * 6
             for scenario, exp in expected.items():
                 shown = []
@@ -127,7 +129,8 @@ def main():
             found, need, real, shown, good, lined = table[(variant, tool)]
             recall = found / need if need else 0
             precision = real / shown if shown else 0
-            lines = "%.2f" % (good / lined) if lined else "-"
+            reports_lines = any(f[2] for fl in frames_by_tool.get((variant, tool), []) for f in fl)
+            lines = "%.2f" % (good / lined) if lined and reports_lines else "-"
             print("%-8s %-8s %7.2f %9.2f %9s" % (variant, tool, recall, precision, lines))
     for d in details:
         print("missed: " + d)
