@@ -10,28 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "../wine_run.h"
+
 namespace {
 
 const std::string kRoot = RVX_SOURCE_DIR;
 
-// Runs a Windows program through the project's Wine wrapper in a scratch folder; returns its output.
 std::string RunWine(const std::string& exe, const std::string& args) {
-  std::string dir = "/tmp/bench_handling";
-  std::string out = dir + "/out.txt";
-  std::string cmd = "mkdir -p " + dir + " && rm -f " + dir + "/bugreport.txt && cp " + kRoot + "/build/win32/bin/" + exe +
-                    " " + dir + "/ && cd " + dir + " && RVX_WINE_BUILD=" + kRoot + "/build/win32 " + kRoot +
-                    "/tools/wine-exec.sh ./" + exe + " " + args + " >" + out + " 2>/dev/null </dev/null";
-  if (std::system(cmd.c_str()) != 0) return {};
-  std::ifstream in(out);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return bench::RunWine(kRoot, "/tmp/bench_handling", exe, args);
 }
-
-double Field(const std::string& text, const std::string& name) {
-  size_t at = text.find(name + " ");
-  return at == std::string::npos ? -1 : std::atof(text.c_str() + at + name.size() + 1);
-}
+using bench::Field;
 
 double Median(std::vector<double> v) {
   if (v.empty()) return -1;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <algorithm>
 
+#include "crash/core/report_plugins.h"
 #include "crash/core/sysinfo.h"
 #include "crash/delivery/deflate.h"
 #include "crash/stack/text.h"
@@ -192,6 +193,8 @@ void TIRVException::ComposeHeader() {
   item("bde version", [] { return record_platform::LoadedModuleVersion("idapi32.dll"); }, false);
   item("compiled with", [] { return std::string(kCompilerText); });
   item("Ravex version", [] { return std::string("3.0o"); });
+  for (const TReportPlugin& p : ChosenReportPlugins(ReadText("Plugins"), false))
+    item(p.name.c_str(), [&] { return ReportPluginText(p); }, false);
   int insertion = counted - 1;
   items.emplace_back("callstack crc", "will be calculated soon");
   items.emplace_back("exception number", DecimalText(++g_reportNumber));
@@ -258,11 +261,14 @@ void TIRVException::PrepareThreads() {
           t.stackBottom = state.stackBottom;
           t.stackTop = state.stackTop;
           t.ebp = state.ebp;
-          t.creatorAddress = creator;
+          // The name registry keeps the creator's return address; the walker shows the call itself.
+          t.creatorAddress = creator ? CallSiteOf(creator) : 0;
           t.creatorThreadId = creatorThread;
+          uint32_t collectFrom = 0;
           if (isExceptionThread) {
             t.isException = true;
             t.externalException = ExceptInheritsFrom(object_.get(), "EExternal");
+            t.termination = ExceptClass() == "BcbTermination";
             t.currentAddress = static_cast<uint32_t>(address_);
             uint32_t esp = hasContext_ ? context_.Esp : stackPointer_;
             uint32_t ebp = hasContext_ ? context_.Ebp : framePointer_;
@@ -271,7 +277,12 @@ void TIRVException::PrepareThreads() {
               if (uint32_t end = StackEnd(esp)) t.stackTop = end;
             }
             if (ebp) t.ebp = ebp;
+            if (!hasContext_) collectFrom = t.currentAddress;
           }
+          // The cheap part of the walk now, while the thread's stack still holds what it held.
+          if (t.stackTop > t.stackBottom &&
+              CollectStackCandidates(t.ebp, t.stackTop, t.stackBottom, t.candidates, t.isException, collectFrom) <= 0)
+            TDAPreStackItem().swap(t.candidates);
           threads_.push_back(t);
           content = StackLineText(t.currentAddress, showRelAddrs, showRelLines) + "\r\n>> stack will be calculated soon";
           if (!t.currentAddress) content = ">> stack will be calculated soon";
@@ -288,8 +299,12 @@ void TIRVException::ComposeSections(bool startCompletion) {
     BeginUpdate();
     sections_->Lock();
     Guarded([&] { PrepareThreads(); });
+    Guarded([&] {
+      for (const TReportPlugin& p : ChosenReportPlugins(ReadText("Plugins"), true)) sections_->Add(p.name, kSoon);
+    });
     if (CpuRegs() && hasContext_) sections_->Add("cpu registers", kSoon);
     if (StackDump() && hasContext_) sections_->Add("stack dump", kSoon);
+    if (ShowDisAsm() && GetDisassemblyHook()) sections_->Add("disassembling", kSoon);
     sections_->Unlock();
     EndUpdate();
   }
@@ -325,6 +340,11 @@ void TIRVException::UpdateSection(const std::string& name, const std::string& co
     }
     if (--pending_ == 0) {
       header_->SetContent("callstack crc", HexText(crc_[0], 8) + ", " + HexText(crc_[1], 8) + ", " + HexText(crc_[2], 8));
+      // Modules with minimal symbol data: "name.rvx" with the fingerprint, for finding their full data later.
+      for (const std::string& note : moduleNotes_) {
+        size_t bar = note.find('|');
+        if (bar != std::string::npos) header_->Add(note.substr(0, bar) + ".rvx", note.substr(bar + 1));
+      }
       // Complete only once the checksums are in: a waiting reader renders at once and would otherwise save
       // "will be calculated soon". The change event of this update then reports the report complete.
       complete_ = true;
@@ -338,7 +358,14 @@ void TIRVException::RunCompletion() {
   if (complete_) return;
   if (!ListThreads() && threads_.size() > 1) threads_.resize(1);
   bool regs = sections_->Find("cpu registers") >= 0, dump = sections_->Find("stack dump") >= 0;
-  pending_ = static_cast<int>(threads_.size()) + (regs ? 1 : 0) + (dump ? 1 : 0);
+  bool disasm = sections_->Find("disassembling") >= 0;
+  std::vector<TReportPlugin> plugins;
+  Guarded([&] {
+    for (TReportPlugin& p : ChosenReportPlugins(ReadText("Plugins"), true))
+      if (sections_->Find(p.name) >= 0) plugins.push_back(std::move(p));
+  });
+  pending_ = static_cast<int>(threads_.size()) + (regs ? 1 : 0) + (dump ? 1 : 0) + (disasm ? 1 : 0) +
+             static_cast<int>(plugins.size());
   StackTextOptions options;
   options.hideUglyItems = HideUglyItems();
   options.showRelAddrs = ShowRelAddrs();
@@ -346,10 +373,16 @@ void TIRVException::RunCompletion() {
   const volatile bool* abortFlag = reinterpret_cast<const volatile bool*>(&abortCompletion_);
   options.abort = abortFlag;
   auto threadSection = [&](size_t i) {
-    StackText st;
-    if (!Guarded([&] { st = ThreadStackText(threads_[i], options); })) st.text = InternalErrorText("GetThreadReport");
-    if (st.text.empty()) st.text = ">> stack not accessible";
-    return st;
+    TraceResult r;
+    if (Guarded([&] { r = ThreadStackText(threads_[i], options); })) {
+      for (const std::string& id : r.minimalIds)
+        if (std::none_of(moduleNotes_.begin(), moduleNotes_.end(), [&](const std::string& n) { return EqualTextCI(n, id); }))
+          moduleNotes_.push_back(id);
+    } else
+      r.text = InternalErrorText("GetThreadReport", threads_[i].isException ? threads_[i].currentAddress : 0,
+                                 options.showRelAddrs, options.showRelLines);
+    if (r.text.empty()) r.text = ">> stack not accessible";
+    return r;
   };
   if (pending_ == 0) {
     BeginUpdate();
@@ -357,11 +390,14 @@ void TIRVException::RunCompletion() {
     complete_ = true;
     EndUpdate();
   }
+  uint32_t exceptionFunction = 0, exceptionFunctionAddress = 0;
   if (!threads_.empty() && !abortCompletion_) {
-    StackText st = threadSection(0);
-    crc_[0] = st.crcFirst;
-    crc_[1] = crc_[2] = st.crcCombined;
-    UpdateSection(threads_[0].title, st.text);
+    TraceResult r = threadSection(0);
+    crc_[0] = r.crcFirst;
+    crc_[1] = crc_[2] = r.crcCombined;
+    exceptionFunction = r.exceptionFunctionStart;
+    exceptionFunctionAddress = r.exceptionFunctionAddress;
+    UpdateSection(threads_[0].title, r.text);
   }
   if (regs && !abortCompletion_) {
     std::string t;
@@ -380,14 +416,29 @@ void TIRVException::RunCompletion() {
       t = InternalErrorText("GetStackDump");
     UpdateSection("stack dump", t);
   }
+  if (disasm && !abortCompletion_) {
+    std::string t;
+    if (!Guarded([&] {
+          DisassemblyHook hook = GetDisassemblyHook();
+          if (hook && exceptionFunction)
+            t = hook(exceptionFunction, exceptionFunctionAddress, FormatDisAsm(),
+                     static_cast<uint32_t>(std::max(0, LimitDisAsm())));
+        }))
+      t = InternalErrorText("GetCleartextDisAsm");
+    UpdateSection("disassembling", t);
+  }
+  for (const TReportPlugin& p : plugins) {
+    if (abortCompletion_) break;
+    UpdateSection(p.name, ReportPluginText(p));
+  }
   for (size_t i = 1; i < threads_.size() && !abortCompletion_; ++i) {
-    StackText st = threadSection(i);
-    if (st.hasLineNumbers) {
-      uint8_t b[4] = {uint8_t(st.crcCombined), uint8_t(st.crcCombined >> 8), uint8_t(st.crcCombined >> 16),
-                      uint8_t(st.crcCombined >> 24)};
+    TraceResult r = threadSection(i);
+    if (r.hasLineNumbers) {
+      uint8_t b[4] = {uint8_t(r.crcCombined), uint8_t(r.crcCombined >> 8), uint8_t(r.crcCombined >> 16),
+                      uint8_t(r.crcCombined >> 24)};
       crc_[2] = Crc32Update(crc_[2], b, 4);
     }
-    UpdateSection(threads_[i].title, st.text);
+    UpdateSection(threads_[i].title, r.text);
   }
   if (complete_ && phase_.load() == 3) {
     phase_ = 4;

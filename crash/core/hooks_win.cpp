@@ -18,8 +18,10 @@
 #include "crash/core/handlers.h"
 #include "crash/core/hooks.h"
 #include "crash/core/pipeline.h"
+#include "crash/core/report_plugins.h"
 #include "crash/core/sysinfo.h"
 #include "crash/stack/safe_read.h"
+#include "crash/stack/stack_trace.h"
 #include "crash/stack/text.h"
 
 namespace rvx {
@@ -608,6 +610,8 @@ bool StartCrashReporter() {
       set(reinterpret_cast<void*>(&OnInvalidParameter));
   StartHandlingThread();
   InitialiseHandlers();
+  InstallReportPlugins();
+  AddRaiseRoutine(static_cast<Address>(reinterpret_cast<uintptr_t>(&__wrap___cxa_throw)));
   void* original = nullptr;
   if (PatchImportedRoutine("kernel32.dll", "CreateThread", reinterpret_cast<void*>(&ReplacementCreateThread), &original))
     g_createThread = reinterpret_cast<CreateThreadFn>(original);
@@ -630,6 +634,7 @@ void StopCrashReporter() {
   if (g_namingHandler) RemoveVectoredExceptionHandler(std::exchange(g_namingHandler, nullptr));
   if (g_previousTerminate) std::set_terminate(g_previousTerminate);
   CloseHandlers();
+  RemoveReportPlugins();
   StopHandlingThread();
   CloseThreadNameBuffer();
   pipeline_platform::ReleaseEmergencyMemory();

@@ -5,27 +5,14 @@
 #include <chrono>
 #include <mutex>
 
-#include "crash/delivery/deflate.h"
 #include "crash/stack/text.h"
 
 namespace rvx {
 
 namespace {
 
-uint32_t LineValue(const StackLine& l) {
-  if (!l.routineStart || l.module.empty() || l.module == "???" || l.routine.empty()) return l.address;
-  uint32_t v = l.address - l.routineStart;
-  auto add = [&](const std::string& s) {
-    std::string lower = LowerText(s);
-    v = Crc32Update(v, lower.data(), static_cast<int32_t>(lower.size()));
-  };
-  add(l.module);
-  if (!l.unit.empty()) add(l.unit);
-  add(l.routine);
-  return v;
-}
-
-std::atomic<StackTextProvider> g_provider{nullptr};
+std::atomic<TraceProvider> g_provider{nullptr};
+std::atomic<DisassemblyHook> g_disassembly{nullptr};
 std::atomic<bool> g_includeOwn{false};
 
 struct ThreadEntry {
@@ -44,106 +31,39 @@ bool IsInternalName(const std::string& n) {
 
 }  // namespace
 
-StackText FormatStackLines(const std::vector<StackLine>& lines, const StackTextOptions& options) {
-  StackText out;
-  size_t moduleWidth = 0, unitWidth = 0, absWidth = 0, lineWidth = 0, relWidth = 0;
-  bool anyRel = false, anyRelLine = false;
-  for (const auto& l : lines) {
-    moduleWidth = std::max(moduleWidth, l.module.size());
-    unitWidth = std::max(unitWidth, l.unit.size());
-    if (options.showRelAddrs && l.routineStart && l.routineStart < l.address) {
-      anyRel = true;
-      relWidth = std::max(relWidth, HexText(l.address - l.routineStart).size() + 1);
-    }
-    if (l.relLine >= 0 && options.showRelLines) anyRelLine = true;
-  }
-  // Line columns are right-aligned to their longest entry and followed by one blank.
-  for (const auto& l : lines) {
-    bool rel = l.relLine >= 0 && options.showRelLines;
-    if (anyRelLine && rel && l.line > 0) absWidth = std::max(absWidth, DecimalText(l.line).size());
-    if (rel)
-      lineWidth = std::max(lineWidth, DecimalText(l.relLine).size() + 1);
-    else if (l.line > 0)
-      lineWidth = std::max(lineWidth, DecimalText(l.line).size());
-  }
-  std::string text;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const auto& l = lines[i];
-    std::string s = AddressText(l.address) + " ";
-    if (anyRel) {
-      if (l.routineStart && l.routineStart < l.address)
-        s += "+" + PadText(AddressText(l.address - l.routineStart, false), static_cast<int>(relWidth) - 2, '0') + " ";
-      else
-        s += "+" + std::string(relWidth - 2, '0') + " ";
-    }
-    s += PadText(l.module, -static_cast<int>(moduleWidth + 1));
-    s += PadText(l.unit, -static_cast<int>(unitWidth + 1));
-    if (absWidth)
-      s += (l.line > 0 && l.relLine >= 0 ? PadText(DecimalText(l.line), static_cast<int>(absWidth))
-                                         : std::string(absWidth, ' ')) + " ";
-    if (lineWidth) {
-      if (l.relLine >= 0 && options.showRelLines)
-        s += PadText("+" + DecimalText(l.relLine), static_cast<int>(lineWidth));
-      else if (l.line > 0)
-        s += PadText(DecimalText(l.line), static_cast<int>(lineWidth));
-      else
-        s += std::string(lineWidth, ' ');
-      s += " ";
-    }
-    s += l.routine;
-    if (i) text += "\r\n";
-    text += s;
-    uint32_t v = LineValue(l);
-    if (i == 0) {
-      out.crcFirst = out.crcCombined = v;
-    } else {
-      uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-      out.crcCombined = Crc32Update(out.crcCombined, b, 4);
-    }
-    if (l.line > 0 || l.relLine > 0) out.hasLineNumbers = true;
-  }
-  out.text = text;
-  return out;
-}
+void SetTraceProvider(TraceProvider provider) { g_provider.store(provider); }
 
-std::vector<uint32_t> FramePointerWalk(uint32_t currentAddress, uint32_t ebp, uint32_t bottom, uint32_t top,
-                                       const MemoryRead& read, uint32_t creatorAddress) {
-  std::vector<uint32_t> out;
-  if (currentAddress) out.push_back(currentAddress);
-  for (int guard = 0; guard < 4096 && ebp > bottom && top >= 8 && ebp < top - 8; ++guard) {
-    uint32_t frame[2];
-    if (!read(ebp, frame, 8)) break;
-    if (frame[1] > 7) out.push_back(frame[1]);
-    if (frame[0] <= ebp) break;
-    ebp = frame[0];
+TraceResult ThreadStackText(TThreadStack& thread, const StackTextOptions& options) {
+  TraceOptions o;
+  o.hideUglyItems = options.hideUglyItems;
+  o.showRelAddrs = options.showRelAddrs;
+  o.showRelLines = options.showRelLines;
+  o.noTopItem = !thread.isException && !thread.currentAddress;
+  o.abort = options.abort;
+  o.candidates = thread.candidates.empty() ? nullptr : &thread.candidates;
+  o.ebp = thread.ebp;
+  o.progress = options.progress;
+  o.creatorAddress = thread.creatorAddress;
+  o.stackTop = thread.stackTop;
+  o.stackBottom = thread.stackBottom;
+  o.externalException = thread.externalException;
+  o.isException = thread.isException;
+  o.currentAddress = thread.currentAddress;
+  o.wantItems = false;
+  TraceProvider provider = g_provider.load();
+  TraceResult r = provider ? provider(o) : TraceStack(o);
+  TDAPreStackItem().swap(thread.candidates);
+  const bool aborted = options.abort && *options.abort;
+  if (thread.creatorAddress && !r.text.empty() && r.text[0] != '>' && !aborted) {
+    // The creator's call site is the last line; the line naming the creating thread goes before it.
+    std::string created = ">> created by " + ThreadTitle(thread.creatorThreadId, true) + " at:";
+    size_t last = r.text.rfind("\r\n");
+    if (last == std::string::npos)
+      r.text = created + "\r\n" + r.text;
+    else
+      r.text.insert(last, "\r\n" + created);
   }
-  if (creatorAddress) out.push_back(creatorAddress);
-  return out;
-}
-
-StackText PlainStackText(const TThreadStack& thread, const StackTextOptions& options, const MemoryRead& read,
-                         const ModuleNameOf& moduleOf) {
-  std::vector<StackLine> lines;
-  for (uint32_t a : FramePointerWalk(thread.currentAddress, thread.ebp, thread.stackBottom, thread.stackTop, read,
-                                     thread.creatorAddress)) {
-    if (options.abort && *options.abort) break;
-    StackLine l;
-    l.address = a;
-    l.module = moduleOf(a);
-    if (l.module.empty()) l.module = "???";
-    lines.push_back(std::move(l));
-  }
-  if (lines.empty()) return {};
-  StackText t = FormatStackLines(lines, options);
-  if (thread.creatorAddress && lines.size() > 1) {
-    uint32_t creatorThread = 0;
-    size_t last = t.text.rfind("\r\n");
-    uint32_t dummy = 0;
-    std::string title = ThreadTitle(thread.creatorThreadId, true, &dummy, &creatorThread);
-    if (title.empty()) title = "thread " + HexText(thread.creatorThreadId);
-    t.text.insert(last, "\r\n>> created by " + title + " at:");
-  }
-  return t;
+  return r;
 }
 
 std::string CpuRegistersText(const TContext& c) {
@@ -182,20 +102,8 @@ std::string StackDumpText(uint32_t address, const uint8_t* bytes, uint32_t avail
   return out;
 }
 
-void SetStackTextProvider(StackTextProvider provider) { g_provider.store(provider); }
-
-StackText ThreadStackText(const TThreadStack& thread, const StackTextOptions& options) {
-  if (auto p = g_provider.load()) return p(thread, options);
-  return PlainStackText(thread, options, ReadProcessMemorySafe, ModuleNameOfAddress);
-}
-
-std::string StackLineText(uint32_t address, bool showRelAddrs, bool) {
-  std::string module = ModuleNameOfAddress(address);
-  if (module.empty()) return AddressText(address) + (showRelAddrs ? " +0" : "") + " ???";
-  return AddressText(address) + " " + module;
-}
-
-std::string InternalErrorText(const std::string& phase) { return ">> internal error in " + phase; }
+void SetDisassemblyHook(DisassemblyHook hook) { g_disassembly.store(hook); }
+DisassemblyHook GetDisassemblyHook() { return g_disassembly.load(); }
 
 // ---- thread names -------------------------------------------------------------------------------------
 

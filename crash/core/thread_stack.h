@@ -1,12 +1,14 @@
-// The threads of a report: which threads are listed, their titles, and the text of their call stacks, plus
-// the "cpu registers" and "stack dump" sections of the crashed thread. The call stack of a thread comes from
-// a stack text provider; until the stack walker is installed, a plain frame-pointer walk answers.
+// The threads of a report: which threads are listed, their titles, and the text of their call stacks (from
+// the stack walker), plus the "cpu registers", "stack dump" and "disassembling" sections of the crashed
+// thread.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "crash/stack/stack_trace.h"
 
 namespace rvx {
 
@@ -29,9 +31,11 @@ struct TThreadStack {
   bool isException = false;
   bool externalException = false;
   uint32_t stackBottom = 0, stackTop = 0;
-  uint32_t creatorAddress = 0;
-  uint32_t creatorThreadId = 0;
+  uint32_t creatorAddress = 0;  // the call that created the thread, 0 when not known
   uint32_t ebp = 0;
+  bool termination = false;
+  TDAPreStackItem candidates;  // header element first; empty when none were collected
+  uint32_t creatorThreadId = 0;
 };
 
 struct StackTextOptions {
@@ -39,58 +43,31 @@ struct StackTextOptions {
   bool showRelAddrs = true;
   bool showRelLines = true;
   const volatile bool* abort = nullptr;
+  std::function<void(int position)> progress;
 };
 
-struct StackText {
-  std::string text;
-  uint32_t crcFirst = 0;     // value of the first line
-  uint32_t crcCombined = 0;  // the first value continued over every further line's value
-  bool hasLineNumbers = false;
-};
-
-// Reads memory of the process; false when the range is not readable.
-using MemoryRead = std::function<bool(uint32_t address, void* out, uint32_t count)>;
-// Module file name (without folder) of an address; empty when it belongs to no module.
-using ModuleNameOf = std::function<std::string(uint32_t address)>;
-
-// One shown stack line before formatting.
-struct StackLine {
-  uint32_t address = 0;
-  uint32_t routineStart = 0;  // 0 when not known
-  std::string module;         // "???" when not known
-  std::string unit;
-  std::string routine;
-  uint32_t line = 0;
-  int32_t relLine = -1;  // -1: no relative line
-};
-
-// The aligned lines and checksums of shown stack lines (innermost first).
-StackText FormatStackLines(const std::vector<StackLine>& lines, const StackTextOptions& options);
-// The plain frame-pointer walk: the current address, then the return address of every frame of the EBP
-// chain inside [bottom, top), then the creator's call site.
-std::vector<uint32_t> FramePointerWalk(uint32_t currentAddress, uint32_t ebp, uint32_t bottom, uint32_t top,
-                                       const MemoryRead& read, uint32_t creatorAddress = 0);
-StackText PlainStackText(const TThreadStack& thread, const StackTextOptions& options, const MemoryRead& read,
-                         const ModuleNameOf& moduleOf);
+// Computes a trace (the stack walker of the process unless replaced, for tests).
+using TraceProvider = TraceResult (*)(const TraceOptions& options);
+void SetTraceProvider(TraceProvider provider);  // null: the stack walker
+// The stack text of one thread: its trace, with the ">> created by" line before the creator's call site. The
+// thread's candidates are released.
+TraceResult ThreadStackText(TThreadStack& thread, const StackTextOptions& options);
 
 // "eax = 00000000" ... nine lines.
 std::string CpuRegistersText(const TContext& context);
 // Up to 20 lines of 16 bytes from `address`; `available` bytes can be read before the region ends.
 std::string StackDumpText(uint32_t address, const uint8_t* bytes, uint32_t available);
 
-// The stack text provider of the process (the stack walker installs its own).
-using StackTextProvider = StackText (*)(const TThreadStack& thread, const StackTextOptions& options);
-void SetStackTextProvider(StackTextProvider provider);  // null: the plain walk
-StackText ThreadStackText(const TThreadStack& thread, const StackTextOptions& options);
-
-// One line for an address (module and offset, or "???").
-std::string StackLineText(uint32_t address, bool showRelAddrs, bool showRelLines);
-// ">> internal error in " + phase.
-std::string InternalErrorText(const std::string& phase);
+// The report's disassembly hook (installed by the disassembler's plug-in unit): the listing of the function at
+// `entry`, marking `exceptionAddress`; null when none is installed.
+using DisassemblyHook = std::string (*)(uint32_t entry, uint32_t exceptionAddress, bool autoDelimiters,
+                                        uint32_t lineLimit);
+void SetDisassemblyHook(DisassemblyHook hook);
+DisassemblyHook GetDisassemblyHook();
 
 // ---- the running process (platform) -------------------------------------------------------------------
 
-// Ids of the threads of this process.
+// Ids of the threads of this process, in the system's order.
 std::vector<uint32_t> ListThreadIds();
 struct ThreadStateInfo {
   uint32_t stackBottom = 0, stackTop = 0, ebp = 0, eip = 0;
@@ -103,6 +80,9 @@ uint32_t RegionEnd(uint32_t address);
 // The end of the committed memory of the stack holding `address`, 0 when not committed.
 uint32_t StackEnd(uint32_t address);
 bool ReadProcessMemorySafe(uint32_t address, void* out, uint32_t count);
+// The start of the call instruction that ends at a return address of this process (the address itself when
+// none does).
+uint32_t CallSiteOf(uint32_t returnAddress);
 std::string ModuleNameOfAddress(uint32_t address);
 uint32_t CurrentThreadId();
 

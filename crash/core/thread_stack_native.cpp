@@ -17,6 +17,7 @@ uint32_t StackEnd(uint32_t) { return 0; }
 // The host build has no 32-bit address space to inspect.
 bool ReadProcessMemorySafe(uint32_t, void*, uint32_t) { return false; }
 std::string ModuleNameOfAddress(uint32_t) { return {}; }
+uint32_t CallSiteOf(uint32_t returnAddress) { return returnAddress; }
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 bool OpenThreadNameBuffer(uint32_t mainThreadId) {
   SetMainThreadIdForNames(mainThreadId);

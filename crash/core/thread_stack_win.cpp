@@ -2,9 +2,11 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include "crash/core/process_list.h"
 #include "crash/core/thread_stack.h"
 #include "crash/stack/module.h"
 #include "crash/stack/safe_read.h"
+#include "crash/stack/stack_trace.h"
 #include "crash/stack/text.h"
 
 namespace rvx {
@@ -21,19 +23,59 @@ struct ThreadNameBuffer {
 static_assert(sizeof(ThreadNameBuffer) == 20, "thread-name buffer layout");
 ThreadNameBuffer* g_buffer = nullptr;
 HANDLE g_mapping = nullptr;
+
+// Opens a thread by id: OpenThread where kernel32 has it (inheritable handle), else the native call with the
+// thread's client id.
+HANDLE OpenThreadById(DWORD access, DWORD threadId) {
+  using OpenThreadFn = HANDLE(WINAPI*)(DWORD, BOOL, DWORD);
+  static auto open = reinterpret_cast<OpenThreadFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "OpenThread")));
+  if (open) return open(access, TRUE, threadId);
+  struct ClientId {
+    void* process;
+    void* thread;
+  } client{nullptr, reinterpret_cast<void*>(static_cast<uintptr_t>(threadId))};
+  struct ObjectAttributes {
+    ULONG length;
+    HANDLE root;
+    void* name;
+    ULONG attributes;
+    void* security;
+    void* qos;
+  } attributes{sizeof(ObjectAttributes), nullptr, nullptr, 0x2 /* inheritable */, nullptr, nullptr};
+  using NtOpenThreadFn = LONG(WINAPI*)(HANDLE*, DWORD, ObjectAttributes*, ClientId*);
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  auto ntOpen = ntdll ? reinterpret_cast<NtOpenThreadFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtOpenThread")))
+                      : nullptr;
+  HANDLE h = nullptr;
+  if (ntOpen && ntOpen(&h, access, &attributes, &client) >= 0) return h;
+  return nullptr;
+}
 }  // namespace
 
 std::vector<uint32_t> ListThreadIds() {
   std::vector<uint32_t> ids;
+  const DWORD pid = GetCurrentProcessId();
+  std::vector<ProcessRecord> processes;
+  if (QuerySystemProcesses(processes)) {
+    for (const ProcessRecord& p : processes)
+      if (p.processId == pid) return p.threadIds;
+    return ids;
+  }
+  // Without the native call (the 9x family): a thread snapshot.
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snap == INVALID_HANDLE_VALUE) return ids;
   THREADENTRY32 e{};
   e.dwSize = sizeof e;
-  DWORD pid = GetCurrentProcessId();
   for (BOOL ok = Thread32First(snap, &e); ok; ok = Thread32Next(snap, &e))
     if (e.th32OwnerProcessID == pid) ids.push_back(e.th32ThreadID);
   CloseHandle(snap);
   return ids;
+}
+
+uint32_t CallSiteOf(uint32_t returnAddress) {
+  ProcessReader reader;
+  return CallSiteBefore(reader, returnAddress);
 }
 
 uint32_t RegionEnd(uint32_t address) {
@@ -61,8 +103,8 @@ bool ThreadState(uint32_t threadId, ThreadStateInfo& state) {
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &h, 0, FALSE,
                     DUPLICATE_SAME_ACCESS);
   } else {
-    h = OpenThread(THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION | THREAD_SUSPEND_RESUME, TRUE, threadId);
-    if (!h) h = OpenThread(THREAD_GET_CONTEXT, TRUE, threadId);
+    h = OpenThreadById(THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION | THREAD_SUSPEND_RESUME, threadId);
+    if (!h) h = OpenThreadById(THREAD_GET_CONTEXT, threadId);
   }
   if (!h) return false;
   CONTEXT c{};

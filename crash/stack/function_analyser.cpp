@@ -18,40 +18,15 @@ const char* const kInvalidParameterText = "The parameter is incorrect. ";
 
 // The range of the module's code and data in which jumps are followed (start inclusive, end exclusive).
 bool ModuleCodeRange(const MemoryReader& memory, Address entry, Address& lo, Address& hi) {
-  RegionInfo region;
-  if (!memory.Query(entry, region) || !region.committed) return false;
-  const Address base = region.allocationBase;
-  Address nt = PeNtHeaders(memory, base);
-  if (!nt) {
-    lo = region.regionBase;
-    hi = region.regionBase + region.regionSize;
-    return true;
+  ModuleRanges r;
+  if (!ModuleRangesAt(memory, entry, r)) return false;
+  uint64_t l = r.codeStart, h = r.codeEnd;
+  if (r.dataEnd > r.dataStart) {
+    l = std::min<uint64_t>(l, r.dataStart);
+    h = std::max<uint64_t>(h, r.dataEnd);
   }
-  std::vector<SectionHeader> sections = PeSections(memory, nt);
-  uint32_t opt[7] = {};
-  memory.Read(nt + kOptionalHeader, opt, sizeof opt);
-  // opt[1] SizeOfCode, opt[2] SizeOfInitializedData, opt[3] SizeOfUninitializedData, opt[5] BaseOfCode,
-  // opt[6] BaseOfData.
-  uint64_t l, h;
-  if (!sections.empty() && (sections[0].characteristics & kSectionCode)) {
-    l = base + uint64_t(sections[0].virtualAddress);
-    h = l + sections[0].virtualSize;
-    if (sections.size() > 1 && (sections[1].characteristics & kSectionCode))
-      h = base + uint64_t(sections[1].virtualAddress) + sections[1].virtualSize;
-  } else {
-    l = base + uint64_t(opt[5]);
-    h = l + opt[1];
-  }
-  if (PeOptionalMagic(memory, nt) == kPe32Magic && opt[6]) {
-    uint64_t dl = base + uint64_t(opt[6]);
-    uint64_t dh = dl + opt[2] + opt[3];
-    if (dh > dl) {
-      l = std::min(l, dl);
-      h = std::max(h, dh);
-    }
-  }
-  lo = static_cast<Address>(std::min<uint64_t>(l, 0xFFFFFFFF));
-  hi = static_cast<Address>(std::min<uint64_t>(h, 0xFFFFFFFF));
+  lo = static_cast<Address>(l);
+  hi = static_cast<Address>(h);
   return hi > lo;
 }
 
@@ -569,6 +544,51 @@ bool Analyser::Run(Address entry) {
   }
   return true;
 }
+
+}  // namespace
+
+bool ModuleRangesAt(const MemoryReader& memory, Address address, ModuleRanges& out) {
+  out = ModuleRanges{};
+  RegionInfo region;
+  if (!memory.Query(address, region) || !region.committed) return false;
+  const Address base = region.allocationBase;
+  Address nt = PeNtHeaders(memory, base);
+  if (!nt) {
+    out.codeStart = region.regionBase;
+    out.codeEnd = static_cast<Address>(std::min<uint64_t>(uint64_t(region.regionBase) + region.regionSize, 0xFFFFFFFF));
+    return true;
+  }
+  out.hasHeaders = true;
+  std::vector<SectionHeader> sections = PeSections(memory, nt);
+  uint32_t opt[7] = {};
+  memory.Read(nt + kOptionalHeader, opt, sizeof opt);
+  // opt[1] SizeOfCode, opt[2] SizeOfInitializedData, opt[3] SizeOfUninitializedData, opt[5] BaseOfCode,
+  // opt[6] BaseOfData.
+  uint64_t l, h;
+  if (!sections.empty() && (sections[0].characteristics & kSectionCode)) {
+    l = base + uint64_t(sections[0].virtualAddress);
+    h = l + sections[0].virtualSize;
+    if (sections.size() > 1 && (sections[1].characteristics & kSectionCode))
+      h = base + uint64_t(sections[1].virtualAddress) + sections[1].virtualSize;
+  } else {
+    l = base + uint64_t(opt[5]);
+    h = l + opt[1];
+  }
+  auto clamp = [](uint64_t v) { return static_cast<Address>(std::min<uint64_t>(v, 0xFFFFFFFF)); };
+  out.codeStart = clamp(l);
+  out.codeEnd = clamp(h);
+  if (PeOptionalMagic(memory, nt) == kPe32Magic && opt[6]) {
+    uint64_t dl = base + uint64_t(opt[6]);
+    uint64_t dh = dl + opt[2] + opt[3];
+    if (dh > dl) {
+      out.dataStart = clamp(dl);
+      out.dataEnd = clamp(dh);
+    }
+  }
+  return true;
+}
+
+namespace {
 
 RuntimeRoutines& OwnRoutinesSlot() {
   static RuntimeRoutines routines;

@@ -79,6 +79,15 @@ const RuntimeRoutines& OwnRuntimeRoutines();
 // The given routines with the program's own ones in place of zeros.
 RuntimeRoutines WithOwnRoutines(RuntimeRoutines routines);
 
+// The code and data ranges of the module that holds an address (ends exclusive): from its PE headers, or
+// without headers the memory region itself as code. False when the address is not committed memory.
+struct ModuleRanges {
+  Address codeStart = 0, codeEnd = 0;
+  Address dataStart = 0, dataEnd = 0;  // empty when the headers name no data
+  bool hasHeaders = false;
+};
+bool ModuleRangesAt(const MemoryReader& memory, Address address, ModuleRanges& out);
+
 bool AnalyseFunction(const MemoryReader& memory, Address entry, const AnalysisOptions& options, TFunctionInfo& out);
 inline bool AnalyseFunction(const MemoryReader& memory, Address entry, TFunctionInfo& out) {
   return AnalyseFunction(memory, entry, AnalysisOptions{}, out);
@@ -87,6 +96,13 @@ inline bool AnalyseFunction(const MemoryReader& memory, Address entry, TFunction
 // The landing pads that the unwind information of the module at moduleBase gives for the function that
 // contains address.
 std::vector<Address> LandingPadsOf(const MemoryReader& memory, Address moduleBase, Address address);
+
+// Every function range of the module's unwind information with its landing pads, sorted by start.
+struct UnwindRange {
+  Address begin = 0, end = 0;  // end exclusive
+  std::vector<Address> pads;
+};
+std::vector<UnwindRange> UnwindRangesOf(const MemoryReader& memory, Address moduleBase);
 
 // The listing of the function at entry; empty when the analysis fails. exceptionAddress marks the faulting
 // instruction with ">"; lineLimit 0 = unlimited.

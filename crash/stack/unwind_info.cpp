@@ -154,12 +154,12 @@ void ReadLsda(const MemoryReader& memory, Address lsda, Address functionStart, A
   }
 }
 
-}  // namespace
-
-std::vector<Address> LandingPadsOf(const MemoryReader& memory, Address moduleBase, Address address) {
-  std::vector<Address> pads;
+// Visits every FDE of the module's unwind section: (start, length, its LSDA's landing pads). The visitor
+// returns false to stop.
+template <class Visit>
+void ForEachFde(const MemoryReader& memory, Address moduleBase, Visit&& visit) {
   Address nt = PeNtHeaders(memory, moduleBase);
-  if (!nt) return pads;
+  if (!nt) return;
   for (const SectionHeader& s : PeSections(memory, nt)) {
     // Long section names live in the file's string table, which is not part of the image: the unwind
     // section is recognised by its name or by a first record that is a CIE.
@@ -174,7 +174,6 @@ std::vector<Address> LandingPadsOf(const MemoryReader& memory, Address moduleBas
     }
     Cursor c(memory, start, end);
     for (int records = 0; c.ok() && c.at() + 8 <= end && records < 1000000; ++records) {
-      const Address recordStart = c.at();
       uint32_t length = c.U32();
       if (!c.ok() || length == 0 || length == 0xFFFFFFFF) break;
       const Address body = c.at();
@@ -187,21 +186,47 @@ std::vector<Address> LandingPadsOf(const MemoryReader& memory, Address moduleBas
           Cursor f(memory, c.at(), next);
           Address begin = f.Encoded(cie.fdeEncoding);
           Address range = f.Encoded(cie.fdeEncoding & 0x0F);
-          if (f.ok() && address >= begin && address - begin < range) {
-            if (cie.hasAugmentationData) f.Uleb();
-            if (cie.lsdaEncoding != kOmit) {
-              Address lsda = f.Encoded(cie.lsdaEncoding);
-              if (f.ok() && lsda) ReadLsda(memory, lsda, begin, 0xFFFFFFFF, pads);
-            }
-            return pads;
+          if (f.ok()) {
+            auto pads = [&, begin]() {
+              std::vector<Address> found;
+              if (cie.hasAugmentationData) f.Uleb();
+              if (cie.lsdaEncoding != kOmit) {
+                Address lsda = f.Encoded(cie.lsdaEncoding);
+                if (f.ok() && lsda) ReadLsda(memory, lsda, begin, 0xFFFFFFFF, found);
+              }
+              return found;
+            };
+            if (!visit(begin, range, pads)) return;
           }
         }
       }
-      (void)recordStart;
       c.Seek(next);
     }
   }
+}
+
+}  // namespace
+
+std::vector<Address> LandingPadsOf(const MemoryReader& memory, Address moduleBase, Address address) {
+  std::vector<Address> pads;
+  ForEachFde(memory, moduleBase, [&](Address begin, Address range, auto& padsOf) {
+    if (address >= begin && address - begin < range) {
+      pads = padsOf();
+      return false;
+    }
+    return true;
+  });
   return pads;
+}
+
+std::vector<UnwindRange> UnwindRangesOf(const MemoryReader& memory, Address moduleBase) {
+  std::vector<UnwindRange> ranges;
+  ForEachFde(memory, moduleBase, [&](Address begin, Address range, auto& padsOf) {
+    if (range) ranges.push_back({begin, begin + range, padsOf()});
+    return ranges.size() < 4000000;
+  });
+  std::sort(ranges.begin(), ranges.end(), [](const UnwindRange& a, const UnwindRange& b) { return a.begin < b.begin; });
+  return ranges;
 }
 
 }  // namespace rvx

@@ -104,41 +104,6 @@ TEST(ThreadSections, RegistersAndStackDump) {
   EXPECT_EQ(StackDumpText(0, bytes, 0), "");
 }
 
-TEST(ThreadSections, FramePointerWalkAndLineFormat) {
-  // A fake stack: frames at 0x1000 -> 0x1010 -> 0x1030 (end), return addresses 0x401111, 0x402222.
-  std::vector<uint32_t> stack(0x40, 0);
-  auto at = [&](uint32_t a) -> uint32_t& { return stack[(a - 0x1000) / 4]; };
-  at(0x1000) = 0x1010;
-  at(0x1004) = 0x401111;
-  at(0x1010) = 0x1008;  // points back down: the walk stops
-  at(0x1014) = 0x402222;
-  MemoryRead read = [&](uint32_t a, void* out, uint32_t n) {
-    if (a < 0x1000 || a + n > 0x1100) return false;
-    std::memcpy(out, &stack[(a - 0x1000) / 4], n);
-    return true;
-  };
-  auto frames = FramePointerWalk(0x400500, 0x1000, 0xff0, 0x1100, read, 0x409999);
-  EXPECT_EQ(frames, (std::vector<uint32_t>{0x400500, 0x401111, 0x402222, 0x409999}));
-  StackLine a{0x0045a2b3, 0x0045a2b3 - 0x1c, "contacts.exe", "Unit1", "TForm1.btnSaveClick", 42, 2};
-  StackLine b{0x004b1c2e, 0x004b1c2e - 0x3e, "contacts.exe", "Controls", "TControl.Click", 7255, 5};
-  StackTextOptions on;
-  StackText t = FormatStackLines({a, b}, on);
-  EXPECT_EQ(t.text,
-            "0045a2b3 +1c contacts.exe Unit1      42 +2 TForm1.btnSaveClick\r\n"
-            "004b1c2e +3e contacts.exe Controls 7255 +5 TControl.Click");
-  EXPECT_TRUE(t.hasLineNumbers);
-  EXPECT_EQ(t.crcFirst, FormatStackLines({a}, on).crcFirst);
-  EXPECT_NE(t.crcCombined, t.crcFirst);
-  StackTextOptions off;
-  off.showRelAddrs = off.showRelLines = false;
-  EXPECT_EQ(FormatStackLines({a, b}, off).text,
-            "0045a2b3 contacts.exe Unit1      42 TForm1.btnSaveClick\r\n"
-            "004b1c2e contacts.exe Controls 7255 TControl.Click");
-  // Without routines the value of a line is its address.
-  StackLine plain{0x401000, 0, "x.exe", "", "", 0, -1};
-  EXPECT_EQ(FormatStackLines({plain}, on).crcFirst, 0x401000u);
-}
-
 TEST(ThreadSections, Titles) {
   UpdateThreadEntry(0xa10, "main thread");
   UpdateThreadEntry(0xa11, "Ravex - HandleExceptionThread");
