@@ -12,26 +12,25 @@ namespace {
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// The search every lookup uses. probe(i) answers -1 (the entry lies above: go down), +1 (the address lies
-// beyond the entry: go up) or 0 (found). It starts in the middle with step (half + 2) / 2 and halves the step
-// rounding up. A step of 1 is kept until the direction turns, so that an entry further away than the halved
-// steps reach is still found; the search ends at the first turn with step 1 or at either end of the array.
+// The search every lookup uses. probe(i) answers -1 (the entry lies above the address: go down), +1 (the
+// address lies beyond the entry: go up) or 0 (found). It starts in the middle with step (half + 2) / 2,
+// halves the step rounding up after every move, and ends after one last probe made with step 1. On sorted
+// entries it reaches every one; where ranges nest or share a start, the first probe that contains the
+// address decides.
 template <typename Probe>
 long ProbeSearch(size_t count, Probe probe) {
   if (count == 0) return -1;
-  long n = static_cast<long>(count);
+  const long n = static_cast<long>(count);
   long i = n / 2;
   long step = (n / 2 + 2) / 2;
-  int lastDirection = 0;
-  for (;;) {
+  for (bool last = false;;) {
     int d = probe(static_cast<size_t>(i));
     if (d == 0) return i;
-    if (step == 1 && lastDirection != 0 && d != lastDirection) return -1;
-    if ((d < 0 && i == 0) || (d > 0 && i == n - 1)) return -1;
-    if (step == 1) lastDirection = d;
+    if (last) return -1;
     i += d * step;
     if (i < 0) i = 0;
     if (i > n - 1) i = n - 1;
+    if (step == 1) last = true;
     step = (step + 1) / 2;
   }
 }

@@ -80,6 +80,22 @@ TEST(SymbolLookup, SegmentsOfBothClassesAndEqualStarts) {
   EXPECT_EQ(s.unit, "Long");
 }
 
+TEST(SymbolLookup, NestedRangesAnswerWithTheFirstProbeThatContainsTheAddress) {
+  // Merges can leave a unit's range around another's; the search then answers with the range it probes
+  // first (here the middle one), not with the innermost.
+  TMapFile m;
+  MapBuilder b(m);
+  b.AddSegment(true, 0x0100, 0x10, "Before");
+  b.AddSegment(true, 0x1000, 0x1000, "Outer");
+  b.AddSegment(true, 0x1100, 0x100, "Inner");
+  b.SortSegments();
+  EXPECT_EQ(SegmentAt(m, true, 0x1150).unit, "Outer");
+  EXPECT_EQ(SegmentAt(m, true, 0x1f00).unit, "Outer");
+  b.AddSegment(true, 0x3000, 0x10, "After");
+  b.SortSegments();  // now the inner range lies in the middle
+  EXPECT_EQ(SegmentAt(m, true, 0x1150).unit, "Inner");
+}
+
 TEST(SymbolLookup, LineNeedsItsItemInsideTheAddressSegment) {
   TMapFile m;
   m.codeTop = 0x3000;

@@ -162,7 +162,9 @@ bool BuildSymbolContent(const std::string& exePath, SymbolBuild& out, std::strin
         continue;
       }
       // End of a sequence: keep it when it lies in the code (the linker leaves discarded code at 0).
-      if (!seq.empty() && inCode(seq.front().address) && row.address <= codeTop && row.address >= seq.front().address) {
+      // Rows at the end address itself describe no code (the next sequence may start there).
+      while (!seq.empty() && seq.back().address >= row.address) seq.pop_back();
+      if (!seq.empty() && inCode(seq.front().address) && row.address <= codeTop) {
         uint32_t end = static_cast<uint32_t>(row.address);
         for (size_t i = 0; i < seq.size(); ++i) {
           uint32_t next = i + 1 < seq.size() ? seq[i + 1].address : end;
