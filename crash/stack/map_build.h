@@ -46,6 +46,8 @@ class MapBuilder {
   void AddPublic(bool isCode, std::string name, Address address, bool maintainSegments = false);
   void AddLine(uint32_t line, Address address) { map_.lines.push_back({line, address}); }
   void SortPublics();
+  // Room for lists of known length (the counts come from the data, so the caller bounds them first).
+  void Reserve(size_t segments, size_t publics, size_t lines);
   // Sorts the line items by address (stable: items at one address keep their order).
   void SortLines();
 

@@ -193,7 +193,8 @@ bool SegmentBefore(const TMfSegment& a, const TMfSegment& b) {
 }  // namespace
 
 void MapBuilder::SortSegments() {
-  std::stable_sort(map_.segments.begin(), map_.segments.end(), SegmentBefore);
+  if (!std::is_sorted(map_.segments.begin(), map_.segments.end(), SegmentBefore))
+    std::stable_sort(map_.segments.begin(), map_.segments.end(), SegmentBefore);
   lastCode_ = lastData_ = -1;
 }
 
@@ -299,13 +300,23 @@ void MapBuilder::AddPublic(bool isCode, std::string name, Address address, bool 
 }
 
 void MapBuilder::SortPublics() {
-  std::stable_sort(map_.publics.begin(), map_.publics.end(),
-                   [](const TMfPublic& a, const TMfPublic& b) { return a.address < b.address; });
+  auto before = [](const TMfPublic& a, const TMfPublic& b) { return a.address < b.address; };
+  if (!std::is_sorted(map_.publics.begin(), map_.publics.end(), before))
+    std::stable_sort(map_.publics.begin(), map_.publics.end(), before);
 }
 
 void MapBuilder::SortLines() {
-  std::stable_sort(map_.lines.begin(), map_.lines.end(),
-                   [](const TMfLine& a, const TMfLine& b) { return a.address < b.address; });
+  auto before = [](const TMfLine& a, const TMfLine& b) { return a.address < b.address; };
+  if (!std::is_sorted(map_.lines.begin(), map_.lines.end(), before))
+    std::stable_sort(map_.lines.begin(), map_.lines.end(), before);
+}
+
+void MapBuilder::Reserve(size_t segments, size_t publics, size_t lines) {
+  Grow(segments, segCap_);
+  Grow(publics, pubCap_);
+  map_.segments.reserve(segCap_);
+  map_.publics.reserve(pubCap_);
+  map_.lines.reserve(lines);
 }
 
 bool ReadModuleBases(const MemoryReader& memory, Address module, ModuleBases& out) {

@@ -133,6 +133,7 @@ bool ReadContainerStream(std::string_view stream, bool minimal, const ModuleBase
   uint32_t segCount = in.Read32();
   // Every entry takes at least 9 bytes: a count beyond that is damage, not a reason to allocate.
   if (in.Short() || segCount > in.Remaining() / 9) return false;
+  b.Reserve(segCount, 0, 0);
   for (uint32_t i = 0; i < segCount; ++i) {
     uint32_t start = in.Read32();
     uint32_t length = in.Read32();
@@ -148,6 +149,7 @@ bool ReadContainerStream(std::string_view stream, bool minimal, const ModuleBase
 
   uint32_t pubCount = in.Read32();
   if (in.Short() || pubCount > in.Remaining()) return false;
+  b.Reserve(0, pubCount, 0);
   Address address = 0;
   for (uint32_t i = 0; i < pubCount; ++i) {
     std::string name = minimal ? "public%" + std::to_string(i) : in.ReadPackedString();
