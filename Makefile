@@ -50,6 +50,8 @@ bench: native
 	$(Q)[ -f $(BENCH)/build.ninja ] || cmake -S . -B $(BENCH) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DRVX_BENCH=ON -DRVX_TESTS=OFF >/dev/null
 	$(Q)tools/quiet-build.sh $(BENCH) $(JOBS)
 	$(Q)tools/run-benches.sh $(BENCH)
+	$(Q)$(MAKE) --no-print-directory win32 && ninja -C $(WIN32) bench_symbols >/dev/null && echo "== bench_symbols (Wine)" && \
+	   RVX_WINE_BUILD=$(ROOT)/$(WIN32) tools/wine-exec.sh $(WIN32)/bin/bench_symbols.exe
 
 fuzz:
 	$(Q)tools/deps.sh fuzz

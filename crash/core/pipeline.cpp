@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "crash/core/address_correction.h"
 #include "crash/core/handlers.h"
 #include "crash/stack/text.h"
 
@@ -271,7 +272,7 @@ void HandleException(const HandleParams& params) {
   rq.callingThreadId = self;
   rq.exceptType = params.type;
   rq.exceptObject = reinterpret_cast<uintptr_t>(params.object.get());
-  rq.exceptAddress = params.address;
+  rq.exceptAddress = CorrectExceptionAddress(params.address);
   rq.canContinue = params.canContinue;
   rq.stackPointer = params.stackPointer;
   rq.framePointer = params.framePointer;

@@ -88,4 +88,13 @@ bool SymbolInfoAt(Address address, SymbolInfo& out);
 std::string RoutineNameAt(Address address);
 void LineNumberAt(Address address, uint32_t& line, Address& lowest, Address& next);
 
+// The same two over one given object (the hooks use the cached object of the address's module).
+std::string RoutineNameIn(const TMapFile& map, Address address);
+void LineNumberIn(const TMapFile& map, Address address, uint32_t& line, Address& lowest, Address& next);
+
+// Installs RoutineNameAt and LineNumberAt as the disassembler's hooks (done once at start-up on Windows);
+// FreeSymbolData empties the cache.
+void InstallSymbolHooks();
+void FreeSymbolData();
+
 }  // namespace rvx

@@ -296,3 +296,17 @@ TEST(Crashlab, ProgramFileCarriesItsChecksum) {
 }
 
 }  // namespace
+
+namespace {
+// The program carries its symbol data: routine, unit and line of its own code, and a disassembly listing
+// that names call targets and shows source lines.
+TEST(Crashlab, ListingWithRoutineNamesAndLines) {
+  Outcome o = RunToEnd("listing");
+  size_t at = o.out.find("defined at line ");
+  ASSERT_NE(at, std::string::npos) << o.out;
+  std::string line = o.out.substr(at + 16, o.out.find_first_of("\r\n", at) - at - 16);
+  EXPECT_NE(o.out.find("symbol: crashlab_win.cpp " + line + " ListedRoutine"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("crashlab_win.cpp.ListedHelper"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find(" " + line + " "), std::string::npos) << o.out;
+}
+}  // namespace

@@ -17,6 +17,8 @@
 #include "crash/core/hooks.h"
 #include "crash/core/exception_record.h"
 #include "crash/core/pipeline.h"
+#include "crash/stack/function_analyser.h"
+#include "crash/stack/map_file.h"
 #include "framework/exceptions.h"
 #include "framework/forms.h"
 
@@ -387,6 +389,27 @@ void RunSynchronize(bool abort) {
   Say(g_syncOutcome);
 }
 
+// The listing of a routine of this program: call targets named from the symbol data it carries, and the
+// source line numbers beside the instructions.
+__attribute__((noinline)) int ListedHelper(int v) { return v * 7 + 1; }
+const int kListedLine = __LINE__ + 1;
+__attribute__((noinline)) void ListedRoutine() {
+  static volatile int sink;
+  sink = ListedHelper(sink) + ListedHelper(3);
+}
+
+void RunListing() {
+  const rvx::Address entry = static_cast<rvx::Address>(reinterpret_cast<uintptr_t>(&ListedRoutine));
+  std::string text;
+  rvx::TFunctionInfo info;
+  rvx::DisassembleFunction(entry, text, 0, info, true, 0);
+  Say("defined at line " + std::to_string(kListedLine));
+  rvx::SymbolInfo si;
+  if (rvx::SymbolInfoAt(entry, si))
+    Say("symbol: " + si.unit + " " + std::to_string(si.line) + " " + si.publicName);
+  Say(text);
+}
+
 int Run(const std::string& s) {
   if (s == "av-read") ReadViolation();
   else if (s == "av-write") WriteViolation();
@@ -494,6 +517,8 @@ int Run(const std::string& s) {
     RunBlocked(s == "blocked-self");
   } else if (s == "thread-name") {
     RunThreadNaming();
+  } else if (s == "listing") {
+    RunListing();
   } else if (s == "none") {
   } else {
     Say("unknown scenario");

@@ -1,0 +1,17 @@
+// Symbol data reader on arbitrary bytes: jdbg input never faults, and the lookups over
+// whatever it built stay inside their arrays.
+#include <cstdint>
+#include <string_view>
+
+#include "crash/stack/symbol_container.h"
+#include "crash/stack/symbol_sources.h"
+#include "fuzz/stack/fuzz_symbol_data.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace rvx;
+  std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  TMapFile m;
+  ReadJdbg(bytes, FuzzBases(), m);
+  ExerciseLookups(m);
+  return 0;
+}
