@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "crash/stack/map_file.h"
+#include "crash/stack/text.h"
 
 namespace rvx {
 
@@ -61,7 +62,5 @@ class MapBuilder {
 
 // Removes a trailing ".pas" or ".dpr" (compared without case).
 std::string UnitWithoutPascalEnding(std::string unit);
-// The file name part of a path ("\\" and "/" separate).
-std::string_view FileNamePart(std::string_view path);
 
 }  // namespace rvx

@@ -44,11 +44,6 @@ bool SameTextNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string_view FileNamePart(std::string_view path) {
-  size_t p = path.find_last_of("\\/");
-  return p == std::string_view::npos ? path : path.substr(p + 1);
-}
-
 std::string UnitWithoutPascalEnding(std::string unit) {
   if (unit.size() >= 4) {
     std::string_view tail(unit.data() + unit.size() - 4, 4);

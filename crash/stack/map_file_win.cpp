@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "crash/stack/decoder.h"
@@ -23,6 +24,12 @@ struct CacheEntry {
 
 // Used from the thread that composes a report; deliberately without a lock, as that thread may run while
 // every other thread is held.
+// The report thread, the handling thread (address correction) and listings all ask for symbol data.
+std::mutex& CacheMutex() {
+  static std::mutex* m = new std::mutex;  // lives until the end of the process
+  return *m;
+}
+
 std::vector<CacheEntry>& Cache() {
   static std::vector<CacheEntry> cache;
   return cache;
@@ -105,6 +112,7 @@ std::shared_ptr<const TMapFile> SymbolDataFor(Address address) {
     if (n == 0 || n >= MAX_PATH) return std::make_shared<TMapFile>();
     std::string fileName(path, n);
     uint32_t dosTime = DosTimeOf(fileName);
+    std::lock_guard<std::mutex> lock(CacheMutex());
     auto& cache = Cache();
     for (size_t i = 0; i < cache.size(); ++i) {
       if (!SameTextNoCase(cache[i].map->moduleFileName, fileName)) continue;
@@ -177,7 +185,10 @@ void InstallSymbolHooks() {
   });
 }
 
-void FreeSymbolData() { Cache().clear(); }
+void FreeSymbolData() {
+  std::lock_guard<std::mutex> lock(CacheMutex());
+  Cache().clear();
+}
 
 namespace {
 // Installed with the unit's initialisation; the cache is emptied at its finalisation.

@@ -153,8 +153,8 @@ int CollectStackCandidates(Address ebp, Address stackTop, Address stackBottom, T
                            bool isException, Address currentAddress);
 std::string StackLineText(Address address, bool showRelAddrs, bool showRelLines);
 
-// Where the process's walker gets symbol data; null restores the default (no symbol data until the reader
-// is linked in, so stack lines carry raw addresses and module names).
+// Where the process's walker gets symbol data; null restores the default, the symbol data reader's
+// process-wide cache (modules without symbol data give raw addresses and module names).
 using SymbolSource = std::shared_ptr<const TMapFile> (*)(Address moduleBase, const std::string& fileName);
 void SetSymbolSource(SymbolSource source);
 // Registers the entry of a raise routine of the program (its call sites are shown as exception locations).

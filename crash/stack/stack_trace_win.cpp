@@ -20,6 +20,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "crash/stack/map_file.h"
 #include "crash/stack/safe_read.h"
 #include "crash/stack/stack_trace.h"
 
@@ -46,9 +47,11 @@ TraceReader& Reader() {
   return *reader;
 }
 
+// The symbol data of a module: the replaced source of a test, else the process-wide cache of the reader.
 std::shared_ptr<const TMapFile> SymbolsOf(Address base, const std::string& fileName) {
-  SymbolSource source = g_symbolSource.load();
-  return source ? source(base, fileName) : nullptr;
+  if (SymbolSource source = g_symbolSource.load()) return source(base, fileName);
+  auto map = SymbolDataFor(base);
+  return map && map->valid ? map : nullptr;
 }
 
 Address StackBaseOfThisThread() {

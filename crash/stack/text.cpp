@@ -454,9 +454,9 @@ TOS DescribeOs(const OsFacts& f) {
   return os;
 }
 
-std::string FileNamePart(std::string_view path) {
+std::string_view FileNamePart(std::string_view path) {
   size_t slash = path.find_last_of("\\/");
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace rvx

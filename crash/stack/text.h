@@ -133,8 +133,8 @@ std::string LowerText(std::string_view text);
 std::wstring LowerText(std::wstring_view text);
 
 bool EqualTextCI(std::string_view a, std::string_view b);
-// The file name part of a path: what follows the last "\" or "/".
-std::string FileNamePart(std::string_view path);
+// The file name part of a path: what follows the last "\" or "/" (a view into the path).
+std::string_view FileNamePart(std::string_view path);
 bool EqualTextCI(std::wstring_view a, std::wstring_view b);
 // Difference of the first differing pair (through the case table), else the length difference.
 int CompareTextCI(std::string_view a, std::string_view b);

@@ -47,7 +47,7 @@ TEST(ThreadReportsWin, WalkOfTheCallingThreadStartsAtTheCaller) {
   // Without symbol data only the top line carries no name; it lies in this program.
   char exe[MAX_PATH];
   GetModuleFileNameA(nullptr, exe, MAX_PATH);
-  std::string name = FileNamePart(exe);
+  std::string name(FileNamePart(exe));
   EXPECT_NE(r.text.find(name), std::string::npos) << r.text;
   EXPECT_EQ(r.text.find(">> internal error"), std::string::npos) << r.text;
   EXPECT_EQ(StackLineText(0x10, true, true), "00000010 +0 ???");
