@@ -72,7 +72,6 @@ struct RegistryAnchor {
   uint32_t marker;
   uint32_t processId;
 };
-constexpr uint32_t kAnchorMarker = 0x41585652;  // "RVXA"
 
 // The registry at an address read from the anchor, when it is a registry block that this process made: it
 // lies in private writable memory of the process and starts with the stamp of that very block.
@@ -239,7 +238,7 @@ TSettingsRegistry* AcquireRegistry() {
   if (view && existed) {
     RegistryAnchor anchor;
     std::memcpy(&anchor, view, sizeof anchor);  // read once: the content may change under us
-    if (anchor.marker == kAnchorMarker && anchor.processId == GetCurrentProcessId())
+    if (anchor.marker == kSettingsAnchorMarker && anchor.processId == GetCurrentProcessId())
       registry = VerifiedRegistry(anchor.registry);
   }
   if (registry) {
@@ -247,7 +246,7 @@ TSettingsRegistry* AcquireRegistry() {
   } else {
     registry = NewSettingsRegistry(GetCurrentProcessId());
     if (view) {
-      RegistryAnchor anchor{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(registry)), kAnchorMarker,
+      RegistryAnchor anchor{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(registry)), kSettingsAnchorMarker,
                             GetCurrentProcessId()};
       std::memcpy(view, &anchor, sizeof anchor);
       RegistryMapping(registry) = mapping;

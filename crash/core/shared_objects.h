@@ -8,6 +8,10 @@
 
 namespace rvx {
 
+// The markers the process writes into its named objects after the fields that its modules read.
+constexpr uint32_t kSettingsAnchorMarker = 0x41585652;  // "RVXA"
+constexpr uint32_t kThreadNameMarker = 0x54585652;      // "RVXT"
+
 // A view of the first `size` bytes of a mapping, or null when it cannot be mapped or its pages are not all
 // committed and readable (and writable, with `write`). The caller unmaps it.
 void* MapSharedView(void* mapping, uint32_t size, bool write);

@@ -25,7 +25,6 @@ struct ThreadNameBuffer {
   uint32_t processId;
 };
 static_assert(sizeof(ThreadNameBuffer) == 28, "thread-name buffer layout");
-constexpr uint32_t kThreadNameMarker = 0x54585652;  // "RVXT"
 
 ThreadNameBuffer* g_buffer = nullptr;
 HANDLE g_mapping = nullptr;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "crash/core/settings.h"
+#include "crash/core/shared_objects.h"
 #include "crash/core/thread_stack.h"
 #include "crash/stack/text.h"
 
@@ -44,8 +45,6 @@ void ExpectWorkingSharedSettings() {
   EXPECT_EQ(b->SmtpPort(), 587);
 }
 
-constexpr uint32_t kAnchorMarker = 0x41585652;  // what the program itself writes after the address
-
 }  // namespace
 
 TEST(SharedObjectsWin, SettingsAnchorPointingIntoTheProcessIsNotFollowed) {
@@ -56,7 +55,7 @@ TEST(SharedObjectsWin, SettingsAnchorPointingIntoTheProcessIsNotFollowed) {
   for (uint32_t target : {Address(bait.data()), Address(reserved), 0x10u}) {
     for (bool marked : {false, true}) {
       HANDLE anchor = Section(Named("RavexSettingsBuf2"),
-                              {target, marked ? kAnchorMarker : 0u, marked ? uint32_t(GetCurrentProcessId()) : 0u});
+                              {target, marked ? kSettingsAnchorMarker : 0u, marked ? uint32_t(GetCurrentProcessId()) : 0u});
       ExpectWorkingSharedSettings();
       CloseHandle(anchor);
     }
@@ -117,7 +116,7 @@ TEST(SharedObjectsWin, ThreadNameBufferMadeByAnotherProgram) {
     std::function<HANDLE()> make;
   } cases[] = {
       {"marked, naming handles of this process",
-       [&] { return Section(name, {Address(first), Address(second), 0x10, 0, Address(first), 0x54585652, pid}); }},
+       [&] { return Section(name, {Address(first), Address(second), 0x10, 0, Address(first), kThreadNameMarker, pid}); }},
       {"unmarked", [&] { return Section(name, {Address(first), Address(second), 0x10, 7, Address(second)}); }},
       {"an event", [&] { return CreateEventA(nullptr, TRUE, FALSE, name.c_str()); }},
   };

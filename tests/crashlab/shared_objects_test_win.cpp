@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "crash/core/pipeline.h"
+#include "crash/core/shared_objects.h"
 #include "crash/stack/text.h"
 #include "crashlab/crashlab_run.h"
 
@@ -61,9 +62,6 @@ void ExpectMainThreadFaultHandled(const Outcome& o, const char* what) {
   EXPECT_NE(o.report.find("\r\n\r\nmain thread ($"), std::string::npos) << what << "\n" << o.report;
 }
 
-constexpr uint32_t kAnchorMarker = 0x41585652;      // what the program writes after the registry's address
-constexpr uint32_t kThreadNameMarker = 0x54585652;  // and after the thread-name buffer's fields
-
 // Memory of the suspended program: a committed zeroed page, or a reserved one where any access faults.
 uint32_t PageIn(HANDLE process, bool committed) {
   void* p = VirtualAllocEx(process, nullptr, 4096, committed ? MEM_RESERVE | MEM_COMMIT : MEM_RESERVE, PAGE_READWRITE);
@@ -82,7 +80,7 @@ TEST(SharedObjects, SettingsObjectsMadeByAnotherProgram) {
        [](Held& held, const PROCESS_INFORMATION& lab, HANDLE) {
          held.Keep(CreateMutexA(nullptr, TRUE, Named("RavexSettingsMtx", lab.dwProcessId).c_str()));
          held.Section(Named("RavexSettingsBuf2", lab.dwProcessId),
-                      {PageIn(lab.hProcess, false), kAnchorMarker, lab.dwProcessId});
+                      {PageIn(lab.hProcess, false), rvx::kSettingsAnchorMarker, lab.dwProcessId});
        }},
       {"abandoned mutex, anchor pointing at a zeroed page of the program",
        [](Held& held, const PROCESS_INFORMATION& lab, HANDLE) {
@@ -109,7 +107,7 @@ TEST(SharedObjects, ThreadNameBufferMadeByAnotherProgram) {
       {"marked, naming the program's standard output as its mutexes",
        [](Held& held, const PROCESS_INFORMATION& lab, HANDLE out) {
          held.Section(Named("RavexThreadNameBuf", lab.dwProcessId),
-                      {Value(out), Value(out), PageIn(lab.hProcess, false), 0, Value(out), kThreadNameMarker,
+                      {Value(out), Value(out), PageIn(lab.hProcess, false), 0, Value(out), rvx::kThreadNameMarker,
                        lab.dwProcessId});
        }},
       {"unmarked", [](Held& held, const PROCESS_INFORMATION& lab,
