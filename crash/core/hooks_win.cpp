@@ -19,6 +19,7 @@
 #include "crash/core/hooks.h"
 #include "crash/core/pipeline.h"
 #include "crash/core/report_plugins.h"
+#include "crash/core/shared_objects.h"
 #include "crash/core/sysinfo.h"
 #include "crash/stack/safe_read.h"
 #include "crash/stack/stack_trace.h"
@@ -283,18 +284,34 @@ bool FileChecksumOk(const wchar_t* path) {
 
 TRestartInfo g_restart;
 
+// The new instance's side of a restart. Anyone may create a block under this process's name before it
+// starts, so the block is taken over only when it is what the old instance writes: the marker and this
+// process's id, a handle given to this process that reaches the same block, and, where the system names it,
+// the process that started this one as the old process. Only then is the given handle closed and the old
+// process waited for, and that wait is bounded too.
+constexpr DWORD kOldInstanceWaitMs = 5000;
+
 void TakeOverRestart() {
-  HANDLE map = OpenFileMappingA(FILE_MAP_READ, FALSE, RestartHandOverName(GetCurrentProcessId()).c_str());
+  HANDLE map = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, RestartHandOverName(GetCurrentProcessId()).c_str());
   if (!map) return;
-  if (auto* h = static_cast<const TRestartHandOver*>(MapViewOfFile(map, FILE_MAP_READ, 0, 0, 0))) {
-    TRestartHandOver copy = *h;
+  TRestartHandOver copy{};
+  bool read = false;
+  if (auto* h = static_cast<const TRestartHandOver*>(MapSharedView(map, sizeof(TRestartHandOver), false))) {
+    std::memcpy(&copy, h, sizeof copy);
     UnmapViewOfFile(h);
+    read = true;
+  }
+  HANDLE given = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(copy.handle));
+  uint32_t parent = ParentProcessId();
+  bool genuine = read && copy.marker == kRestartMarker && copy.newProcessId == GetCurrentProcessId() &&
+                 (parent == 0 || parent == copy.oldProcessId) && SameSharedMemory(map, given, sizeof copy);
+  if (genuine) {
     g_restart.restarted = true;
     g_restart.oldProcessId = copy.oldProcessId;
     g_restart.handle = copy.handle;
-    if (copy.handle) CloseHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(copy.handle)));
+    CloseHandle(given);
     if (HANDLE old = OpenProcess(SYNCHRONIZE, FALSE, copy.oldProcessId)) {
-      WaitForSingleObject(old, INFINITE);
+      WaitForSingleObject(old, kOldInstanceWaitMs);
       CloseHandle(old);
     }
     for (int i = 0; i < 10; ++i) ExceptionTimes()[i] = copy.history[i];

@@ -106,13 +106,18 @@ uint32_t HandlingThreadId();
 ExceptionTimeHistory& ExceptionTimes();
 
 // The restart hand-over: named shared memory "RavexRestart" + the new process id (HexText) that the old
-// instance writes for the new one.
+// instance writes for the new one. The new instance takes it over only when it carries the marker and its
+// own id, when the handle it was given reaches this very block (only the old instance can put such a handle
+// into the new process) and when the old process is the one that started it.
 struct TRestartHandOver {
   uint32_t oldProcessId;
-  uint32_t handle;  // a handle of the new process that the new instance closes
+  uint32_t handle;  // the block's handle duplicated into the new process, which closes it
   int64_t history[10];
+  uint32_t marker;  // kRestartMarker
+  uint32_t newProcessId;
 };
-static_assert(sizeof(TRestartHandOver) == 88, "hand-over layout");
+static_assert(sizeof(TRestartHandOver) == 96, "hand-over layout");
+constexpr uint32_t kRestartMarker = 0x52585652;  // "RVXR"
 std::string RestartHandOverName(uint32_t newProcessId);
 
 // The message box shown until the exception box exists: form 0..3 of the show setting.

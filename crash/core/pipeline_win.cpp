@@ -7,6 +7,7 @@
 
 #include "crash/core/freeze.h"
 #include "crash/core/pipeline.h"
+#include "crash/core/shared_objects.h"
 #include "crash/stack/text.h"
 
 namespace rvx {
@@ -167,15 +168,22 @@ void EndProgram(IRVException*) {
 
 bool HandOverToNewInstance(void* process, uint32_t processId) {
   std::string name = RestartHandOverName(processId);
+  SetLastError(0);  // tells a new object from an existing one below
   HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(TRestartHandOver), name.c_str());
   if (!map) return false;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {  // made by someone else: nothing of ours goes into it
+    CloseHandle(map);
+    return false;
+  }
   bool written = false;
-  if (auto* h = static_cast<TRestartHandOver*>(MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, 0))) {
+  if (auto* h = static_cast<TRestartHandOver*>(MapSharedView(map, sizeof(TRestartHandOver), true))) {
     h->oldProcessId = GetCurrentProcessId();
     HANDLE dup = nullptr;
     written = DuplicateHandle(GetCurrentProcess(), map, static_cast<HANDLE>(process), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS);
     h->handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(dup));
     for (int i = 0; i < 10; ++i) h->history[i] = ExceptionTimes()[i];
+    h->marker = kRestartMarker;
+    h->newProcessId = processId;
     UnmapViewOfFile(h);
   }
   // The new instance's copy of the handle keeps the mapping alive.

@@ -22,14 +22,34 @@ struct TModuleSettingsEntry {
 };
 
 struct TSettingsRegistry {
+  TRegistryStamp stamp{};  // first, at the block's address
   uint32_t refCount = 0;
   void* mapping = nullptr;  // handle of the naming mapping (Windows)
   std::mutex lock;
   TModuleSettingsEntry* head = nullptr;
 };
 
-TSettingsRegistry* NewSettingsRegistry() { return new TSettingsRegistry; }
-void DeleteSettingsRegistry(TSettingsRegistry* registry) { delete registry; }
+namespace {
+constexpr uint32_t kRegistryMarker = 0x53585652;  // "RVXS"
+}  // namespace
+
+TSettingsRegistry* NewSettingsRegistry(uint32_t processId) {
+  auto* registry = new TSettingsRegistry;
+  registry->stamp = {kRegistryMarker, reinterpret_cast<uintptr_t>(registry), processId};
+  return registry;
+}
+
+bool RegistryStampMatches(const TRegistryStamp& stamp, uintptr_t address, uint32_t processId) {
+  return address != 0 && stamp.marker == kRegistryMarker && stamp.self == address && stamp.processId == processId;
+}
+
+size_t SettingsRegistrySize() { return sizeof(TSettingsRegistry); }
+
+void DeleteSettingsRegistry(TSettingsRegistry* registry) {
+  // A stale address of a freed block must never pass for a registry again.
+  registry->stamp = {};
+  delete registry;
+}
 uint32_t& RegistryRefCount(TSettingsRegistry* registry) { return registry->refCount; }
 void*& RegistryMapping(TSettingsRegistry* registry) { return registry->mapping; }
 

@@ -381,7 +381,17 @@ bool ReadModuleRcData(ModuleHandle module, std::string_view name, std::string& d
 std::wstring ModuleFile(ModuleHandle module);
 
 // Registry pieces shared by the platform layers.
-TSettingsRegistry* NewSettingsRegistry();
+// The first bytes of every registry block. A module that finds a registry's address through the named anchor
+// reads them (without faulting) and uses the block only when they name this block of this process; a block
+// loses them when it is freed.
+struct TRegistryStamp {
+  uint32_t marker;
+  uintptr_t self;  // the block's own address
+  uint32_t processId;
+};
+TSettingsRegistry* NewSettingsRegistry(uint32_t processId = 0);
+bool RegistryStampMatches(const TRegistryStamp& stamp, uintptr_t address, uint32_t processId);
+size_t SettingsRegistrySize();
 void DeleteSettingsRegistry(TSettingsRegistry* registry);
 uint32_t& RegistryRefCount(TSettingsRegistry* registry);
 void*& RegistryMapping(TSettingsRegistry* registry);

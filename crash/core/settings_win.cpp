@@ -1,9 +1,14 @@
 // Windows part of the settings: resources, modules, folders, clock, and the per-process registry anchor
-// (a named mutex and a named 4-byte shared memory holding the registry's address).
+// (a named mutex and a named shared memory holding the registry's address, a marker and the process id).
 #include <windows.h>
 #include <shlobj.h>
 
+#include <atomic>
+#include <cstring>
+
 #include "crash/core/settings.h"
+#include "crash/core/shared_objects.h"
+#include "crash/stack/safe_read.h"
 #include "crash/stack/text.h"
 
 namespace rvx::settings_platform {
@@ -26,31 +31,63 @@ bool Readable(const void* address, size_t size) {
 
 HMODULE AsModule(ModuleHandle m) { return reinterpret_cast<HMODULE>(m); }
 
-// Everyone may open the named objects.
-struct OpenSecurity {
-  SECURITY_DESCRIPTOR sd{};
-  SECURITY_ATTRIBUTES sa{};
-  OpenSecurity() {
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
-    sa.nLength = sizeof sa;
-    sa.lpSecurityDescriptor = &sd;
-  }
-};
-
 std::string Suffix() { return HexText(GetCurrentProcessId()); }
 
-HANDLE LockRegistryMutex() {
-  OpenSecurity sec;
-  HANDLE m = CreateMutexA(&sec.sa, FALSE, ("RavexSettingsMtx" + Suffix()).c_str());
-  if (m) WaitForSingleObject(m, INFINITE);
-  return m;
-}
+// Attaching to and releasing the registry is serialised between the threads of this module by a lock of its
+// own and between the modules of the process by the named mutex. Another program of the session can create
+// that name first and hold the mutex for ever, so the wait for it is bounded; once it has run out the module
+// only tries it from then on. An abandoned mutex belongs to the waiter like a released one.
+constexpr DWORD kRegistryMutexWaitMs = 2000;
+std::mutex g_moduleGuard;
+std::atomic<bool> g_mutexHeldElsewhere{false};
+// The registry this module's settings objects use, and how many references they hold (under the guard).
+TSettingsRegistry* g_moduleRegistry = nullptr;
+uint32_t g_moduleReferences = 0;
 
-void UnlockRegistryMutex(HANDLE m) {
-  if (!m) return;
-  ReleaseMutex(m);
-  CloseHandle(m);
+class RegistryGuard {
+ public:
+  RegistryGuard() : local_(g_moduleGuard) {
+    mutex_ = CreateMutexA(nullptr, FALSE, ("RavexSettingsMtx" + Suffix()).c_str());
+    if (!mutex_) return;
+    DWORD r = WaitForSingleObject(mutex_, g_mutexHeldElsewhere ? 0 : kRegistryMutexWaitMs);
+    owned_ = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+    if (r == WAIT_TIMEOUT) g_mutexHeldElsewhere = true;
+  }
+  ~RegistryGuard() {
+    if (owned_) ReleaseMutex(mutex_);
+    if (mutex_) CloseHandle(mutex_);
+  }
+  RegistryGuard(const RegistryGuard&) = delete;
+  RegistryGuard& operator=(const RegistryGuard&) = delete;
+
+ private:
+  std::lock_guard<std::mutex> local_;
+  HANDLE mutex_ = nullptr;
+  bool owned_ = false;
+};
+
+// The named anchor: the registry's address, then a marker and the process id.
+struct RegistryAnchor {
+  uint32_t registry;
+  uint32_t marker;
+  uint32_t processId;
+};
+
+// The registry at an address read from the anchor, when it is a registry block that this process made: it
+// lies in private writable memory of the process and starts with the stamp of that very block.
+TSettingsRegistry* VerifiedRegistry(uint32_t address) {
+  if (!address || address % alignof(void*)) return nullptr;
+  MEMORY_BASIC_INFORMATION mbi{};
+  if (VirtualQuery(reinterpret_cast<const void*>(address), &mbi, sizeof mbi) != sizeof mbi) return nullptr;
+  DWORD prot = mbi.Protect & 0xFF;
+  uint64_t regionEnd = uint64_t(reinterpret_cast<uintptr_t>(mbi.BaseAddress)) + mbi.RegionSize;
+  if (mbi.State != MEM_COMMIT || mbi.Type != MEM_PRIVATE || (mbi.Protect & PAGE_GUARD) ||
+      (prot != PAGE_READWRITE && prot != PAGE_EXECUTE_READWRITE) || uint64_t(address) + SettingsRegistrySize() > regionEnd)
+    return nullptr;
+  TRegistryStamp stamp{};
+  if (!SafeRead(address, &stamp, sizeof stamp, nullptr)) return nullptr;
+  if (!RegistryStampMatches(stamp, address, GetCurrentProcessId())) return nullptr;
+  return reinterpret_cast<TSettingsRegistry*>(static_cast<uintptr_t>(address));
 }
 
 }  // namespace
@@ -180,49 +217,58 @@ LocalTime Now() {
   return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
 }
 
+// The registry that the modules of the process share through the anchor, or, where the anchor's name is
+// taken by an object that is not this process's, a registry of this module's own: the settings then work
+// as before, only not shared with other modules. The module keeps using the registry it holds references
+// to, so all its settings objects share one registry either way.
 TSettingsRegistry* AcquireRegistry() {
-  HANDLE mtx = LockRegistryMutex();
-  if (!mtx) {
-    ShowMessage("internal error (opening settings buffer)");
-    return nullptr;
+  RegistryGuard guard;
+  if (g_moduleRegistry) {
+    ++g_moduleReferences;
+    ++RegistryRefCount(g_moduleRegistry);
+    return g_moduleRegistry;
   }
-  TSettingsRegistry* registry = nullptr;
   std::string name = "RavexSettingsBuf2" + Suffix();
-  if (HANDLE existing = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str())) {
-    if (void* view = MapViewOfFile(existing, FILE_MAP_READ, 0, 0, sizeof(void*))) {
-      registry = *static_cast<TSettingsRegistry* const*>(view);
-      UnmapViewOfFile(view);
-    }
-    CloseHandle(existing);
+  SetLastError(0);  // tells a new object from an existing one below
+  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(RegistryAnchor),
+                                      name.c_str());
+  bool existed = mapping && GetLastError() == ERROR_ALREADY_EXISTS;
+  auto* view = static_cast<RegistryAnchor*>(MapSharedView(mapping, sizeof(RegistryAnchor), true));
+  TSettingsRegistry* registry = nullptr;
+  if (view && existed) {
+    RegistryAnchor anchor;
+    std::memcpy(&anchor, view, sizeof anchor);  // read once: the content may change under us
+    if (anchor.marker == kSettingsAnchorMarker && anchor.processId == GetCurrentProcessId())
+      registry = VerifiedRegistry(anchor.registry);
   }
-  if (!registry) {
-    OpenSecurity sec;
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, &sec.sa, PAGE_READWRITE, 0, sizeof(void*), name.c_str());
-    void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(void*)) : nullptr;
-    if (!view) {
-      if (mapping) CloseHandle(mapping);
-      UnlockRegistryMutex(mtx);
-      ShowMessage("internal error (opening settings buffer)");
-      return nullptr;
+  if (registry) {
+    CloseHandle(mapping);  // the registry keeps the handle of the module that made it
+  } else {
+    registry = NewSettingsRegistry(GetCurrentProcessId());
+    if (view) {
+      RegistryAnchor anchor{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(registry)), kSettingsAnchorMarker,
+                            GetCurrentProcessId()};
+      std::memcpy(view, &anchor, sizeof anchor);
+      RegistryMapping(registry) = mapping;
+    } else if (mapping) {
+      CloseHandle(mapping);
     }
-    registry = NewSettingsRegistry();
-    RegistryMapping(registry) = mapping;
-    *static_cast<TSettingsRegistry**>(view) = registry;
-    UnmapViewOfFile(view);
   }
+  if (view) UnmapViewOfFile(view);
   ++RegistryRefCount(registry);
-  UnlockRegistryMutex(mtx);
+  g_moduleRegistry = registry;
+  g_moduleReferences = 1;
   return registry;
 }
 
 void ReleaseRegistry(TSettingsRegistry* registry) {
-  HANDLE mtx = LockRegistryMutex();
+  RegistryGuard guard;
+  if (registry == g_moduleRegistry && --g_moduleReferences == 0) g_moduleRegistry = nullptr;
   if (--RegistryRefCount(registry) == 0) {
     HANDLE mapping = RegistryMapping(registry);
     DeleteSettingsRegistry(registry);
     if (mapping) CloseHandle(mapping);
   }
-  UnlockRegistryMutex(mtx);
 }
 
 }  // namespace rvx::settings_platform

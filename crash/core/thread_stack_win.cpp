@@ -2,7 +2,10 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <cstring>
+
 #include "crash/core/process_list.h"
+#include "crash/core/shared_objects.h"
 #include "crash/core/thread_stack.h"
 #include "crash/stack/module.h"
 #include "crash/stack/safe_read.h"
@@ -12,17 +15,25 @@
 namespace rvx {
 
 namespace {
-// The named buffer: mutex 1, mutex 2, list head, reference count, mapping handle.
+// The named buffer: mutex 1, mutex 2, list head, reference count, mapping handle, then a marker and the
+// process id that a joining module checks.
 struct ThreadNameBuffer {
   HANDLE mutex1;
   HANDLE mutex2;
   void* head;
-  uint32_t refCount;
+  LONG refCount;
   HANDLE mapping;
+  uint32_t marker;
+  uint32_t processId;
 };
-static_assert(sizeof(ThreadNameBuffer) == 20, "thread-name buffer layout");
+static_assert(sizeof(ThreadNameBuffer) == 28, "thread-name buffer layout");
+
 ThreadNameBuffer* g_buffer = nullptr;
 HANDLE g_mapping = nullptr;
+// The mutexes this module made (it created the buffer); only these are ever closed here.
+HANDLE g_ownMutex1 = nullptr;
+HANDLE g_ownMutex2 = nullptr;
+
 
 // Opens a thread by id: OpenThread where kernel32 has it (inheritable handle), else the native call with the
 // thread's client id.
@@ -146,46 +157,58 @@ std::string ModuleNameOfAddress(uint32_t address) {
 
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 
+// Another program of the session may have created the buffer's name first, with any content, or as an
+// object of another kind: a module joins only a buffer that carries the marker and this process's id and
+// otherwise goes on without it. Nothing read from the buffer decides the main thread or which handles are
+// closed.
 bool OpenThreadNameBuffer(uint32_t mainThreadId) {
+  SetMainThreadIdForNames(mainThreadId);
+  UpdateThreadEntry(mainThreadId, "main thread");
   std::string name = "RavexThreadNameBuf" + HexText(GetCurrentProcessId());
+  SetLastError(0);  // tells a new object from an existing one below
   HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(ThreadNameBuffer),
                                       name.c_str());
-  if (!mapping) {
-    MessageBoxA(nullptr, "internal error (opening global buffer)", "Ravex", MB_OK | MB_ICONERROR);
-    ExitProcess(1);
-  }
+  if (!mapping) return false;
   bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-  auto* buffer = static_cast<ThreadNameBuffer*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-  if (!buffer) {
+  auto* buffer = static_cast<ThreadNameBuffer*>(MapSharedView(mapping, sizeof(ThreadNameBuffer), true));
+  if (!buffer && !existed) {
     MessageBoxA(nullptr, "internal error. please notify support@contacts.example", "Ravex", MB_OK | MB_ICONERROR);
     ExitProcess(1);
   }
+  if (buffer && existed) {
+    ThreadNameBuffer seen;
+    std::memcpy(&seen, buffer, sizeof seen);
+    if (seen.marker == kThreadNameMarker && seen.processId == GetCurrentProcessId()) {
+      InterlockedIncrement(&buffer->refCount);
+    } else {
+      UnmapViewOfFile(buffer);
+      buffer = nullptr;
+    }
+  } else if (buffer) {
+    g_ownMutex1 = CreateMutexA(nullptr, FALSE, nullptr);
+    g_ownMutex2 = CreateMutexA(nullptr, FALSE, nullptr);
+    ThreadNameBuffer fresh{g_ownMutex1, g_ownMutex2, nullptr, 1, mapping, kThreadNameMarker, GetCurrentProcessId()};
+    std::memcpy(buffer, &fresh, sizeof fresh);
+  }
+  if (!buffer) {
+    CloseHandle(mapping);
+    return false;
+  }
   g_buffer = buffer;
   g_mapping = mapping;
-  if (existed) {
-    ++buffer->refCount;
-  } else {
-    buffer->mutex1 = CreateMutexA(nullptr, FALSE, nullptr);
-    buffer->mutex2 = CreateMutexA(nullptr, FALSE, nullptr);
-    buffer->head = nullptr;
-    buffer->refCount = 1;
-    buffer->mapping = mapping;
-    SetMainThreadIdForNames(mainThreadId);
-    UpdateThreadEntry(mainThreadId, "main thread");
-  }
   return true;
 }
 
 void CloseThreadNameBuffer() {
   if (!g_buffer) return;
-  if (--g_buffer->refCount == 0) {
-    CloseHandle(g_buffer->mutex1);
-    CloseHandle(g_buffer->mutex2);
-  }
+  InterlockedDecrement(&g_buffer->refCount);
   UnmapViewOfFile(g_buffer);
   CloseHandle(g_mapping);
+  if (g_ownMutex1) CloseHandle(g_ownMutex1);
+  if (g_ownMutex2) CloseHandle(g_ownMutex2);
   g_buffer = nullptr;
   g_mapping = nullptr;
+  g_ownMutex1 = g_ownMutex2 = nullptr;
 }
 
 }  // namespace rvx

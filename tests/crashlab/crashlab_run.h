@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -33,7 +34,11 @@ inline std::string Folder(const std::string& scenario) {
   return std::string(temp) + "crashlab_" + std::to_string(GetCurrentProcessId()) + "_" + scenario;
 }
 
-inline Outcome RunLab(const std::string& scenario, DWORD timeoutMs = 60000) {
+// Runs before the program's first instruction: the process is created suspended, and `stdoutHandle` is the
+// value of its standard output handle (inherited, so the same value in both processes).
+using BeforeStart = std::function<void(const PROCESS_INFORMATION& process, HANDLE stdoutHandle)>;
+
+inline Outcome RunLab(const std::string& scenario, DWORD timeoutMs = 60000, const BeforeStart& beforeStart = {}) {
   Outcome o;
   std::string dir = Folder(scenario);
   CreateDirectoryA(dir.c_str(), nullptr);
@@ -51,10 +56,15 @@ inline Outcome RunLab(const std::string& scenario, DWORD timeoutMs = 60000) {
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION pi{};
   std::string cmd = "\"" + exe + "\" " + scenario;
-  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(), &si, &pi)) {
+  DWORD flags = beforeStart ? CREATE_SUSPENDED : 0;
+  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, flags, nullptr, dir.c_str(), &si, &pi)) {
     CloseHandle(out);
     ADD_FAILURE() << "cannot start " << cmd;
     return o;
+  }
+  if (beforeStart) {
+    beforeStart(pi, out);
+    ResumeThread(pi.hThread);
   }
   CloseHandle(out);
   o.finished = WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0;
