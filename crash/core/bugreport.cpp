@@ -158,62 +158,120 @@ bool IsChecksumLine(std::string_view text, size_t at) {
 
 }  // namespace
 
-std::string ComposeReportFile(std::string_view old, std::string_view report, const ReportFileRules& rules,
-                              int64_t* merged) {
+namespace {
+
+// The new end of the report file. `old` holds the file's last bytes; `skipped` bytes in front of them were
+// not read. The result replaces the file from `writeAt` on.
+struct FileUpdate {
+  uint64_t writeAt = 0;
+  std::string bytes;
+};
+
+FileUpdate ComposeUpdate(std::string_view old, uint64_t skipped, std::string_view report, const ReportFileRules& rules,
+                         int64_t* merged) {
   if (merged) *merged = 0;
-  std::string file = rules.append ? std::string(old) : std::string();
+  FileUpdate update;
+  if (!rules.append) {
+    update.bytes = std::string(report) + "\r\n\r\n";
+    return update;
+  }
+  std::string file(old);
   std::string newReport(report);
-  if (rules.append) {
-    std::string crc;
-    if (FindHeaderValue(report, "callstack crc", crc) && crc.size() == 31) {
-      std::string dummy;
-      bool isException = FindHeaderValue(report, "exception class", dummy);
-      bool on = isException ? rules.noDupExcepts : rules.noDupFreezes;
-      uint32_t def = isException ? rules.dupExceptDef : rules.dupFreezeDef;
-      size_t keyLength = def == 0 ? 9 : def == 1 ? 20 : 31;
-      if (on) {
-        std::string key = ": " + crc.substr(0, keyLength);
-        size_t from = file.size();
-        while (from > 0) {
-          size_t hit = std::string_view(file).rfind(key, from - 1);
-          if (hit == std::string::npos) break;
-          from = hit;
-          // A hit inside another item's value (a message quoting a checksum) is no duplicate.
-          if (!IsChecksumLine(file, hit)) continue;
-          size_t start = ReportStartBefore(file, hit);
-          size_t end = ReportEndAfter(file, hit);
-          std::string_view oldReport = std::string_view(file).substr(start, end - start);
-          bool match = SameItem(oldReport, report, "executable") && SameItem(oldReport, report, "current module") &&
-                       SameItem(oldReport, report, "exception class") && SameItem(oldReport, report, "version");
-          std::string v;
-          if (match && !FindHeaderValue(oldReport, "version", v))
-            match = SameItem(oldReport, report, "exec. date/time") && SameItem(oldReport, report, "module date/time");
-          if (!match) continue;
-          int64_t count = 1;
-          if (FindHeaderValue(oldReport, "count", v)) count = std::max<int64_t>(1, ParseInteger(false, TrimText(v)));
-          if (count < INT64_MAX) ++count;
-          newReport = InsertCountItem(report, count);
-          if (merged) *merged = count;
-          file.erase(start, end - start);
-          break;
-        }
+  // Behind unread bytes the text starts inside a report: only reports that start after it are whole.
+  size_t firstWhole = 0;
+  if (skipped > 0) {
+    size_t boundary = file.find(kReportStart);
+    firstWhole = boundary == std::string::npos ? file.size() : boundary + 1;
+  }
+  std::string crc;
+  if (FindHeaderValue(report, "callstack crc", crc) && crc.size() == 31) {
+    std::string dummy;
+    bool isException = FindHeaderValue(report, "exception class", dummy);
+    bool on = isException ? rules.noDupExcepts : rules.noDupFreezes;
+    uint32_t def = isException ? rules.dupExceptDef : rules.dupFreezeDef;
+    size_t keyLength = def == 0 ? 9 : def == 1 ? 20 : 31;
+    if (on) {
+      std::string key = ": " + crc.substr(0, keyLength);
+      size_t from = file.size();
+      while (from > 0) {
+        size_t hit = std::string_view(file).rfind(key, from - 1);
+        if (hit == std::string::npos || hit < firstWhole) break;
+        from = hit;
+        // A hit inside another item's value (a message quoting a checksum) is no duplicate.
+        if (!IsChecksumLine(file, hit)) continue;
+        size_t start = ReportStartBefore(file, hit);
+        size_t end = ReportEndAfter(file, hit);
+        std::string_view oldReport = std::string_view(file).substr(start, end - start);
+        bool match = SameItem(oldReport, report, "executable") && SameItem(oldReport, report, "current module") &&
+                     SameItem(oldReport, report, "exception class") && SameItem(oldReport, report, "version");
+        std::string v;
+        if (match && !FindHeaderValue(oldReport, "version", v))
+          match = SameItem(oldReport, report, "exec. date/time") && SameItem(oldReport, report, "module date/time");
+        if (!match) continue;
+        int64_t count = 1;
+        if (FindHeaderValue(oldReport, "count", v)) count = std::max<int64_t>(1, ParseInteger(false, TrimText(v)));
+        if (count < INT64_MAX) ++count;
+        newReport = InsertCountItem(report, count);
+        if (merged) *merged = count;
+        file.erase(start, end - start);
+        break;
       }
     }
-    if (rules.sizeLimit > 0 && old.size() > static_cast<size_t>(rules.sizeLimit)) {
-      size_t keep = static_cast<size_t>(rules.sizeLimit - rules.sizeLimit / 4);
+  }
+  bool cut = false;
+  const uint64_t sizeAtOpen = skipped + old.size();
+  if (rules.sizeLimit > 0 && sizeAtOpen > static_cast<uint64_t>(rules.sizeLimit)) {
+    size_t keep = static_cast<size_t>(rules.sizeLimit - rules.sizeLimit / 4);
+    // With bytes left unread, a boundary among them could come first; only a read part at least as long as
+    // what is kept settles it.
+    if (skipped == 0 || file.size() >= keep) {
       size_t p = 0;
       while ((p = file.find(kReportStart, p)) != std::string::npos) {
         if (file.size() - (p + 1) < keep) {
           file.erase(0, p + 1);
+          cut = true;
           break;
         }
         ++p;
       }
     }
   }
-  file += newReport;
-  file += "\r\n\r\n";
-  return file;
+  update.writeAt = cut ? 0 : skipped;
+  update.bytes = std::move(file);
+  update.bytes += newReport;
+  update.bytes += "\r\n\r\n";
+  return update;
+}
+
+}  // namespace
+
+std::string ComposeReportFile(std::string_view old, std::string_view report, const ReportFileRules& rules,
+                              int64_t* merged) {
+  return ComposeUpdate(old, 0, report, rules, merged).bytes;
+}
+
+uint64_t ReportFileReadWindow(const ReportFileRules& rules) {
+  if (rules.sizeLimit > 0 && static_cast<uint64_t>(rules.sizeLimit) < kReportFileReadLimit)
+    return static_cast<uint64_t>(rules.sizeLimit);
+  return kReportFileReadLimit;
+}
+
+bool SaveReportToFile(ReportFile& file, std::string_view report, const ReportFileRules& rules, int64_t* merged) {
+  if (merged) *merged = 0;
+  uint64_t size = 0;
+  if (!file.Size(size)) return false;
+  uint64_t length = rules.append ? std::min(size, ReportFileReadWindow(rules)) : 0;
+  uint64_t skipped = size - length;
+  std::string old;
+  FileUpdate update;
+  try {
+    old.resize(static_cast<size_t>(length));
+    if (length > 0 && !file.ReadAt(skipped, old.data(), old.size())) return false;
+    update = ComposeUpdate(old, skipped, report, rules, merged);
+  } catch (...) {
+    return false;  // no memory for it: the file stays as it is
+  }
+  return file.WriteAt(update.writeAt, update.bytes) && file.Truncate(update.writeAt + update.bytes.size());
 }
 
 std::wstring FolderPart(std::wstring_view path) {

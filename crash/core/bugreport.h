@@ -54,6 +54,29 @@ struct ReportFileRules {
 std::string ComposeReportFile(std::string_view old, std::string_view report, const ReportFileRules& rules,
                               int64_t* merged = nullptr);
 
+// The report file as the saving sees it, opened exclusively for reading and writing.
+class ReportFile {
+ public:
+  virtual ~ReportFile() = default;
+  virtual bool Size(uint64_t& size) = 0;
+  // Reads exactly count bytes at offset; false when they could not all be read.
+  virtual bool ReadAt(uint64_t offset, char* dest, size_t count) = 0;
+  virtual bool WriteAt(uint64_t offset, std::string_view bytes) = 0;
+  // Cuts the file off at size.
+  virtual bool Truncate(uint64_t size) = 0;
+};
+
+// How much of the end of the report file a save reads at most: the size limit's worth when there is one,
+// never more than kReportFileReadLimit. Content in front of that stays in the file as it is, unless the
+// size limit cuts it; duplicates are looked for only in what was read.
+constexpr uint64_t kReportFileReadLimit = 8u << 20;
+uint64_t ReportFileReadWindow(const ReportFileRules& rules);
+
+// Saves a report into the file by the rules above. A file that cannot be read is left untouched (false):
+// rewriting it would lose the reports in it.
+bool SaveReportToFile(ReportFile& file, std::string_view report, const ReportFileRules& rules,
+                      int64_t* merged = nullptr);
+
 // The report with an item "count" after its "callstack crc" line, aligned to that line's colon column.
 std::string InsertCountItem(std::string_view report, int64_t count);
 

@@ -8,6 +8,7 @@
 #include "crash/core/report_plugins.h"
 #include "crash/core/sysinfo.h"
 #include "crash/delivery/deflate.h"
+#include "crash/stack/fault_guard.h"
 #include "crash/stack/text.h"
 
 namespace rvx {
@@ -23,17 +24,6 @@ const char* kCompilerText = "GCC " __VERSION__;
 constexpr const char* kSoon = ">> will be calculated soon";
 
 std::string NarrowFileName(const std::wstring& path) { return WideToAnsi(FileNameOf(path)); }
-
-// Runs one step of report building; a fault leaves its result out.
-template <class F>
-bool Guarded(F&& f) {
-  try {
-    f();
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
 
 }  // namespace
 
@@ -68,15 +58,30 @@ TIRVException::TIRVException(const ExceptionParams& p)
 }
 
 TIRVException::~TIRVException() {
-  abortCompletion_ = true;
-  if (completeThread_.joinable()) {
-    if (completeThread_.get_id() == std::this_thread::get_id())
-      completeThread_.detach();
-    else
-      completeThread_.join();
-  }
+  completion_->destroying = true;  // no change event may take a reference any more
+  completion_->abort = true;
   if (auto h = Query<IRVFieldsEx>(header_)) h->ClearOwnerRecord();
   if (auto s = Query<IRVFieldsEx>(sections_)) s->ClearOwnerRecord();
+  // The completion thread has given up its reference by now: it has ended, or it is the thread that runs
+  // this destructor.
+  std::thread thread;
+  {
+    std::lock_guard<std::mutex> g(threadMutex_);
+    thread = std::move(completeThread_);
+  }
+  if (thread.joinable()) {
+    if (thread.get_id() == std::this_thread::get_id())
+      thread.detach();
+    else
+      thread.join();
+  }
+}
+
+uint32_t TIRVException::Release() {
+  std::shared_ptr<CompletionState> state = completion_;
+  uint32_t left = TIRVSettings::Release();
+  if (left == 1 && state->threadHolds.load()) state->abort = true;
+  return left;
 }
 
 Ref<TIRVException> NewExceptionRecord(const ExceptionParams& params) { return MakeRef<TIRVException>(params); }
@@ -88,7 +93,8 @@ void TIRVException::SetCanContinue(bool value) {
 std::string TIRVException::ExceptClass() {
   std::lock_guard<std::mutex> g(textMutex_);
   if (!haveClass_) {
-    classText_ = ExceptClassName(object_.get());
+    // The object belongs to the program: reading it may fault.
+    if (!FaultGuarded([&] { classText_ = ExceptClassName(object_.get()); })) classText_ = "Unknown";
     haveClass_ = true;
   }
   return classText_;
@@ -99,9 +105,15 @@ std::string TIRVException::ExceptMessage() {
   std::lock_guard<std::mutex> g(textMutex_);
   if (!haveMessage_) {
     std::string raw;
-    bool carries = ExceptInheritsFrom(object_.get(), "RvxException") || ExceptInheritsFrom(object_.get(), "Exception") ||
-                   ExceptInheritsFrom(object_.get(), "std::exception");
-    if (!carries || !rvx::ExceptMessage(object_.get(), raw)) raw = cls;
+    bool read = false;
+    // The message comes from the program's object (a what() of its own may fault): a message that cannot
+    // be read counts as none.
+    FaultGuarded([&] {
+      bool carries = ExceptInheritsFrom(object_.get(), "RvxException") ||
+                     ExceptInheritsFrom(object_.get(), "Exception") || ExceptInheritsFrom(object_.get(), "std::exception");
+      read = carries && rvx::ExceptMessage(object_.get(), raw);
+    });
+    if (!read) raw = cls;
     messageText_ = ReportMessageText(raw);
     haveMessage_ = true;
   }
@@ -125,7 +137,7 @@ void TIRVException::ComposeHeader() {
   // Adds an item whose condition holds: it counts for the insertion point even when its value is empty.
   auto item = [&](const char* name, auto&& compute, bool countEmpty = true) {
     std::string value;
-    if (!Guarded([&] { value = TrimText(compute()); })) return;
+    if (!FaultGuarded([&] { value = TrimText(compute()); })) return;
     if (countEmpty || !value.empty()) ++counted;
     if (!value.empty()) items.emplace_back(name, value);
   };
@@ -152,10 +164,10 @@ void TIRVException::ComposeHeader() {
   item("system up time", [] { return SystemUpTimeText(); });
   item("program up time", [] { return ProgramUpTimeText(); });
   std::string cpu;
-  Guarded([&] { cpu = CpuNameText(); });
+  FaultGuarded([&] { cpu = CpuNameText(); });
   if (!cpu.empty()) {
     int n = 1;
-    Guarded([&] { n = CpuCount(); });
+    FaultGuarded([&] { n = CpuCount(); });
     if (n <= 1)
       item("processor", [&] { return cpu; });
     else
@@ -249,7 +261,7 @@ void TIRVException::PrepareThreads() {
     std::string content = ">> stack not accessible";
     if (isExceptionThread)
       content += ", exception location: \r\n" + StackLineText(static_cast<uint32_t>(address_), showRelAddrs, showRelLines);
-    if (!Guarded([&] {
+    if (!FaultGuarded([&] {
           ThreadStateInfo state;
           bool ok = ThreadState(id, state);
           if (!ok && !(isExceptionThread && (hasContext_ || framePointer_))) return;
@@ -289,6 +301,7 @@ void TIRVException::PrepareThreads() {
         }))
       content = InternalErrorText("GetThreadStack");
     sections_->Add(title, content);
+    threadSections_.push_back(title);
   }
 }
 
@@ -298,8 +311,8 @@ void TIRVException::ComposeSections(bool startCompletion) {
     if (!createBugReport_ || sections_->Count() != 0) return;
     BeginUpdate();
     sections_->Lock();
-    Guarded([&] { PrepareThreads(); });
-    Guarded([&] {
+    FaultGuarded([&] { PrepareThreads(); });
+    FaultGuarded([&] {
       for (const TReportPlugin& p : ChosenReportPlugins(ReadText("Plugins"), true)) sections_->Add(p.name, kSoon);
     });
     if (CpuRegs() && hasContext_) sections_->Add("cpu registers", kSoon);
@@ -311,15 +324,21 @@ void TIRVException::ComposeSections(bool startCompletion) {
   if (!startCompletion || dontCompleteYet_ || completionStarted_.exchange(true)) return;
   bool started = false;
   if (CurrentThreadId() == g_handlingThreadId.load() && !record_platform::ProcessBlocked()) {
-    Guarded([&] {
-      completeThread_ = std::thread([this] {
-        SetOwnThread(true);
-        completeThreadId_ = CurrentThreadId();
-        RunCompletion();
-        threadFinished_ = true;
+    std::shared_ptr<CompletionState> state = completion_;
+    std::lock_guard<std::mutex> g(threadMutex_);
+    state->threadHolds = true;
+    started = FaultGuarded([&] {
+      completeThread_ = std::thread([self = Ref<TIRVException>(this), state]() mutable {
+        OwnThreadScope own;
+        self->completeThreadId_ = CurrentThreadId();
+        self->RunCompletion();
+        state->finished = true;
+        state->threadHolds = false;
+        self.reset();  // the last reference ends the record here
       });
-      started = true;
     });
+    state->started = started;
+    if (!started) state->threadHolds = false;
   }
   if (!started) RunCompletion();
 }
@@ -332,7 +351,7 @@ Ref<IRVFields> TIRVException::BugReportSections() {
 
 void TIRVException::UpdateSection(const std::string& name, const std::string& content, const std::string& newName) {
   BeginUpdate();
-  Guarded([&] {
+  FaultGuarded([&] {
     sections_->SetContent(name, content);
     if (!newName.empty() && !content.empty()) {
       int i = sections_->Find(name);
@@ -356,11 +375,26 @@ void TIRVException::UpdateSection(const std::string& name, const std::string& co
 void TIRVException::RunCompletion() {
   std::lock_guard<std::mutex> once(completionMutex_);  // the synchronous and the threaded path
   if (complete_) return;
-  if (!ListThreads() && threads_.size() > 1) threads_.resize(1);
+  // A change callback that asks for the complete report from inside the completion gets what is there.
+  completingThread_ = CurrentThreadId();
+  struct Leave {
+    std::atomic<uint32_t>& id;
+    ~Leave() { id = 0; }
+  } leave{completingThread_};
+  const std::atomic<bool>& abortCompletion = completion_->abort;
+  if (!ListThreads() && threadSections_.size() > 1) {
+    // Only the first thread is reported: the others' sections go, placeholders and all.
+    const std::string kept = threads_.empty() ? threadSections_[0] : threads_[0].title;
+    BeginUpdate();
+    for (const std::string& title : threadSections_)
+      if (title != kept) FaultGuarded([&] { sections_->SetContent(title, ""); });
+    if (threads_.size() > 1) threads_.resize(1);
+    EndUpdate();
+  }
   bool regs = sections_->Find("cpu registers") >= 0, dump = sections_->Find("stack dump") >= 0;
   bool disasm = sections_->Find("disassembling") >= 0;
   std::vector<TReportPlugin> plugins;
-  Guarded([&] {
+  FaultGuarded([&] {
     for (TReportPlugin& p : ChosenReportPlugins(ReadText("Plugins"), true))
       if (sections_->Find(p.name) >= 0) plugins.push_back(std::move(p));
   });
@@ -370,11 +404,10 @@ void TIRVException::RunCompletion() {
   options.hideUglyItems = HideUglyItems();
   options.showRelAddrs = ShowRelAddrs();
   options.showRelLines = ShowRelLines();
-  const volatile bool* abortFlag = reinterpret_cast<const volatile bool*>(&abortCompletion_);
-  options.abort = abortFlag;
+  options.abort = reinterpret_cast<const volatile bool*>(&abortCompletion);
   auto threadSection = [&](size_t i) {
     TraceResult r;
-    if (Guarded([&] { r = ThreadStackText(threads_[i], options); })) {
+    if (FaultGuarded([&] { r = ThreadStackText(threads_[i], options); })) {
       for (const std::string& id : r.minimalIds)
         if (std::none_of(moduleNotes_.begin(), moduleNotes_.end(), [&](const std::string& n) { return EqualTextCI(n, id); }))
           moduleNotes_.push_back(id);
@@ -391,7 +424,7 @@ void TIRVException::RunCompletion() {
     EndUpdate();
   }
   uint32_t exceptionFunction = 0, exceptionFunctionAddress = 0;
-  if (!threads_.empty() && !abortCompletion_) {
+  if (!threads_.empty() && !abortCompletion) {
     TraceResult r = threadSection(0);
     crc_[0] = r.crcFirst;
     crc_[1] = crc_[2] = r.crcCombined;
@@ -399,14 +432,14 @@ void TIRVException::RunCompletion() {
     exceptionFunctionAddress = r.exceptionFunctionAddress;
     UpdateSection(threads_[0].title, r.text);
   }
-  if (regs && !abortCompletion_) {
+  if (regs && !abortCompletion) {
     std::string t;
-    if (!Guarded([&] { t = CpuRegistersText(context_); })) t = InternalErrorText("GetCpuRegisters");
+    if (!FaultGuarded([&] { t = CpuRegistersText(context_); })) t = InternalErrorText("GetCpuRegisters");
     UpdateSection("cpu registers", t);
   }
-  if (dump && !abortCompletion_) {
+  if (dump && !abortCompletion) {
     std::string t;
-    if (!Guarded([&] {
+    if (!FaultGuarded([&] {
           uint32_t esp = context_.Esp, end = RegionEnd(esp);
           uint32_t n = end > esp ? std::min<uint32_t>(end - esp, 320) : 0;
           std::vector<uint8_t> bytes(n);
@@ -416,9 +449,9 @@ void TIRVException::RunCompletion() {
       t = InternalErrorText("GetStackDump");
     UpdateSection("stack dump", t);
   }
-  if (disasm && !abortCompletion_) {
+  if (disasm && !abortCompletion) {
     std::string t;
-    if (!Guarded([&] {
+    if (!FaultGuarded([&] {
           DisassemblyHook hook = GetDisassemblyHook();
           if (hook && exceptionFunction)
             t = hook(exceptionFunction, exceptionFunctionAddress, FormatDisAsm(),
@@ -428,10 +461,10 @@ void TIRVException::RunCompletion() {
     UpdateSection("disassembling", t);
   }
   for (const TReportPlugin& p : plugins) {
-    if (abortCompletion_) break;
+    if (abortCompletion) break;
     UpdateSection(p.name, ReportPluginText(p));
   }
-  for (size_t i = 1; i < threads_.size() && !abortCompletion_; ++i) {
+  for (size_t i = 1; i < threads_.size() && !abortCompletion; ++i) {
     TraceResult r = threadSection(i);
     if (r.hasLineNumbers) {
       uint8_t b[4] = {uint8_t(r.crcCombined), uint8_t(r.crcCombined >> 8), uint8_t(r.crcCombined >> 16),
@@ -440,9 +473,10 @@ void TIRVException::RunCompletion() {
     }
     UpdateSection(threads_[i].title, r.text);
   }
-  if (complete_ && phase_.load() == 3) {
+  // Still referenced by someone besides a completion thread: the report-complete round runs.
+  if (complete_ && !abortCompletion && phase_.load() == 3) {
     phase_ = 4;
-    if (g_hooks.fireExceptionHandlers) Guarded([&] { g_hooks.fireExceptionHandlers(this); });
+    if (g_hooks.fireExceptionHandlers) FaultGuarded([&] { g_hooks.fireExceptionHandlers(this); });
   }
 }
 
@@ -453,13 +487,12 @@ void TIRVException::CompleteNow() {
 }
 
 void TIRVException::WaitForCompletion() {
-  if (complete_) return;
-  if (dontCompleteYet_ || !completeThread_.joinable()) {
+  if (complete_ || completingThread_.load() == CurrentThreadId()) return;  // never wait for oneself
+  if (!completion_->started) {
     RunCompletion();
     return;
   }
-  if (completeThread_.get_id() == std::this_thread::get_id()) return;
-  while (!complete_ && !threadFinished_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  while (!complete_ && !completion_->finished) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 // ---- rendering and change tracking --------------------------------------------------------------------
@@ -543,12 +576,12 @@ void TIRVException::FireChange() {
     procs = callbacks_;
     methods = callbacksOO_;
   }
-  if (procs.empty() && methods.empty()) return;
+  if ((procs.empty() && methods.empty()) || completion_->destroying) return;
   Ref<TIRVException> keep(this);
   std::string text = BugReport(false);
   bool complete = complete_;
-  for (auto& entry : procs) Guarded([&] { entry.first(complete, text, this); });
-  for (auto& entry : methods) Guarded([&] { entry.first.code(entry.first.object, complete, text, this); });
+  for (auto& entry : procs) FaultGuarded([&] { entry.first(complete, text, this); });
+  for (auto& entry : methods) FaultGuarded([&] { entry.first.code(entry.first.object, complete, text, this); });
 }
 
 void TIRVException::RegisterBugReportCallback(BugReportCallback callback, bool critical) {
@@ -562,7 +595,7 @@ void TIRVException::RegisterBugReportCallback(BugReportCallback callback, bool c
     callbacks_.emplace_back(callback, critical);
   }
   std::string text = BugReport(false);
-  Guarded([&] { callback(complete_, text, this); });
+  FaultGuarded([&] { callback(complete_, text, this); });
 }
 
 void TIRVException::RegisterBugReportCallback(BugReportMethod callback, bool critical) {
@@ -576,7 +609,7 @@ void TIRVException::RegisterBugReportCallback(BugReportMethod callback, bool cri
     callbacksOO_.emplace_back(callback, critical);
   }
   std::string text = BugReport(false);
-  Guarded([&] { callback.code(callback.object, complete_, text, this); });
+  FaultGuarded([&] { callback.code(callback.object, complete_, text, this); });
 }
 
 void TIRVException::UnregisterBugReportCallback(BugReportCallback callback) {
@@ -613,7 +646,7 @@ void TIRVException::SetPhase(uint8_t phase) { phase_ = phase == 3 && complete_ ?
 Ref<IRefCounted> TIRVException::ScreenShot() {
   std::lock_guard<std::mutex> g(screenshotMutex_);
   if (!screenshotTaken_.exchange(true) && createScreenShot_) {
-    if (g_hooks.takeScreenShot) Guarded([&] { screenshot_ = g_hooks.takeScreenShot(this); });
+    if (g_hooks.takeScreenShot) FaultGuarded([&] { screenshot_ = g_hooks.takeScreenShot(this); });
     if (!screenshot_) createScreenShot_ = false;
   }
   return screenshot_;
@@ -647,14 +680,14 @@ bool TIRVException::SaveReport(const std::wstring& fileName, bool automatic) {
   rules.noDupFreezes = NoDupFreezes();
   rules.dupExceptDef = DupExceptDef();
   rules.dupFreezeDef = DupFreezeDef();
-  auto compose = [&](const std::string& old) { return ComposeReportFile(old, report, rules); };
-  bool ok = record_platform::RewriteFile(name, compose);
+  auto compose = [&](ReportFile& file) { return SaveReportToFile(file, report, rules); };
+  bool ok = record_platform::UpdateFile(name, compose);
   if (!ok && FolderPart(setting).empty() && !record_platform::Is9x()) {
     std::wstring program = FileNameOf(record_platform::ProgramPath());
     size_t dot = program.rfind(L'.');
     if (dot != std::wstring::npos) program.resize(dot);
     std::wstring folder = record_platform::UserAppDataFolder();
-    if (!folder.empty()) ok = record_platform::RewriteFile(folder + L"\\" + program + L"\\" + FileNameOf(name), compose);
+    if (!folder.empty()) ok = record_platform::UpdateFile(folder + L"\\" + program + L"\\" + FileNameOf(name), compose);
   }
   if (ok && automatic && fileName.empty()) saved_ = true;
   return ok;
@@ -664,7 +697,7 @@ bool TIRVException::SaveReport(const std::wstring& fileName, bool automatic) {
 
 bool TIRVException::FireAction(int action) {
   bool handled = false;
-  if (g_hooks.fireActionHandlers) Guarded([&] { handled = g_hooks.fireActionHandlers(this, action); });
+  if (g_hooks.fireActionHandlers) FaultGuarded([&] { handled = g_hooks.fireActionHandlers(this, action); });
   return handled;
 }
 

@@ -143,6 +143,10 @@ class TIRVException final : public TIRVSettings,
   explicit TIRVException(const ExceptionParams& params);
   ~TIRVException() override;
 
+  // The completion thread holds a reference of its own; once it holds the only one, nobody waits for the
+  // rest of the report and the completion stops at its next step.
+  uint32_t Release() override;
+
   // IRVException
   uint8_t Phase() override { return phase_.load(); }
   bool CanContinue() override { return canContinue_.load(); }
@@ -269,10 +273,20 @@ class TIRVException final : public TIRVSettings,
   uint8_t showSetting_ = 0;
   std::string showAssistant_;
   std::vector<TThreadStack> threads_;
+  std::vector<std::string> threadSections_;  // titles of every thread section, in order
+  // Shared with the completion thread and with Release, which may look at it while the record goes away.
+  struct CompletionState {
+    std::atomic<bool> abort{false};        // set when the record is destroyed or only the thread holds it
+    std::atomic<bool> started{false};      // a completion thread was started
+    std::atomic<bool> threadHolds{false};  // the completion thread holds its reference
+    std::atomic<bool> finished{false};     // the completion thread has ended its work
+    std::atomic<bool> destroying{false};   // the record's destructor runs
+  };
+  std::shared_ptr<CompletionState> completion_ = std::make_shared<CompletionState>();
+  std::mutex threadMutex_;  // guards completeThread_
   std::thread completeThread_;
   std::atomic<uint32_t> completeThreadId_{0};
-  std::atomic<bool> abortCompletion_{false};
-  std::atomic<bool> threadFinished_{false};
+  std::atomic<uint32_t> completingThread_{0};  // the thread inside RunCompletion, 0 when none
   std::mutex completionMutex_;
   std::atomic<bool> screenshotTaken_{false};
   Ref<IRefCounted> screenshot_;
@@ -305,8 +319,9 @@ bool Is9x();
 bool IsNT();
 std::string ModuleFileVersion(const std::wstring& path);
 std::string LoadedModuleVersion(const char* name);  // of a loaded library, empty when not loaded
-// Reads and writes a whole file exclusively; creates missing folders. False when it cannot be opened.
-bool RewriteFile(const std::wstring& path, const std::function<std::string(const std::string& old)>& compose);
+// Opens a file exclusively for reading and writing (created when missing, with its folders) and hands it to
+// `update`. False when it cannot be opened or `update` fails.
+bool UpdateFile(const std::wstring& path, const std::function<bool(ReportFile& file)>& update);
 std::wstring UserAppDataFolder();
 void PostToWindow(WindowHandle window, uint32_t message);
 void SendToWindow(WindowHandle window, uint32_t message);

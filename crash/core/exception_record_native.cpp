@@ -1,13 +1,13 @@
 // Host versions of the record's platform layer (Linux builds: tests, tools, fuzzing). Files are written with
 // the standard library; there are no windows, dialogs or versions.
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "crash/core/exception_record.h"
 #include "crash/stack/text.h"
@@ -49,25 +49,53 @@ bool IsNT() { return true; }
 std::string ModuleFileVersion(const std::wstring&) { return {}; }
 std::string LoadedModuleVersion(const char*) { return {}; }
 
-bool RewriteFile(const std::wstring& path, const std::function<std::string(const std::string& old)>& compose) {
+namespace {
+class PosixReportFile : public ReportFile {
+ public:
+  explicit PosixReportFile(int fd) : fd_(fd) {}
+  bool Size(uint64_t& size) override {
+    struct stat st;
+    if (fstat(fd_, &st) != 0 || st.st_size < 0) return false;
+    size = static_cast<uint64_t>(st.st_size);
+    return true;
+  }
+  bool ReadAt(uint64_t offset, char* dest, size_t count) override {
+    while (count > 0) {
+      ssize_t got = pread(fd_, dest, count, static_cast<off_t>(offset));
+      if (got <= 0) return false;
+      dest += got;
+      count -= static_cast<size_t>(got);
+      offset += static_cast<uint64_t>(got);
+    }
+    return true;
+  }
+  bool WriteAt(uint64_t offset, std::string_view bytes) override {
+    while (!bytes.empty()) {
+      ssize_t written = pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+      if (written <= 0) return false;
+      bytes.remove_prefix(static_cast<size_t>(written));
+      offset += static_cast<uint64_t>(written);
+    }
+    return true;
+  }
+  bool Truncate(uint64_t size) override { return ftruncate(fd_, static_cast<off_t>(size)) == 0; }
+
+ private:
+  int fd_;
+};
+}  // namespace
+
+bool UpdateFile(const std::wstring& path, const std::function<bool(ReportFile& file)>& update) {
   std::string p = HostPath(path);
   std::error_code ec;
   auto folder = std::filesystem::path(p).parent_path();
   if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-  std::string old;
-  {
-    std::ifstream in(p, std::ios::binary);
-    if (in) {
-      std::ostringstream s;
-      s << in.rdbuf();
-      old = s.str();
-    }
-  }
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  std::string text = compose(old);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  return static_cast<bool>(out);
+  int fd = open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  PosixReportFile file(fd);
+  bool ok = flock(fd, LOCK_EX | LOCK_NB) == 0 && update(file);
+  if (close(fd) != 0) ok = false;
+  return ok;
 }
 
 std::wstring UserAppDataFolder() { return settings_platform::FolderPath(settings_platform::Folder::UserAppData); }

@@ -99,26 +99,58 @@ std::string LoadedModuleVersion(const char* name) {
   return m ? ModuleFileVersion(ModulePath(m)) : std::string();
 }
 
-bool RewriteFile(const std::wstring& path, const std::function<std::string(const std::string& old)>& compose) {
+namespace {
+class Win32ReportFile : public ReportFile {
+ public:
+  explicit Win32ReportFile(HANDLE file) : file_(file) {}
+  bool Size(uint64_t& size) override {
+    LARGE_INTEGER s;
+    if (!GetFileSizeEx(file_, &s) || s.QuadPart < 0) return false;
+    size = static_cast<uint64_t>(s.QuadPart);
+    return true;
+  }
+  bool ReadAt(uint64_t offset, char* dest, size_t count) override {
+    if (!Seek(offset)) return false;
+    while (count > 0) {
+      DWORD got = 0;
+      DWORD part = count > (1u << 30) ? (1u << 30) : static_cast<DWORD>(count);
+      if (!ReadFile(file_, dest, part, &got, nullptr) || got == 0) return false;
+      dest += got;
+      count -= got;
+    }
+    return true;
+  }
+  bool WriteAt(uint64_t offset, std::string_view bytes) override {
+    if (!Seek(offset)) return false;
+    while (!bytes.empty()) {
+      DWORD written = 0;
+      DWORD part = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
+      if (!WriteFile(file_, bytes.data(), part, &written, nullptr) || written == 0) return false;
+      bytes.remove_prefix(written);
+    }
+    return true;
+  }
+  bool Truncate(uint64_t size) override { return Seek(size) && SetEndOfFile(file_); }
+
+ private:
+  bool Seek(uint64_t offset) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) != 0;
+  }
+  HANDLE file_;
+};
+}  // namespace
+
+bool UpdateFile(const std::wstring& path, const std::function<bool(ReportFile& file)>& update) {
   std::wstring folder = FileNameOf(path).size() < path.size() ? FolderPart(path) : std::wstring();
   if (folder.size() > 3) CreateFolders(folder.substr(0, folder.size() - 1));
   HANDLE f = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                          nullptr);
   if (f == INVALID_HANDLE_VALUE) return false;
-  std::string old;
-  DWORD size = GetFileSize(f, nullptr);
-  if (size != INVALID_FILE_SIZE && size > 0) {
-    old.resize(size);
-    DWORD got = 0;
-    if (!ReadFile(f, old.data(), size, &got, nullptr)) got = 0;
-    old.resize(got);
-  }
-  std::string text = compose(old);
-  SetFilePointer(f, 0, nullptr, FILE_BEGIN);
-  DWORD written = 0;
-  bool ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
-  SetEndOfFile(f);
-  CloseHandle(f);
+  Win32ReportFile file(f);
+  bool ok = update(file);
+  if (!CloseHandle(f)) ok = false;
   return ok;
 }
 

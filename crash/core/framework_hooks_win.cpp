@@ -24,8 +24,18 @@ void __attribute__((thiscall)) HookedHandleException(fw::TApplication*, fw::TCom
   HandleCaughtException(kSourceAppHandleException, sender);
 }
 
-void __attribute__((thiscall)) HookedShowException(fw::TApplication*, const std::exception* e, const std::string&) {
-  if (e) HandleExceptionObject(dynamic_cast<const void*>(e), typeid(*e), kSourceAppShowException, nullptr);
+// Without an object: the exception being handled, when there is one, else one of our own with the text
+// the framework would have shown.
+void __attribute__((thiscall)) HookedShowException(fw::TApplication*, const std::exception* e,
+                                                   const std::string& message) {
+  if (e) return HandleExceptionObject(dynamic_cast<const void*>(e), typeid(*e), kSourceAppShowException, nullptr);
+  if (abi::__cxa_current_exception_type()) return HandleCaughtException(kSourceAppShowException, nullptr);
+  HandleParams hp;
+  if (!message.empty()) hp.object = MakeOwnException(message);
+  hp.address = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
+  hp.framePointer = reinterpret_cast<uint32_t>(__builtin_frame_address(0));
+  hp.source = kSourceAppShowException;
+  HandleException(hp);
 }
 
 // An EAbort goes to the waiting thread as before; any other exception is handled here and the waiting

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <type_traits>
 
+#include "crash/stack/fault_guard.h"
+
 namespace rvx {
 
 namespace {
@@ -40,14 +42,6 @@ bool TakesPart(uint8_t syncMode, const TFireHandlersParams& p) {
   return (syncMode != kSyncFiringThread) == p.callSync && (!p.syncFailed || syncMode == kSyncMainThreadOrFiring);
 }
 
-template <class F>
-void Guarded(F&& f) {
-  try {
-    f();
-  } catch (...) {
-  }
-}
-
 // Methods first, then procedures; `stopWhenHandled` ends the walk as soon as the event is handled, and
 // `proceduresOnlyUnhandled` skips the procedures of an event that the methods handled.
 bool FireList(const TDAExceptHandlerOO& methods, const TDAExceptHandler& procedures, TFireHandlersParams& p,
@@ -58,14 +52,14 @@ bool FireList(const TDAExceptHandlerOO& methods, const TDAExceptHandler& procedu
     if (stopWhenHandled && p.handled) return called;
     if (!TakesPart(e.syncMode, p) || (phaseMatters && e.phase != phase) || !e.method.code) continue;
     called = true;
-    Guarded([&] { e.method.code(e.method.object, p.record, p.handled); });
+    FaultGuarded([&] { e.method.code(e.method.object, p.record, p.handled); });
   }
   if (proceduresOnlyUnhandled && p.handled) return called;
   for (const auto& e : procedures) {
     if (stopWhenHandled && p.handled) return called;
     if (!TakesPart(e.syncMode, p) || (phaseMatters && e.phase != phase) || !e.procedure) continue;
     called = true;
-    Guarded([&] { e.procedure(p.record, p.handled); });
+    FaultGuarded([&] { e.procedure(p.record, p.handled); });
   }
   return called;
 }

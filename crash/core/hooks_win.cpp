@@ -21,6 +21,8 @@
 #include "crash/core/report_plugins.h"
 #include "crash/core/shared_objects.h"
 #include "crash/core/sysinfo.h"
+#include "crash/stack/fault_guard.h"
+#include "crash/stack/module.h"
 #include "crash/stack/safe_read.h"
 #include "crash/stack/stack_trace.h"
 #include "crash/stack/text.h"
@@ -39,6 +41,8 @@ thread_local LastRaise t_last;
 // Set while the thread runs under a thread-entry or work-item wrapper.
 thread_local bool t_wrapped = false;
 thread_local int t_terminating = 0;
+// Set while the end of a catch block is being looked at for a hidden exception.
+thread_local bool t_inHidden = false;
 
 std::mutex g_patchMutex;
 std::vector<TPatchRecord> g_patches;
@@ -150,28 +154,28 @@ class ContextSlot {
   int index_ = -1;
 };
 
-LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* ep) {
-  if (!ep || !ep->ExceptionRecord) return EXCEPTION_CONTINUE_SEARCH;
-  const EXCEPTION_RECORD& er = *ep->ExceptionRecord;
-  uint32_t address = reinterpret_cast<uint32_t>(er.ExceptionAddress);
-  std::string module = ModuleNameOfAddress(address);
-  bool write = er.NumberParameters >= 1 && er.ExceptionInformation[0] == 1;
-  uint32_t target = er.NumberParameters >= 2 ? er.ExceptionInformation[1] : 0;
+// Hands a processor fault over to the handling, on the faulting stack (what lies there goes into the
+// report). After a stack overflow a helper thread hands it over: no stack is left for the handling.
+void HandleFault(const FaultEvent& fault, uint8_t source, bool canContinue) {
+  std::string module = ModuleNameOfAddress(fault.address);
+  bool write = fault.parameterCount >= 1 && fault.parameters[0] == 1;
+  uint32_t target = fault.parameterCount >= 2 ? fault.parameters[1] : 0;
   // The copy must stay intact until the record has taken it over, so every faulting thread has its own: on
   // its stack, except after a stack overflow, which leaves little room and takes one of a few spare slots.
   TContext local;
-  ContextSlot slot(er.ExceptionCode == EXCEPTION_STACK_OVERFLOW ? nullptr : &local);
+  ContextSlot slot(fault.code == EXCEPTION_STACK_OVERFLOW ? nullptr : &local);
   TContext* context = slot.get();
-  std::memcpy(context, ep->ContextRecord, sizeof *context);
+  std::memcpy(context, fault.context, sizeof *context);
   FaultWork work;
-  work.params.object = MakeOwnException(OsExceptionText(er.ExceptionCode, address, !module.empty(), module, write, target));
-  work.params.address = address;
+  work.params.object = MakeOwnException(OsExceptionText(fault.code, fault.address, !module.empty(), module, write, target));
+  work.params.address = fault.address;
   work.params.context = context;
-  work.params.source = t_wrapped ? kSourceThread : kSourceUnhandledOs;
-  work.params.canContinue = t_wrapped;
+  work.params.source = source;
+  work.params.canContinue = canContinue;
   work.threadId = GetCurrentThreadId();
-  if (er.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
-    // No stack left for the handling: a helper thread hands the exception over instead.
+  if (fault.code == EXCEPTION_STACK_OVERFLOW) {
+    // The report names the thread that overflowed, not the helper.
+    work.params.threadId = work.threadId;
     HANDLE h = g_createThread ? g_createThread(nullptr, 1 << 20, HandleOnHelper, &work, 0, nullptr)
                               : CreateThread(nullptr, 1 << 20, HandleOnHelper, &work, 0, nullptr);
     if (h) {
@@ -182,21 +186,56 @@ LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* ep) {
     HandleException(work.params);
   }
   slot.release();
+}
+
+FaultEvent EventOf(const EXCEPTION_POINTERS& ep) {
+  const EXCEPTION_RECORD& er = *ep.ExceptionRecord;
+  FaultEvent fault;
+  fault.code = er.ExceptionCode;
+  fault.address = reinterpret_cast<uint32_t>(er.ExceptionAddress);
+  fault.parameterCount = er.NumberParameters;
+  for (DWORD i = 0; i < 2 && i < er.NumberParameters; ++i) fault.parameters[i] = er.ExceptionInformation[i];
+  fault.context = ep.ContextRecord;
+  return fault;
+}
+
+LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* ep) {
+  if (!ep || !ep->ExceptionRecord || !ep->ContextRecord) return EXCEPTION_CONTINUE_SEARCH;
+  HandleFault(EventOf(*ep), t_wrapped ? kSourceThread : kSourceUnhandledOs, t_wrapped);
   if (t_wrapped) EndThread(0xFFFFFFFF);
   pipeline_platform::EndProgram(nullptr);
 }
 
-// Runs a wrapped start routine; an exception it lets out is handled as a thread's and gives -1.
+// Runs a wrapped start routine; an exception or a processor fault that it lets out is handled as a
+// thread's, and the result is -1. The wrapper always returns: a work item runs on a thread of the system's
+// pool, which must go on.
 DWORD RunWrapped(void* p) {
   StartRecord rec = *static_cast<StartRecord*>(p);
   delete static_cast<StartRecord*>(p);
   t_wrapped = true;
-  try {
-    return rec.start(rec.parameter);
-  } catch (...) {
-    HandleCaughtException(kSourceThread, nullptr);
+  struct Run {
+    StartRecord rec;
+    DWORD result = 0xFFFFFFFF;
+  } run{rec};
+  auto body = [](void* data) {
+    auto* r = static_cast<Run*>(data);
+    try {
+      r->result = r->rec.start(r->rec.parameter);
+    } catch (...) {
+      HandleCaughtException(kSourceThread, nullptr);
+      r->result = 0xFFFFFFFF;
+    }
+  };
+  auto observer = [](const FaultEvent& fault, void*) { HandleFault(fault, kSourceThread, true); };
+  int terminating = t_terminating;
+  if (!RunFaultGuarded(body, &run, observer)) {
+    t_wrapped = true;
+    t_terminating = terminating;
+    t_inHidden = false;
+    t_last = {};
     return 0xFFFFFFFF;
   }
+  return run.result;
 }
 
 DWORD WINAPI ThreadEntryWrapper(void* p) {
@@ -350,7 +389,6 @@ struct CxaGlobals {
 constexpr uint64_t kPrimaryClass = 0x474E5543432B2B00ULL;    // "GNUCC++\0"
 constexpr uint64_t kDependentClass = 0x474E5543432B2B01ULL;  // "GNUCC++\x01"
 
-thread_local bool t_inHidden = false;
 
 // The object whose catch block ends now, when its end frees it: the last handler of an exception that was
 // not thrown again and that no exception_ptr keeps.
@@ -469,17 +507,30 @@ void HandleExceptionObject(const void* object, const std::type_info& type, uint8
 
 // ---- patching -----------------------------------------------------------------------------------------
 
+namespace {
+// Writes into memory that was made writable; false when it faulted (freed or protected meanwhile).
+bool GuardedWrite(void* address, const void* bytes, size_t count) {
+  return FaultGuarded([&] { std::memcpy(address, bytes, count); });
+}
+}  // namespace
+
 bool PatchBytes(void* address, const void* bytes, size_t count) {
-  if (!address || !count) return false;
-  if (std::memcmp(address, bytes, count) == 0) return false;
+  if (!address || !count || count > 64) return false;
+  // The target is read through the safe reader first: an address that is not readable code or data is
+  // left alone.
+  uint8_t current[64];
+  Address at = static_cast<Address>(reinterpret_cast<uintptr_t>(address));
+  if (!SafeRead(at, current, static_cast<uint32_t>(count), nullptr)) return false;
+  if (std::memcmp(current, bytes, count) == 0) return false;
   DWORD old;
   if (!VirtualProtect(address, count, PAGE_EXECUTE_READWRITE, &old)) return false;
   TPatchRecord r;
   r.address = reinterpret_cast<uintptr_t>(address);
-  r.original.assign(static_cast<const char*>(address), count);
+  r.original.assign(reinterpret_cast<const char*>(current), count);
   r.replacement.assign(static_cast<const char*>(bytes), count);
-  std::memcpy(address, bytes, count);
+  bool written = GuardedWrite(address, bytes, count);
   VirtualProtect(address, count, old, &old);
+  if (!written) return false;
   FlushInstructionCache(GetCurrentProcess(), address, count);
   std::lock_guard<std::mutex> g(g_patchMutex);
   g_patches.push_back(std::move(r));
@@ -488,11 +539,13 @@ bool PatchBytes(void* address, const void* bytes, size_t count) {
 
 bool PatchJump(void* routine, const void* target) {
   auto* p = static_cast<uint8_t*>(routine);
-  if (!p) return false;
-  if (p[0] == 0xFF && p[1] == 0x25) {  // an import stub: patch the routine its slot names
-    void** slot;
-    std::memcpy(&slot, p + 2, 4);
-    p = static_cast<uint8_t*>(*slot);
+  uint8_t start[6];
+  if (!p || !SafeRead(static_cast<Address>(reinterpret_cast<uintptr_t>(p)), start, 6, nullptr)) return false;
+  if (start[0] == 0xFF && start[1] == 0x25) {  // an import stub: patch the routine its slot names
+    Address slot, routineInSlot;
+    std::memcpy(&slot, start + 2, 4);
+    if (!SafeRead(slot, &routineInSlot, 4, nullptr)) return false;
+    p = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(routineInSlot));
   }
   uint8_t jump[5] = {0xE9};
   int32_t distance = static_cast<int32_t>(reinterpret_cast<uintptr_t>(target) - (reinterpret_cast<uintptr_t>(p) + 5));
@@ -517,12 +570,12 @@ void UndoPatches() {
   }
   for (auto it = patches.rbegin(); it != patches.rend(); ++it) {
     void* a = reinterpret_cast<void*>(it->address);
-    MEMORY_BASIC_INFORMATION m;
-    if (VirtualQuery(a, &m, sizeof m) != sizeof m || m.State != MEM_COMMIT) continue;
-    if (std::memcmp(a, it->replacement.data(), it->replacement.size()) != 0) continue;  // changed by someone else
+    std::string now(it->replacement.size(), '\0');
+    if (!SafeRead(static_cast<Address>(it->address), now.data(), static_cast<uint32_t>(now.size()), nullptr)) continue;
+    if (now != it->replacement) continue;  // changed by someone else
     DWORD old;
     if (!VirtualProtect(a, it->original.size(), PAGE_EXECUTE_READWRITE, &old)) continue;
-    std::memcpy(a, it->original.data(), it->original.size());
+    GuardedWrite(a, it->original.data(), it->original.size());
     VirtualProtect(a, it->original.size(), old, &old);
   }
   FlushInstructionCache(GetCurrentProcess(), nullptr, 0);
@@ -534,22 +587,27 @@ size_t PatchCount() {
 }
 
 int PatchImportTables(uintptr_t module, const void* oldAddress, const void* newAddress) {
-  auto base = reinterpret_cast<const uint8_t*>(module);
-  if (!base) return 0;
-  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  if (dos->e_magic != IMAGE_DOS_SIGNATURE) return 0;
-  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-  if (nt->Signature != IMAGE_NT_SIGNATURE) return 0;
-  const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  if (!dir.VirtualAddress || !dir.Size) return 0;
+  // Every header, descriptor and slot is read through the safe reader: the module may be no image at all.
+  ProcessReader memory;
+  const Address base = static_cast<Address>(module);
+  Address nt = base ? PeNtHeaders(memory, base) : 0;
+  uint32_t imageSize = nt ? PeImageSize(memory, nt) : 0;
+  uint32_t directory[2];
+  constexpr uint32_t kImportDirectory = 0x80;  // data directory 1 of a PE32 optional header
+  if (!nt || !memory.Read(nt + kImportDirectory, directory, sizeof directory) || !directory[0] || !directory[1])
+    return 0;
   int patched = 0;
-  uint32_t imageSize = nt->OptionalHeader.SizeOfImage;
-  for (auto d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
-    if (d->FirstThunk >= imageSize) break;
-    for (auto slot = reinterpret_cast<uintptr_t*>(const_cast<uint8_t*>(base) + d->FirstThunk); *slot; ++slot) {
-      if (*slot != reinterpret_cast<uintptr_t>(oldAddress)) continue;
-      uintptr_t value = reinterpret_cast<uintptr_t>(newAddress);
-      if (PatchBytes(slot, &value, sizeof value)) ++patched;
+  const uintptr_t wanted = reinterpret_cast<uintptr_t>(oldAddress);
+  for (Address d = base + directory[0];; d += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+    IMAGE_IMPORT_DESCRIPTOR descriptor;
+    if (!memory.Read(d, &descriptor, sizeof descriptor) || !descriptor.Name) break;
+    if (descriptor.FirstThunk >= imageSize) break;
+    for (Address slot = base + descriptor.FirstThunk;; slot += 4) {
+      uint32_t value;
+      if (!memory.Read32(slot, value) || !value) break;
+      if (value != wanted) continue;
+      uintptr_t replacement = reinterpret_cast<uintptr_t>(newAddress);
+      if (PatchBytes(reinterpret_cast<void*>(static_cast<uintptr_t>(slot)), &replacement, sizeof replacement)) ++patched;
     }
   }
   return patched;
@@ -567,9 +625,19 @@ int PatchImportedRoutine(const char* library, const char* routine, const void* r
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "K32EnumProcessModules")));
   std::vector<HMODULE> modules(256);
   DWORD needed = 0;
-  if (!enumModules || !enumModules(GetCurrentProcess(), modules.data(), modules.size() * sizeof(HMODULE), &needed))
-    return PatchImportTables(reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)), address, replacement);
-  modules.resize(std::min<size_t>(modules.size(), needed / sizeof(HMODULE)));
+  bool listed = false;
+  // Libraries may be loaded meanwhile: grow the list until it holds them all.
+  for (int attempt = 0; enumModules && attempt < 8; ++attempt) {
+    DWORD capacity = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
+    if (!enumModules(GetCurrentProcess(), modules.data(), capacity, &needed)) break;
+    if (needed <= capacity) {
+      modules.resize(needed / sizeof(HMODULE));
+      listed = true;
+      break;
+    }
+    modules.resize(needed / sizeof(HMODULE) + 64);
+  }
+  if (!listed) return PatchImportTables(reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)), address, replacement);
   for (HMODULE m : modules) {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(m, path, MAX_PATH);

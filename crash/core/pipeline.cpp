@@ -5,6 +5,7 @@
 
 #include "crash/core/address_correction.h"
 #include "crash/core/handlers.h"
+#include "crash/stack/fault_guard.h"
 #include "crash/stack/text.h"
 
 namespace rvx {
@@ -15,12 +16,13 @@ std::mutex g_historyMutex;
 std::atomic<ExceptionBoxRunner> g_boxRunner{nullptr};
 thread_local int t_ownThread = 0;
 
+// Runs one step of the handling; a failure (a C++ exception or a processor fault) ends only that step.
 template <class F>
-void Guarded(F&& f) {
-  try {
-    f();
-  } catch (...) {
-  }
+bool Guarded(F&& f) {
+  int own = t_ownThread;
+  if (FaultGuarded(f)) return true;
+  t_ownThread = own;  // the scopes of the abandoned frames did not end
+  return false;
 }
 
 std::vector<std::string> ClassesOf(IRVException& record) {
@@ -194,7 +196,7 @@ void HandleRequest(const THandlingRequest& rq) {
   p.relatedObject = reinterpret_cast<void*>(rq.relatedObject);
   p.package = rq.package;
   Ref<TIRVException> record = NewExceptionRecord(p);
-  ApplyExceptionFilters(*record, *settings);
+  Guarded([&] { ApplyExceptionFilters(*record, *settings); });
   record->SetPhase(1);
   bool handled = false;
   int64_t now = pipeline_platform::NowSeconds1601();
@@ -211,7 +213,7 @@ void HandleRequest(const THandlingRequest& rq) {
   record->SetPhase(2);
   if (!handled) {
     if (record->CreateScreenShot()) record->ScreenShot();
-    if (record->CreateBugReport()) record->BugReportSections();
+    if (record->CreateBugReport()) Guarded([&] { record->BugReportSections(); });
     Guarded([&] { handled = FireHandlers(kHandlerKindException, record.get(), false); });
   }
   record->SetPhase(3);
@@ -222,9 +224,9 @@ void HandleRequest(const THandlingRequest& rq) {
     if (record->AutoSave() || record->AutoSend() || record->AutoClip())
       record->RegisterBugReportCallback(AutoActionsCallback, true);
     if (rq.showReport) {
-      *reinterpret_cast<std::string*>(rq.showReport) = record->CompleteBugReport();
+      Guarded([&] { *reinterpret_cast<std::string*>(rq.showReport) = record->CompleteBugReport(); });
     } else if (!console || record->ShowSetting() != 4) {
-      ShowExceptionRecord(record.get());
+      Guarded([&] { ShowExceptionRecord(record.get()); });
     }
   }
   if (!record->CanContinue() || record->ShowSetting() == 4 || console) {
@@ -241,17 +243,17 @@ void HandleRequest(const THandlingRequest& rq) {
     };
     if (autoClose || (!record->CanContinue() && !autoRestart)) {
       fire(kActionClose);
-      FinishAutomaticActions(record.get(), true);
+      Guarded([&] { FinishAutomaticActions(record.get(), true); });
       pipeline_platform::EndProgram(record.get());
     } else if (autoRestart) {
       fire(kActionRestart);
-      FinishAutomaticActions(record.get(), true);
+      Guarded([&] { FinishAutomaticActions(record.get(), true); });
       pipeline_platform::RestartProgram(record.get());
     } else {
       fire(kActionContinue);
     }
   }
-  if (!handled) FinishAutomaticActions(record.get(), false);
+  if (!handled) Guarded([&] { FinishAutomaticActions(record.get(), false); });
 }
 
 void SetOwnThread(bool own) { t_ownThread += own ? 1 : -1; }
@@ -269,7 +271,7 @@ void HandleException(const HandleParams& params) {
     return;
   }
   THandlingRequest rq{};
-  rq.callingThreadId = self;
+  rq.callingThreadId = params.threadId ? params.threadId : self;
   rq.exceptType = params.type;
   rq.exceptObject = reinterpret_cast<uintptr_t>(params.object.get());
   rq.exceptAddress = CorrectExceptionAddress(params.address);

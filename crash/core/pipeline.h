@@ -73,6 +73,7 @@ struct HandleParams {
   const TContext* context = nullptr;
   uint32_t framePointer = 0, stackPointer = 0;
   bool canContinue = true;
+  uint32_t threadId = 0;  // the raising thread when another thread hands the exception over; 0: the caller
 };
 // Handles an exception and returns when it is handled (the program may end or restart instead).
 void HandleException(const HandleParams& params);

@@ -8,6 +8,7 @@
 #include "crash/core/freeze.h"
 #include "crash/core/pipeline.h"
 #include "crash/core/shared_objects.h"
+#include "crash/stack/fault_guard.h"
 #include "crash/stack/text.h"
 
 namespace rvx {
@@ -35,10 +36,8 @@ DWORD WINAPI HandlingThreadMain(void*) {
       total += got;
     }
     if (!ok || rq.event == 0) break;
-    try {
-      HandleRequest(rq);
-    } catch (...) {
-    }
+    // Whatever fails inside, the raising thread is released.
+    FaultGuarded([&] { HandleRequest(rq); });
     SetEvent(reinterpret_cast<HANDLE>(rq.event));
     PostThreadMessageA(static_cast<DWORD>(rq.callingThreadId), WM_NULL, 0, 0);
   }

@@ -25,6 +25,9 @@ constexpr int64_t DeflateCapacity(int64_t sourceLength) { return sourceLength * 
 // whole source was consumed, no data error occurred (the stream ended or simply ran out of input) and
 // exactly destinationLength bytes came out; otherwise 0.
 int32_t InflateBuffer(const void* source, void* destination, int32_t sourceLength, int32_t destinationLength);
+// The same test for any length, also 0 (the stream of an empty file): true when the source unpacks to
+// exactly destinationLength bytes.
+bool InflateExact(const void* source, int32_t sourceLength, void* destination, int32_t destinationLength);
 
 // Unpacks a checked string: uncompressed length (4 bytes), 4 unused bytes, the standard CRC-32 of the
 // uncompressed data (4 bytes), then raw deflate data; all little-endian. Empty for any kind of damage.

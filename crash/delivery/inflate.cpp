@@ -342,18 +342,27 @@ Status Inflater::Run() {
 
 }  // namespace
 
-int32_t InflateBuffer(const void* source, void* destination, int32_t sourceLength, int32_t destinationLength) {
-  if (sourceLength < 0 || destinationLength <= 0 || !destination || (!source && sourceLength > 0)) return 0;
+bool InflateExact(const void* source, int32_t sourceLength, void* destination, int32_t destinationLength) {
+  if (sourceLength < 0 || destinationLength < 0 || (!destination && destinationLength > 0) ||
+      (!source && sourceLength > 0))
+    return false;
   try {
+    uint8_t none = 0;
     Inflater inflater(static_cast<const uint8_t*>(source), static_cast<size_t>(sourceLength),
-                      static_cast<uint8_t*>(destination), static_cast<size_t>(destinationLength));
+                      destinationLength > 0 ? static_cast<uint8_t*>(destination) : &none,
+                      static_cast<size_t>(destinationLength));
     const Status status = inflater.Run();
     // A stream that ran out of input has used all of it; one that ended must have used all of it.
-    if (status == Status::kError || (status == Status::kEnd && !inflater.ConsumedAll())) return 0;
-    return inflater.Produced() == static_cast<size_t>(destinationLength) ? destinationLength : 0;
+    if (status == Status::kError || (status == Status::kEnd && !inflater.ConsumedAll())) return false;
+    return inflater.Produced() == static_cast<size_t>(destinationLength);
   } catch (...) {
-    return 0;
+    return false;
   }
+}
+
+int32_t InflateBuffer(const void* source, void* destination, int32_t sourceLength, int32_t destinationLength) {
+  if (destinationLength <= 0) return 0;
+  return InflateExact(source, sourceLength, destination, destinationLength) ? destinationLength : 0;
 }
 
 namespace {

@@ -136,8 +136,8 @@ bool ZipFilesWith(ZipIo& io, const std::wstring& archivePath, const std::vector<
   } catch (...) {
     ok = false;
   }
-  io.CloseArchive();
-  if (!ok || entries == 0) {
+  const bool closed = io.CloseArchive();
+  if (!ok || !closed || entries == 0) {
     io.DeleteArchive(archivePath);
     return false;
   }

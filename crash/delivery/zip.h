@@ -31,7 +31,8 @@ class ZipIo {
   virtual bool CreateArchive(const std::wstring& path) = 0;
   // Appends to the open archive; false on failure or a short write.
   virtual bool WriteArchive(const void* data, size_t size) = 0;
-  virtual void CloseArchive() = 0;
+  // Closes the archive; false when what was written could not be stored (a full disk shows here).
+  virtual bool CloseArchive() = 0;
   virtual void DeleteArchive(const std::wstring& path) = 0;
   // Reads a whole source (shared for reading and writing); false when it cannot be opened or read.
   virtual bool ReadSource(const std::wstring& path, ZipSource& source) = 0;

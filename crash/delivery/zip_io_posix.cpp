@@ -25,9 +25,13 @@ class PosixZipIo : public ZipIo {
   bool WriteArchive(const void* data, size_t size) override {
     return archive_ && std::fwrite(data, 1, size, archive_) == size;
   }
-  void CloseArchive() override {
-    if (archive_) std::fclose(archive_);
+  bool CloseArchive() override {
+    if (!archive_) return false;
+    // The buffered rest is written here: a failure now means a truncated archive.
+    const bool ok = std::fflush(archive_) == 0 && !std::ferror(archive_);
+    const bool closed = std::fclose(archive_) == 0;
     archive_ = nullptr;
+    return ok && closed;
   }
   void DeleteArchive(const std::wstring& path) override { std::remove(FileNameOf(path).c_str()); }
 

@@ -27,9 +27,11 @@ class Win32ZipIo : public ZipIo {
     }
     return true;
   }
-  void CloseArchive() override {
-    if (archive_ != INVALID_HANDLE_VALUE) CloseHandle(archive_);
+  bool CloseArchive() override {
+    if (archive_ == INVALID_HANDLE_VALUE) return false;
+    const bool ok = CloseHandle(archive_) != 0;
     archive_ = INVALID_HANDLE_VALUE;
+    return ok;
   }
   void DeleteArchive(const std::wstring& path) override { DeleteFileW(PathOf(path)); }
 

@@ -176,30 +176,69 @@ std::vector<ExportEntry> ListExports(const MemoryReader& memory, Address module)
   return out;
 }
 
-Address ResolveForwarder(const MemoryReader& memory, Address module, uint32_t rva, const ExportEnvironment& env) {
+namespace {
+
+// Forwarders lead from module to module; a chain that comes back to itself (A -> B -> A) is cut after this
+// many steps, and nothing is found for it.
+constexpr int kMaxForwarderSteps = 16;
+
+struct Lookup {
+  int steps = 0;
+  bool cut = false;
+};
+
+Address ByName(const MemoryReader& memory, Address module, const std::string& name, bool verify,
+               const ExportEnvironment& env, Lookup& lookup);
+Address ByOrdinal(const MemoryReader& memory, Address module, uint32_t ordinal, const ExportEnvironment& env,
+                  Lookup& lookup);
+
+Address Forwarder(const MemoryReader& memory, Address module, uint32_t rva, const ExportEnvironment& env,
+                  Lookup& lookup) {
   uint32_t size = 0;
   Address dir = PeExportDirectory(memory, module, &size);
-  if (dir && rva >= dir - module && rva < dir - module + size) {
-    std::string text;
-    if (!memory.ReadCString(module + rva, text, 512)) return 0;
-    size_t dot = text.find('.');
-    if (dot == std::string::npos || !env.loadedModule) return 0;
-    Address target = env.loadedModule(text.substr(0, dot));
-    if (!target) return 0;
-    std::string function = text.substr(dot + 1);
-    if (!function.empty() && function[0] == '#') {
-      uint32_t ordinal = 0;
-      for (size_t i = 1; i < function.size() && function[i] >= '0' && function[i] <= '9'; ++i)
-        ordinal = ordinal * 10 + uint32_t(function[i] - '0');
-      return ResolveExportByOrdinal(memory, target, ordinal, env);
-    }
-    return ResolveExportByName(memory, target, function, false, env);
+  if (!dir || rva < dir - module || rva >= dir - module + size) return module + rva;
+  if (++lookup.steps > kMaxForwarderSteps) {
+    lookup.cut = true;
+    return 0;
   }
-  return module + rva;
+  std::string text;
+  if (!memory.ReadCString(module + rva, text, 512)) return 0;
+  size_t dot = text.find('.');
+  if (dot == std::string::npos || !env.loadedModule) return 0;
+  Address target = env.loadedModule(text.substr(0, dot));
+  if (!target) return 0;
+  std::string function = text.substr(dot + 1);
+  if (!function.empty() && function[0] == '#') {
+    uint32_t ordinal = 0;
+    for (size_t i = 1; i < function.size() && function[i] >= '0' && function[i] <= '9'; ++i)
+      ordinal = ordinal * 10 + uint32_t(function[i] - '0');
+    return ByOrdinal(memory, target, ordinal, env, lookup);
+  }
+  return ByName(memory, target, function, false, env, lookup);
 }
 
-Address ResolveExportByName(const MemoryReader& memory, Address module, const std::string& name, bool verify,
-                            const ExportEnvironment& env) {
+// The function table entry `index` as the module's file on disk has it, when the file's export directory
+// has the same tables as the image; false when the cross-check cannot be made.
+bool EntryOnDisk(const MemoryReader& memory, Address module, const ExportDirectory& ed, uint32_t index,
+                 const ExportEnvironment& env, uint32_t& rva) {
+  if (!env.moduleFile) return false;
+  try {
+    std::string file;
+    if (!env.moduleFile(module, file)) return false;
+    BufferReader disk(0, file.data(), file.size());
+    Address diskNt = PeNtHeaders(disk, 0);
+    uint32_t dirOffset = diskNt ? PeRvaToFileOffset(disk, diskNt, ed.address - module) : 0;
+    uint32_t f[10];
+    if (!diskNt || !disk.Read(dirOffset, f, sizeof f) || f[8] != ed.addressOfNames || f[7] != ed.addressOfFunctions)
+      return false;
+    return disk.Read32(PeRvaToFileOffset(disk, diskNt, ed.addressOfFunctions) + 4 * index, rva);
+  } catch (...) {
+    return false;  // out of memory for the file's copy: the image's entry stands
+  }
+}
+
+Address ByName(const MemoryReader& memory, Address module, const std::string& name, bool verify,
+               const ExportEnvironment& env, Lookup& lookup) {
   Address nt = PeNtHeaders(memory, module);
   ExportDirectory ed;
   if (nt && ReadExportDirectory(memory, module, ed)) {
@@ -214,43 +253,54 @@ Address ResolveExportByName(const MemoryReader& memory, Address module, const st
       if (!memory.Read16(module + ed.addressOfNameOrdinals + 2 * i, index) ||
           !memory.Read32(module + ed.addressOfFunctions + 4 * uint32_t(index), rva))
         break;
-      std::string file;
-      if ((verify || rva > imageSize) && env.moduleFile && env.moduleFile(module, file)) {
-        // Cross-check with the file on disk: a patched table entry in memory is replaced by the file's.
-        BufferReader disk(0, file.data(), file.size());
-        Address diskNt = PeNtHeaders(disk, 0);
-        uint32_t dirOffset = diskNt ? PeRvaToFileOffset(disk, diskNt, ed.address - module) : 0;
-        uint32_t f[10];
-        if (diskNt && disk.Read(dirOffset, f, sizeof f) && f[8] == ed.addressOfNames &&
-            f[7] == ed.addressOfFunctions) {
-          uint32_t onDisk;
-          if (disk.Read32(PeRvaToFileOffset(disk, diskNt, ed.addressOfFunctions) + 4 * uint32_t(index), onDisk))
-            rva = onDisk;
-        }
-      }
-      if (Address found = ResolveForwarder(memory, module, rva, env)) return found;
+      // Cross-check with the file on disk: a patched table entry in memory is replaced by the file's.
+      uint32_t onDisk;
+      if ((verify || rva > imageSize) && EntryOnDisk(memory, module, ed, index, env, onDisk)) rva = onDisk;
+      if (Address found = Forwarder(memory, module, rva, env, lookup)) return found;
       break;
     }
   }
-  // Not found, or forwarded to a module that is not loaded: the system's own lookup.
-  if (nt && PeOptionalMagic(memory, nt) == kPe32Magic && env.procAddress) return env.procAddress(module, name, 0);
+  // Not found, or forwarded to a module that is not loaded: the system's own lookup (which would follow a
+  // forwarder chain that was cut just as far).
+  if (!lookup.cut && nt && PeOptionalMagic(memory, nt) == kPe32Magic && env.procAddress)
+    return env.procAddress(module, name, 0);
   return 0;
 }
 
-Address ResolveExportByOrdinal(const MemoryReader& memory, Address module, uint32_t ordinal,
-                               const ExportEnvironment& env) {
+Address ByOrdinal(const MemoryReader& memory, Address module, uint32_t ordinal, const ExportEnvironment& env,
+                  Lookup& lookup) {
   ExportDirectory ed;
   if (ReadExportDirectory(memory, module, ed)) {
     int64_t index = int64_t(ordinal) - ed.base;
     uint32_t rva = 0;
     if (index >= 0 && index < ed.numberOfFunctions &&
         memory.Read32(module + ed.addressOfFunctions + 4 * uint32_t(index), rva) && rva) {
-      if (Address found = ResolveForwarder(memory, module, rva, env)) return found;
+      if (Address found = Forwarder(memory, module, rva, env, lookup)) return found;
     }
   }
   Address nt = PeNtHeaders(memory, module);
-  if (nt && PeOptionalMagic(memory, nt) == kPe32Magic && env.procAddress) return env.procAddress(module, "", ordinal);
+  if (!lookup.cut && nt && PeOptionalMagic(memory, nt) == kPe32Magic && env.procAddress)
+    return env.procAddress(module, "", ordinal);
   return 0;
+}
+
+}  // namespace
+
+Address ResolveForwarder(const MemoryReader& memory, Address module, uint32_t rva, const ExportEnvironment& env) {
+  Lookup lookup;
+  return Forwarder(memory, module, rva, env, lookup);
+}
+
+Address ResolveExportByName(const MemoryReader& memory, Address module, const std::string& name, bool verify,
+                            const ExportEnvironment& env) {
+  Lookup lookup;
+  return ByName(memory, module, name, verify, env, lookup);
+}
+
+Address ResolveExportByOrdinal(const MemoryReader& memory, Address module, uint32_t ordinal,
+                               const ExportEnvironment& env) {
+  Lookup lookup;
+  return ByOrdinal(memory, module, ordinal, env, lookup);
 }
 
 std::string FileVersionText(uint32_t ms, uint32_t ls) {

@@ -28,6 +28,9 @@ uint8_t ClassifyRegion(uint32_t state, uint32_t protect);
 void AppendSnapshotRegion(TDATryRead& snapshot, Address start, Address end, uint8_t access);
 
 #ifdef _WIN32
+// Copies count bytes of the process's own memory under a fault guard; false when the copy faulted (the
+// destination may then hold part of it).
+bool GuardedCopy(void* dest, Address source, uint32_t count);
 bool SafeRead(Address address, void* dest, uint32_t count, const TDATryRead* snapshot);
 TDATryRead TakeReadSnapshot();
 void FreeReadSnapshot(TDATryRead& snapshot) noexcept;

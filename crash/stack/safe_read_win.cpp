@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "crash/stack/decoder.h"
+#include "crash/stack/fault_guard.h"
 #include "crash/stack/module.h"
 #include "crash/stack/safe_read.h"
 
@@ -38,30 +39,48 @@ uint8_t QueryAccess(Address address, uint32_t count) {
 
 bool CopyExecuteOnly(Address address, void* dest, uint32_t count) {
   if (g_directRead.load()) {
-    SIZE_T done = 0;
-    if (ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<void*>(uintptr_t(address)), dest, count, &done) &&
-        done == count)
-      return true;
+    if (GuardedCopy(dest, address, count)) return true;
     g_directRead.store(false);
   }
-  DWORD old = 0;
-  void* p = reinterpret_cast<void*>(uintptr_t(address));
-  if (!VirtualProtect(p, count, PAGE_EXECUTE_READ, &old)) return false;
-  std::memcpy(dest, p, count);
-  DWORD ignored;
-  VirtualProtect(p, count, old, &ignored);
+  // Page by page, so that every page gets its own protection back.
+  auto* out = static_cast<uint8_t*>(dest);
+  for (uint32_t done = 0; done < count;) {
+    Address a = address + done;
+    uint32_t chunk = 0x1000 - (a & 0xFFF);
+    if (chunk > count - done) chunk = count - done;
+    void* p = reinterpret_cast<void*>(uintptr_t(a));
+    DWORD old = 0;
+    if (!VirtualProtect(p, chunk, PAGE_EXECUTE_READ, &old)) return false;
+    bool copied = GuardedCopy(out + done, a, chunk);
+    DWORD ignored;
+    VirtualProtect(p, chunk, old, &ignored);
+    if (!copied) return false;
+    done += chunk;
+  }
   return true;
 }
 
 }  // namespace
+
+bool GuardedCopy(void* dest, Address source, uint32_t count) {
+  struct Copy {
+    void* dest;
+    const void* source;
+    uint32_t count;
+  } copy{dest, reinterpret_cast<const void*>(uintptr_t(source)), count};
+  return RunFaultGuarded([](void* p) {
+    auto* c = static_cast<Copy*>(p);
+    std::memcpy(c->dest, c->source, c->count);
+  }, &copy);
+}
 
 bool SafeRead(Address address, void* dest, uint32_t count, const TDATryRead* snapshot) {
   if (count == 0) return true;
   uint8_t access = snapshot ? SnapshotAccess(*snapshot, address, count) : QueryAccess(address, count);
   switch (access) {
     case kReadable:
-      std::memcpy(dest, reinterpret_cast<const void*>(uintptr_t(address)), count);
-      return true;
+      // Memory may have been freed or protected since it was classified.
+      return GuardedCopy(dest, address, count);
     case kExecuteOnly:
       return CopyExecuteOnly(address, dest, count);
     default:
@@ -116,8 +135,9 @@ size_t RegionCachingReader::Fetch(Address address, void* dest, size_t count) con
     }
     if (address < start_ || last > end_) return ProcessReader::Fetch(address, dest, count);
   }
-  std::memcpy(dest, reinterpret_cast<const void*>(uintptr_t(address)), count);
-  return count;
+  if (GuardedCopy(dest, address, static_cast<uint32_t>(count))) return count;
+  start_ = end_ = 0;  // freed or protected meanwhile: ask again
+  return ProcessReader::Fetch(address, dest, count);
 }
 
 bool ProcessReader::Query(Address address, RegionInfo& out) const {

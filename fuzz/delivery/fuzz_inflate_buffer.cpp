@@ -16,6 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto out = std::make_unique<uint8_t[]>(static_cast<size_t>(length) + 1);
   const int32_t n = rvx::InflateBuffer(stream.get(), out.get(), static_cast<int32_t>(size - 3), length);
   if (n != 0 && n != length) std::abort();
+  if (rvx::InflateExact(stream.get(), static_cast<int32_t>(size - 3), out.get(), length) != (n == length && n > 0) &&
+      length > 0)
+    std::abort();
+  rvx::InflateExact(stream.get(), static_cast<int32_t>(size - 3), nullptr, 0);
   if (n > 0) {
     const auto packed = std::make_unique<uint8_t[]>(static_cast<size_t>(rvx::DeflateCapacity(n)));
     const int32_t p = rvx::DeflateBuffer(out.get(), packed.get(), n, static_cast<int32_t>(rvx::DeflateCapacity(n)));

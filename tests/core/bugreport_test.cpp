@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+
 namespace rvx {
 namespace {
 
@@ -127,6 +130,108 @@ TEST(ReportFile, SizeLimitCutsOldestReports) {
   // Replace mode drops everything old.
   rules.append = false;
   EXPECT_EQ(ComposeReportFile(before, "r", rules), "r\r\n\r\n");
+}
+
+// A report file in memory: `front` bytes of older content ("#") stand in front of `data` without being
+// stored; a read can be made to fail.
+class MemoryReportFile : public ReportFile {
+ public:
+  std::string data;
+  uint64_t front = 0;
+  bool readFails = false;
+  uint64_t lowestRead = UINT64_MAX, bytesRead = 0;
+  int writes = 0;
+
+  bool Size(uint64_t& size) override {
+    size = front + data.size();
+    return true;
+  }
+  bool ReadAt(uint64_t offset, char* dest, size_t count) override {
+    lowestRead = std::min(lowestRead, offset);
+    bytesRead += count;
+    if (readFails || offset + count > front + data.size()) return false;
+    for (; count > 0 && offset < front; --count, ++offset) *dest++ = '#';
+    data.copy(dest, count, static_cast<size_t>(offset - front));
+    return true;
+  }
+  bool WriteAt(uint64_t offset, std::string_view bytes) override {
+    ++writes;
+    if (offset == 0) {  // rewritten from its start (the end is cut off after the write)
+      front = 0;
+      data.clear();
+    } else if (offset < front) {  // the stand-in bytes from there on become real ones
+      data.insert(0, static_cast<size_t>(front - offset), '#');
+      front = offset;
+    }
+    size_t at = static_cast<size_t>(offset - front);
+    if (data.size() < at + bytes.size()) data.resize(at + bytes.size());
+    data.replace(at, bytes.size(), bytes);
+    return true;
+  }
+  bool Truncate(uint64_t size) override {
+    if (size < front) return false;
+    data.resize(static_cast<size_t>(size - front));
+    return true;
+  }
+};
+
+TEST(ReportFile, UnreadableFileIsNeverRewritten) {
+  MemoryReportFile file;
+  file.data = ComposeReportFile("", Report("t1", kCrc), ReportFileRules{});
+  const std::string before = file.data;
+  file.readFails = true;
+  EXPECT_FALSE(SaveReportToFile(file, Report("t2", "$11111111, $22222222, $22222222"), ReportFileRules{}));
+  EXPECT_EQ(file.writes, 0);
+  EXPECT_EQ(file.data, before);
+  // Read as it should be, the old report stays and the new one follows.
+  file.readFails = false;
+  ASSERT_TRUE(SaveReportToFile(file, Report("t2", "$11111111, $22222222, $22222222"), ReportFileRules{}));
+  EXPECT_EQ(file.data.find(before), 0u);
+  EXPECT_NE(file.data.find("t2"), std::string::npos);
+}
+
+TEST(ReportFile, OnlyTheEndOfALargeFileIsRead) {
+  ReportFileRules unlimited;
+  unlimited.sizeLimit = 0;
+  std::string tail;
+  for (int i = 0; i < 5; ++i)
+    tail = ComposeReportFile(tail, Report("t" + std::to_string(i), "x") + std::string(3000, '#'), unlimited);
+  // Unlimited: gigabytes of older reports in front stay where they are; only the window is read.
+  MemoryReportFile big;
+  big.front = 3ull << 30;
+  big.data = std::string(10, '#') + tail;  // the window starts inside a report
+  const uint64_t window = ReportFileReadWindow(unlimited);
+  big.data.insert(0, std::string(window - big.data.size() + 100, '#'));
+  const std::string before = big.data;
+  ASSERT_TRUE(SaveReportToFile(big, Report("new", kCrc), unlimited));
+  EXPECT_LE(big.bytesRead, window);
+  EXPECT_GE(big.lowestRead, big.front);
+  EXPECT_EQ(big.front, 3ull << 30);
+  EXPECT_EQ(big.data.find(before), 0u);
+  EXPECT_EQ(big.data.substr(before.size()), Report("new", kCrc) + "\r\n\r\n");
+
+  // A duplicate whose start lies before the window is not merged: cutting it out would leave half of it.
+  MemoryReportFile partial;
+  partial.front = 1ull << 32;
+  std::string dup = Report("old", kCrc);
+  partial.data = dup.substr(dup.find("\r\n") + 2) + "\r\n\r\n";
+  int64_t merged = -1;
+  ASSERT_TRUE(SaveReportToFile(partial, Report("again", kCrc), ReportFileRules{}, &merged));
+  EXPECT_EQ(merged, 0);
+  EXPECT_GT(partial.front, 0u) << "nothing before the window was rewritten";
+  EXPECT_NE(partial.data.find(dup.substr(dup.find("\r\n") + 2)), std::string::npos);
+
+  // With a size limit, only the limit's worth is read and the front goes.
+  ReportFileRules limited;
+  limited.sizeLimit = 10000;
+  MemoryReportFile cut;
+  cut.front = 1ull << 31;
+  cut.data = tail;
+  ASSERT_TRUE(SaveReportToFile(cut, Report("new", "x"), limited));
+  EXPECT_LE(cut.bytesRead, 10000u);
+  EXPECT_EQ(cut.front, 0u) << "the oldest reports were cut";
+  EXPECT_EQ(cut.data.compare(0, 9, "date/time"), 0);
+  EXPECT_LT(cut.data.rfind("date/time"), 7500u);
 }
 
 TEST(ReportFile, AbsoluteNames) {

@@ -4,13 +4,20 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "core/settings_stream.h"
+#include "crash/core/thread_stack.h"
 #include "crash/stack/text.h"
 #include <unistd.h>
 
@@ -163,6 +170,139 @@ TEST_F(RecordTest, CallbacksAndChangeTracking) {
   EXPECT_FALSE(r->FirstAutoSave());
 }
 
+// ---- completion in the background and from inside change callbacks -----------------------------------
+
+std::atomic<bool> g_inProvider{false};
+std::atomic<bool> g_leaveProvider{false};
+// A stack text that takes until the test lets it go.
+StackText SlowStack(const TThreadStack&, const StackTextOptions&) {
+  g_inProvider = true;
+  while (!g_leaveProvider) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return StackText{"00401234 lab.exe", 1, 1, false};
+}
+
+void WaitForThreadEnd(uint32_t id) {
+#ifdef _WIN32
+  if (HANDLE h = OpenThread(SYNCHRONIZE, FALSE, id)) {
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);
+  }
+#else
+  while (std::filesystem::exists("/proc/self/task/" + std::to_string(id)))
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+#endif
+}
+
+int g_completeCalls = 0;
+std::string g_fromCallback;
+void AskingCallback(bool complete, const std::string&, IRVException* record) {
+  ++g_completeCalls;
+  g_fromCallback = record->CompleteBugReport();
+}
+
+TEST_F(RecordTest, CompletionThreadHoldsTheRecordUntilItIsDone) {
+  // The last outside reference goes while the completion thread works: the thread's own reference keeps
+  // the record, the rest of the completion is skipped, and the record ends with the thread.
+  TContext c{};
+  c.Eip = 0x401234;
+  SetStackTextProvider(SlowStack);
+  TIRVException::SetHandlingThreadId(CurrentThreadId());
+  g_inProvider = false;
+  g_leaveProvider = false;
+  ExceptionParams p;
+  p.settings = settings_;
+  p.object = MakeOwnException("x");
+  p.address = 0x401234;
+  p.context = &c;
+  auto r = NewExceptionRecord(p);
+  g_calls = 0;
+  r->RegisterBugReportCallback(Callback, false);
+  r->BugReportSections();
+  while (!g_inProvider) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  uint32_t thread = r->CompletionThreadId();
+  ASSERT_NE(thread, 0u);
+  ASSERT_NE(thread, CurrentThreadId());
+  int before = g_calls;
+  r.reset();
+  g_leaveProvider = true;
+  WaitForThreadEnd(thread);
+  EXPECT_EQ(g_calls, before + 1) << "the section in progress is stored, nothing after it";
+  TIRVException::SetHandlingThreadId(0);
+  SetStackTextProvider(nullptr);
+}
+
+TEST_F(RecordTest, ChangeCallbackMayAskForTheCompleteReport) {
+  // Completing in the calling thread: the callback runs inside the completion and gets what is there
+  // instead of waiting for itself.
+  TContext c{};
+  auto r = Record(MakeOwnException("x"), &c);
+  g_completeCalls = 0;
+  r->RegisterBugReportCallback(AskingCallback, true);
+  std::string report = r->CompleteBugReport();
+  EXPECT_GT(g_completeCalls, 1);
+  std::string crc;
+  ASSERT_TRUE(FindHeaderValue(report, "callstack crc", crc));
+  EXPECT_EQ(crc.size(), 31u);
+  EXPECT_EQ(g_fromCallback, report) << "the last change event carries the complete report";
+}
+
+TEST_F(RecordTest, WithoutListThreadsOnlyTheCrashedThreadIsReported) {
+  // The crashed thread is another one than the main thread, whose section is shown at first (on Windows
+  // with the placeholder of its stack) and must not stay in the complete report.
+  SetMainThreadIdForNames(CurrentThreadId());
+  RegisterThreadName(CurrentThreadId(), "main thread");
+  const uint32_t crashed = CurrentThreadId() + 4;
+  TContext c{};
+  c.Eip = 0x401234;
+  ExceptionParams p;
+  p.settings = settings_;
+  p.object = MakeOwnException("x");
+  p.address = 0x401234;
+  p.context = &c;
+  p.threadId = crashed;
+  p.dontCompleteYet = true;
+  auto r = NewExceptionRecord(p);
+  r->SetListThreads(false);
+  std::string early = r->BugReport(false);
+  EXPECT_NE(early.find("\r\nmain thread ($"), std::string::npos) << early;
+  std::string report = r->CompleteBugReport();
+  EXPECT_EQ(report.find("will be calculated soon"), std::string::npos) << report;
+  EXPECT_EQ(report.find("\r\nmain thread ($"), std::string::npos) << report;
+  EXPECT_NE(report.find("\r\nthread " + HexText(crashed)), std::string::npos) << report;
+  UpdateThreadEntry(CurrentThreadId(), "");
+  SetMainThreadIdForNames(0);
+}
+
+#ifdef _WIN32
+int* volatile g_nowhere = nullptr;
+StackText FaultingStack(const TThreadStack&, const StackTextOptions&) {
+  *g_nowhere = 1;  // a processor fault inside a step, in code without unwind support for it
+  return {};
+}
+
+TEST_F(RecordTest, ProcessorFaultInAStepGivesItsInternalErrorText) {
+  SetStackTextProvider(FaultingStack);
+  TContext c{};
+  c.Eax = 7;
+  c.Eip = 0x401234;
+  auto r = Record(MakeOwnException("x"), &c);
+  std::string report = r->CompleteBugReport();
+  SetStackTextProvider(nullptr);
+  EXPECT_NE(report.find(">> internal error in GetThreadReport"), std::string::npos) << report;
+  // The handling went on: the other sections and the checksums are there.
+  EXPECT_NE(report.find("\r\ncpu registers:\r\neax = 00000007"), std::string::npos) << report;
+  std::string crc;
+  ASSERT_TRUE(FindHeaderValue(report, "callstack crc", crc));
+  EXPECT_EQ(crc.size(), 31u);
+  // The thread is sound afterwards: C++ exceptions and further faults are handled as usual.
+  EXPECT_THROW(throw std::runtime_error("after"), std::runtime_error);
+  SetStackTextProvider(FaultingStack);
+  std::string again = Record(MakeOwnException("y"), &c)->CompleteBugReport();
+  SetStackTextProvider(nullptr);
+  EXPECT_NE(again.find(">> internal error in GetThreadReport"), std::string::npos) << again;
+}
+#endif
+
 TEST_F(RecordTest, SavingTwiceCountsUp) {
   std::filesystem::path dir = std::filesystem::temp_directory_path() / ("rvx_record_" + std::to_string(getpid()));
   std::filesystem::remove_all(dir);
@@ -193,6 +333,43 @@ TEST_F(RecordTest, SavingTwiceCountsUp) {
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
 }
+
+#ifdef _WIN32
+TEST_F(RecordTest, SavingIntoAFileBeyondFourGigabytesKeepsItsContent) {
+  // A report file of more than 4 GB (sparse: a report at its start, then a hole): only its end is read and
+  // the new report goes after it; nothing in front of it is lost.
+  ULARGE_INTEGER free{};
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / ("rvx_big_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  if (!GetDiskFreeSpaceExW(dir.wstring().c_str(), &free, nullptr, nullptr) || free.QuadPart < (8ull << 30))
+    GTEST_SKIP() << "not enough disk space for a sparse file of 4 GB";
+  std::wstring name = (dir / "bugreport.txt").wstring();
+  HANDLE f = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  const std::string first = "date/time : first\r\n\r\n";
+  DWORD written = 0;
+  WriteFile(f, first.data(), static_cast<DWORD>(first.size()), &written, nullptr);
+  LARGE_INTEGER end;
+  end.QuadPart = (4ll << 30) + 1000;
+  SetFilePointerEx(f, end, nullptr, FILE_BEGIN);
+  const std::string last = "\r\ndate/time : last\r\n\r\n";
+  WriteFile(f, last.data(), static_cast<DWORD>(last.size()), &written, nullptr);
+  CloseHandle(f);
+  ASSERT_TRUE(Record(MakeOwnException("big file"))->SaveReport(name, true));
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  ASSERT_TRUE(GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data));
+  uint64_t size = uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  EXPECT_GT(size, uint64_t(end.QuadPart) + last.size());
+  f = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  char head[64] = {};
+  DWORD got = 0;
+  ReadFile(f, head, static_cast<DWORD>(first.size()), &got, nullptr);
+  CloseHandle(f);
+  EXPECT_EQ(std::string(head, got), first);
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+}
+#endif
 
 }  // namespace
 }  // namespace rvx

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "crash/core/hooks.h"
@@ -105,6 +106,71 @@ TEST(PatchRelativeCall, CompiledRoutineCallsTheNewTarget) {
   EXPECT_EQ(CallsSeven(), 23);
   rvx::UndoPatches();
   EXPECT_EQ(CallsSeven(), 15);
+}
+
+TEST(Patching, UnreadableTargetsAreLeftAlone) {
+  rvx::UndoPatches();
+  // Reserved but never committed: reading it would fault.
+  void* reserved = VirtualAlloc(nullptr, 4096, MEM_RESERVE, PAGE_NOACCESS);
+  ASSERT_NE(reserved, nullptr);
+  const uint8_t bytes[4] = {1, 2, 3, 4};
+  EXPECT_FALSE(rvx::PatchBytes(reserved, bytes, 4));
+  EXPECT_FALSE(rvx::Patch32(reserved, 7));
+  EXPECT_FALSE(rvx::PatchJump(reserved, reinterpret_cast<void*>(&Seven)));
+  // An import stub whose slot cannot be read.
+  auto* stub = static_cast<uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_EXECUTE_READWRITE));
+  ASSERT_NE(stub, nullptr);
+  stub[0] = 0xFF;
+  stub[1] = 0x25;
+  uint32_t slot = reinterpret_cast<uint32_t>(reserved);
+  std::memcpy(stub + 2, &slot, 4);
+  EXPECT_FALSE(rvx::PatchJump(stub, reinterpret_cast<void*>(&Seven)));
+  EXPECT_EQ(rvx::PatchCount(), 0u);
+  void* seven = reinterpret_cast<void*>(&Seven);
+  void* eleven = reinterpret_cast<void*>(&Eleven);
+  EXPECT_EQ(rvx::PatchImportTables(reinterpret_cast<uintptr_t>(reserved), seven, eleven), 0);
+  EXPECT_EQ(rvx::PatchImportTables(reinterpret_cast<uintptr_t>(stub), seven, eleven), 0);
+  // A patched page that was protected since: undo leaves it alone.
+  ASSERT_TRUE(rvx::Patch32(stub + 8, 0x12345678));
+  DWORD old;
+  VirtualProtect(stub, 4096, PAGE_NOACCESS, &old);
+  rvx::UndoPatches();
+  VirtualProtect(stub, 4096, PAGE_READWRITE, &old);
+  EXPECT_EQ(Operand(stub + 8), 0x12345678u);
+  VirtualFree(stub, 0, MEM_RELEASE);
+  VirtualFree(reserved, 0, MEM_RELEASE);
+}
+
+DWORD WINAPI FixedTicks() { return 4242; }
+
+TEST(Patching, ImportsOfEveryModuleArePatchedPastTheFirst256) {
+  rvx::UndoPatches();
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  std::string folder = std::string(temp) + "rvx_probe_" + std::to_string(GetCurrentProcessId());
+  CreateDirectoryA(folder.c_str(), nullptr);
+  std::vector<HMODULE> loaded;
+  std::vector<std::string> files;
+  for (int i = 0; i < 300; ++i) {
+    files.push_back(folder + "\\probe" + std::to_string(i) + ".dll");
+    ASSERT_TRUE(CopyFileA("patch_probe.dll", files.back().c_str(), FALSE)) << files.back();
+    HMODULE m = LoadLibraryA(files.back().c_str());
+    ASSERT_NE(m, nullptr) << files.back();
+    loaded.push_back(m);
+  }
+  using Probe = DWORD (*)();
+  auto last = reinterpret_cast<Probe>(reinterpret_cast<void*>(GetProcAddress(loaded.back(), "probe_ticks")));
+  ASSERT_NE(last, nullptr);
+  void* original = nullptr;
+  int patched = rvx::PatchImportedRoutine("kernel32.dll", "GetTickCount", reinterpret_cast<void*>(&FixedTicks),
+                                          &original);
+  EXPECT_GE(patched, 300);
+  EXPECT_EQ(last(), 4242u) << "the last loaded library was patched too";
+  rvx::UndoPatches();
+  EXPECT_NE(last(), 4242u);
+  for (HMODULE m : loaded) FreeLibrary(m);
+  for (const std::string& f : files) DeleteFileA(f.c_str());
+  RemoveDirectoryA(folder.c_str());
 }
 
 #endif

@@ -82,6 +82,50 @@ TEST(Crashlab, ProcessorFaults) {
   CheckFault("stack-overflow", "Stack overflow");
 }
 
+TEST(Crashlab, StackOverflowNamesTheThreadThatOverflowed) {
+  // The main thread: its section comes first, not the helper's that handed the fault over.
+  Outcome m = RunLab("stack-overflow");
+  ASSERT_TRUE(m.finished);
+  size_t first = m.report.find("\r\n\r\n");
+  EXPECT_EQ(m.report.compare(first, 17, "\r\n\r\nmain thread ($"), 0) << m.report;
+  // Another thread: named, and ended with -1 while the program goes on.
+  Outcome t = RunToEnd("thread-overflow");
+  size_t at = t.out.find("overflowing thread $");
+  ASSERT_NE(at, std::string::npos) << t.out;
+  std::string id = t.out.substr(at + 19, t.out.find("\r\n", at) - at - 19);
+  first = t.report.find("\r\n\r\n");
+  EXPECT_EQ(t.report.compare(first, 11 + id.size(), "\r\n\r\nthread " + id), 0) << id << "\n" << t.report;
+  EXPECT_NE(Value(t.report, "exception message").find("Stack overflow"), std::string::npos) << t.report;
+  EXPECT_NE(t.out.find("thread exit code ffffffff"), std::string::npos) << t.out;
+  EXPECT_NE(t.out.find("survived"), std::string::npos) << t.out;
+}
+
+TEST(Crashlab, FaultsInsideTheHandlingAreContained) {
+  // A handler that faults: the handling goes on, the report is saved and the program continues.
+  Outcome h = RunToEnd("handler-fault");
+  EXPECT_NE(h.out.find("thread exit code ffffffff"), std::string::npos) << h.out;
+  EXPECT_NE(h.out.find("survived"), std::string::npos) << h.out;
+  CheckReport(h.report, "(anonymous namespace)::ELabError", "thread failed.");
+  // An exception whose message faults when it is read: reported without a message.
+  Outcome m = RunToEnd("message-fault");
+  EXPECT_NE(m.out.find("survived"), std::string::npos) << m.out;
+  CheckReport(m.report, "(anonymous namespace)::EUnreadable", "");
+  EXPECT_EQ(Value(m.report, "exception message"), "") << m.report;
+}
+
+TEST(Crashlab, FaultingWorkItemLeavesThePoolThreadRunning) {
+  Outcome o = RunToEnd("work-item-fault");
+  EXPECT_NE(o.out.find("worker thread alive"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("survived"), std::string::npos) << o.out;
+  EXPECT_NE(Value(o.report, "exception message").find("Write of address 00000000"), std::string::npos) << o.report;
+}
+
+TEST(Crashlab, ShowingAnExceptionWithoutObjectIsReported) {
+  Outcome o = RunToEnd("show-no-object");
+  EXPECT_NE(o.out.find("survived"), std::string::npos) << o.out;
+  EXPECT_EQ(Value(o.report, "exception message"), "shown without an object.") << o.out << o.report;
+}
+
 TEST(Crashlab, UncaughtExceptions) {
   struct Case {
     const char* scenario;

@@ -146,6 +146,39 @@ void CompleteReportHandler(rvx::IRVException* record, bool&) {
 
 void LettingThroughHiddenHandler(rvx::IRVException*, bool& handled) { handled = false; }
 
+// Faults inside the handling itself: a handler of the program, and an exception object whose message
+// cannot be read.
+void FaultingHandler(rvx::IRVException*, bool&) { WriteViolation(); }
+struct EUnreadable : std::exception {
+  const char* what() const noexcept override { return reinterpret_cast<const char*>(*g_null); }
+};
+DWORD WINAPI UnreadableThread(void*) { throw EUnreadable(); }
+
+// A work item that faults on a thread of the system's pool: the pool's thread must go on afterwards.
+std::atomic<DWORD> g_worker{0};
+void RunFaultingWorkItem() {
+  QueueUserWorkItem(
+      [](void*) WINAPI -> DWORD {
+        g_worker = GetCurrentThreadId();
+        WriteViolation();
+        return 0;
+      },
+      nullptr, 0);
+  while (!g_worker) Sleep(1);
+  HANDLE worker = OpenThread(SYNCHRONIZE, FALSE, g_worker);
+  // The handling ends with the saved report; a worker ended by it would be gone soon after.
+  for (int i = 0; i < 6000 && GetFileAttributesA("bugreport.txt") == INVALID_FILE_ATTRIBUTES; ++i) Sleep(10);
+  Say(worker && WaitForSingleObject(worker, 2000) == WAIT_TIMEOUT ? "worker thread alive" : "worker thread ended");
+  if (worker) CloseHandle(worker);
+}
+
+DWORD WINAPI OverflowingThread(void*) {
+  char text[64];
+  std::snprintf(text, sizeof text, "overflowing thread $%lx", GetCurrentThreadId());
+  Say(text);
+  return static_cast<DWORD>(Recurse(0));
+}
+
 // Exceptions that the program catches itself: swallowed, thrown again and swallowed further out, reported
 // by the program, and kept by an exception_ptr.
 void RunHidden(bool withHandler) {
@@ -519,6 +552,17 @@ int Run(const std::string& s) {
     RunThreadNaming();
   } else if (s == "listing") {
     RunListing();
+  } else if (s == "handler-fault") {
+    rvx::RegisterExceptionHandler(FaultingHandler, rvx::kSyncFiringThread, 2);
+    RunThread(ThrowingThread);
+  } else if (s == "message-fault") {
+    RunThread(UnreadableThread);
+  } else if (s == "work-item-fault") {
+    RunFaultingWorkItem();
+  } else if (s == "thread-overflow") {
+    RunThread(OverflowingThread);
+  } else if (s == "show-no-object") {
+    fw::Application->ShowException(nullptr, "shown without an object");
   } else if (s == "none") {
   } else {
     Say("unknown scenario");

@@ -64,6 +64,15 @@ TEST_F(RvxCommands, DeflateInflateRoundTripAndExactLength) {
   run = Rvx("inflate " + P("report.def") + " " + P("wrong.txt") + " " + std::to_string(text.size() + 1));
   EXPECT_EQ(run.code, 1);
   EXPECT_NE(run.err.find("not a raw deflate stream"), std::string::npos) << run.err;
+  // An empty file packs to a few bytes and unpacks with LENGTH 0; data of any length is not 0 bytes.
+  WriteFile(dir_ / "empty.txt", "");
+  ASSERT_EQ(Rvx("deflate " + P("empty.txt") + " " + P("empty.def")).code, 0);
+  EXPECT_FALSE(ReadFile(dir_ / "empty.def").empty());
+  run = Rvx("inflate " + P("empty.def") + " " + P("empty.back") + " 0");
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(fs::exists(dir_ / "empty.back"));
+  EXPECT_EQ(ReadFile(dir_ / "empty.back"), "");
+  EXPECT_EQ(Rvx("inflate " + P("report.def") + " " + P("none.txt") + " 0").code, 1);
 }
 
 TEST_F(RvxCommands, Crc32PrintsEightHexDigits) {
@@ -98,7 +107,7 @@ TEST_F(RvxCommands, BadArgumentsAndUnreadableFilesFailWithAMessage) {
       {"deflate " + P("missing") + " " + P("o"), 1},
       {"inflate " + P("x.txt") + " " + P("o"), 2},
       {"inflate " + P("x.txt") + " " + P("o") + " abc", 2},
-      {"inflate " + P("x.txt") + " " + P("o") + " 0", 2},
+      {"inflate " + P("x.txt") + " " + P("o") + " -1", 2},
       {"inflate " + P("x.txt") + " " + P("o") + " 99999999999", 2},
       {"inflate " + P("missing") + " " + P("o") + " 5", 1},
       {"inflate " + P("x.txt") + " " + P("o") + " 5", 1},

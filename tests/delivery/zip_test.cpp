@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "crash/delivery/deflate.h"
@@ -94,6 +95,7 @@ class MemoryZipIo : public rvx::ZipIo {
   std::map<std::wstring, rvx::ZipSource> sources;
   std::string archive;
   size_t writeBudget = SIZE_MAX;
+  bool closeFails = false;
   bool created = false, closed = false, deleted = false;
 
   bool CreateArchive(const std::wstring&) override {
@@ -107,7 +109,10 @@ class MemoryZipIo : public rvx::ZipIo {
     archive.append(static_cast<const char*>(data), size);
     return true;
   }
-  void CloseArchive() override { closed = true; }
+  bool CloseArchive() override {
+    closed = true;
+    return !closeFails;
+  }
   void DeleteArchive(const std::wstring&) override { deleted = true; }
   bool ReadSource(const std::wstring& path, rvx::ZipSource& source) override {
     const auto it = sources.find(path);
@@ -196,6 +201,12 @@ TEST(ZipFailures, AnyFailedWriteFailsAndDeletesTheArchive) {
     EXPECT_TRUE(io.closed);
     EXPECT_TRUE(io.deleted);
   }
+  // Every write went through but the archive could not be stored when it was closed.
+  MemoryZipIo unstored;
+  unstored.sources = full.sources;
+  unstored.closeFails = true;
+  EXPECT_FALSE(rvx::ZipFilesWith(unstored, L"a.zip", {L"a", L"b"}, {}));
+  EXPECT_TRUE(unstored.deleted);
 }
 
 TEST(ZipDates, MsDosDateAndTimeClampToTheirRange) {
@@ -275,5 +286,16 @@ TEST(ZipPlatform, FailureLeavesNoArchive) {
   WriteFile(dir / "a.txt", "a");
   EXPECT_FALSE(rvx::ZipFiles(Wide(dir / "no such folder" / "out.zip"), {Wide(dir / "a.txt")}, {}));
 }
+
+#ifndef _WIN32
+TEST(ZipPlatform, ArchiveThatCannotBeStoredWhenClosedIsAFailure) {
+  // A device that is always full takes buffered writes and refuses them when the buffer goes out at the end.
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  const std::unique_ptr<rvx::ZipIo> io = rvx::MakePlatformZipIo();
+  ASSERT_TRUE(io->CreateArchive(L"/dev/full"));
+  EXPECT_TRUE(io->WriteArchive("PK\x03\x04", 4));
+  EXPECT_FALSE(io->CloseArchive());
+}
+#endif
 
 }  // namespace

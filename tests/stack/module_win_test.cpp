@@ -101,6 +101,44 @@ TEST(ModuleProcess, ReadabilityAndSafeReads) {
   VirtualFree(page, 0, MEM_RELEASE);
 }
 
+DWORD ProtectionOf(const void* p) {
+  MEMORY_BASIC_INFORMATION m;
+  VirtualQuery(p, &m, sizeof m);
+  return m.Protect;
+}
+
+TEST(ModuleProcess, SafeReadsOfMemoryThatChangedSinceItWasClassified) {
+  // Two pages of code, execute-only when the snapshot was taken; since then one cannot be read at all and
+  // the other is read-only. The direct copy faults, so the pages are made readable for the copy, each
+  // getting its own protection back.
+  auto* code = static_cast<uint8_t*>(VirtualAlloc(nullptr, 8192, MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_NE(code, nullptr);
+  code[4094] = 0x55;
+  code[4097] = 0xC3;
+  DWORD old;
+  VirtualProtect(code, 8192, PAGE_EXECUTE, &old);
+  TDATryRead snapshot = TakeReadSnapshot();
+  ASSERT_EQ(SnapshotAccess(snapshot, A(code), 8192), kExecuteOnly);
+  VirtualProtect(code, 4096, PAGE_NOACCESS, &old);
+  VirtualProtect(code + 4096, 4096, PAGE_READONLY, &old);
+  uint8_t buf[8] = {};
+  ASSERT_TRUE(SafeRead(A(code) + 4094, buf, 4, &snapshot));
+  EXPECT_EQ(buf[0], 0x55);
+  EXPECT_EQ(buf[3], 0xC3);
+  EXPECT_EQ(ProtectionOf(code), static_cast<DWORD>(PAGE_NOACCESS));
+  EXPECT_EQ(ProtectionOf(code + 4096), static_cast<DWORD>(PAGE_READONLY));
+
+  // Readable when classified, freed since: the read fails instead of faulting.
+  auto* data = static_cast<uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
+  TDATryRead before = TakeReadSnapshot();
+  ASSERT_EQ(SnapshotAccess(before, A(data), 16), kReadable);
+  VirtualFree(data, 0, MEM_RELEASE);
+  EXPECT_FALSE(SafeRead(A(data), buf, 8, &before));
+  EXPECT_FALSE(SafeRead(A(code) + 4094, buf, 4, nullptr)) << "no snapshot: asked afresh";
+  VirtualFree(code, 0, MEM_RELEASE);
+  EXPECT_FALSE(SafeRead(A(code) + 4094, buf, 4, &snapshot));
+}
+
 TEST(ModuleProcess, DecodesAndNamesCallsInTheProcess) {
   // call [slot] through a pointer to GetTickCount; the comment names the function and its library.
   static Address slot = A(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTickCount"));

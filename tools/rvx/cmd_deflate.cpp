@@ -46,14 +46,14 @@ int Inflate(const Args& args) {
   if (args.size() != 3) return UsageError("inflate needs IN, OUT and LENGTH");
   const std::string& text = args[2];
   if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos ||
-      std::stoll(text) <= 0 || std::stoll(text) > kMaxFileSize)
-    return UsageError("LENGTH must be a byte count from 1 to " + std::to_string(kMaxFileSize) + ", not '" + text + "'");
+      std::stoll(text) > kMaxFileSize)
+    return UsageError("LENGTH must be a byte count from 0 to " + std::to_string(kMaxFileSize) + ", not '" + text + "'");
   const auto length = static_cast<int32_t>(std::stoll(text));
   std::string packed;
   int code = 0;
   if (!ReadInput(args[0], packed, code)) return code;
   std::string data(static_cast<size_t>(length), '\0');
-  if (rvx::InflateBuffer(packed.data(), data.data(), static_cast<int32_t>(packed.size()), length) != length)
+  if (!rvx::InflateExact(packed.data(), static_cast<int32_t>(packed.size()), data.data(), length))
     return Fail("'" + args[0] + "' is not a raw deflate stream of exactly " + text + " bytes");
   std::string error;
   if (!WriteFileBytes(args[1], data, error)) return Fail(error);
