@@ -8,25 +8,16 @@
 
 #include "crash/delivery/zip.h"
 #include "tests/delivery/deflate_corpus.h"
+#include "tests/support/oracle_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-bool HasTool(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
+using rvx::test::HasTool;
+using rvx::test::WriteFile;
 
-fs::path Folder() {
-  const char* art = std::getenv("RVX_ARTEFACTS");
-  fs::path dir = fs::path(art && *art ? art : fs::temp_directory_path().string()) / "zip_oracle_test";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
-
-void WriteFile(const fs::path& p, const std::string& data) {
-  std::ofstream f(p, std::ios::binary);
-  f.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
+fs::path Folder() { return rvx::test::OracleFolder("zip_oracle_test"); }
 
 std::wstring Wide(const fs::path& p) {
   const std::string s = p.string();
