@@ -175,10 +175,13 @@ TEST_F(RecordTest, CallbacksAndChangeTracking) {
 std::atomic<bool> g_inProvider{false};
 std::atomic<bool> g_leaveProvider{false};
 // A stack text that takes until the test lets it go.
-StackText SlowStack(const TThreadStack&, const StackTextOptions&) {
+TraceResult SlowStack(const TraceOptions&) {
   g_inProvider = true;
   while (!g_leaveProvider) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  return StackText{"00401234 lab.exe", 1, 1, false};
+  TraceResult r;
+  r.text = "00401234 lab.exe";
+  r.crcFirst = r.crcCombined = 1;
+  return r;
 }
 
 void WaitForThreadEnd(uint32_t id) {
@@ -205,7 +208,7 @@ TEST_F(RecordTest, CompletionThreadHoldsTheRecordUntilItIsDone) {
   // the record, the rest of the completion is skipped, and the record ends with the thread.
   TContext c{};
   c.Eip = 0x401234;
-  SetStackTextProvider(SlowStack);
+  SetTraceProvider(SlowStack);
   TIRVException::SetHandlingThreadId(CurrentThreadId());
   g_inProvider = false;
   g_leaveProvider = false;
@@ -228,7 +231,7 @@ TEST_F(RecordTest, CompletionThreadHoldsTheRecordUntilItIsDone) {
   WaitForThreadEnd(thread);
   EXPECT_EQ(g_calls, before + 1) << "the section in progress is stored, nothing after it";
   TIRVException::SetHandlingThreadId(0);
-  SetStackTextProvider(nullptr);
+  SetTraceProvider(nullptr);
 }
 
 TEST_F(RecordTest, ChangeCallbackMayAskForTheCompleteReport) {
@@ -275,19 +278,19 @@ TEST_F(RecordTest, WithoutListThreadsOnlyTheCrashedThreadIsReported) {
 
 #ifdef _WIN32
 int* volatile g_nowhere = nullptr;
-StackText FaultingStack(const TThreadStack&, const StackTextOptions&) {
+TraceResult FaultingStack(const TraceOptions&) {
   *g_nowhere = 1;  // a processor fault inside a step, in code without unwind support for it
   return {};
 }
 
 TEST_F(RecordTest, ProcessorFaultInAStepGivesItsInternalErrorText) {
-  SetStackTextProvider(FaultingStack);
+  SetTraceProvider(FaultingStack);
   TContext c{};
   c.Eax = 7;
   c.Eip = 0x401234;
   auto r = Record(MakeOwnException("x"), &c);
   std::string report = r->CompleteBugReport();
-  SetStackTextProvider(nullptr);
+  SetTraceProvider(nullptr);
   EXPECT_NE(report.find(">> internal error in GetThreadReport"), std::string::npos) << report;
   // The handling went on: the other sections and the checksums are there.
   EXPECT_NE(report.find("\r\ncpu registers:\r\neax = 00000007"), std::string::npos) << report;
@@ -296,9 +299,9 @@ TEST_F(RecordTest, ProcessorFaultInAStepGivesItsInternalErrorText) {
   EXPECT_EQ(crc.size(), 31u);
   // The thread is sound afterwards: C++ exceptions and further faults are handled as usual.
   EXPECT_THROW(throw std::runtime_error("after"), std::runtime_error);
-  SetStackTextProvider(FaultingStack);
+  SetTraceProvider(FaultingStack);
   std::string again = Record(MakeOwnException("y"), &c)->CompleteBugReport();
-  SetStackTextProvider(nullptr);
+  SetTraceProvider(nullptr);
   EXPECT_NE(again.find(">> internal error in GetThreadReport"), std::string::npos) << again;
 }
 #endif

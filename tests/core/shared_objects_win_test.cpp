@@ -31,7 +31,7 @@ HANDLE Section(const std::string& name, const std::vector<uint32_t>& words) {
   return h;
 }
 
-uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+uint32_t AddressOf(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
 // Two settings objects of this program's module: valid, read the resource and share the module's entry.
 void ExpectWorkingSharedSettings() {
@@ -52,7 +52,7 @@ TEST(SharedObjectsWin, SettingsAnchorPointingIntoTheProcessIsNotFollowed) {
   std::vector<uint32_t> bait(256, 0);
   void* reserved = VirtualAlloc(nullptr, 4096, MEM_RESERVE, PAGE_READWRITE);
   ASSERT_TRUE(reserved);
-  for (uint32_t target : {Address(bait.data()), Address(reserved), 0x10u}) {
+  for (uint32_t target : {AddressOf(bait.data()), AddressOf(reserved), 0x10u}) {
     for (bool marked : {false, true}) {
       HANDLE anchor = Section(Named("RavexSettingsBuf2"),
                               {target, marked ? kSettingsAnchorMarker : 0u, marked ? uint32_t(GetCurrentProcessId()) : 0u});
@@ -116,8 +116,8 @@ TEST(SharedObjectsWin, ThreadNameBufferMadeByAnotherProgram) {
     std::function<HANDLE()> make;
   } cases[] = {
       {"marked, naming handles of this process",
-       [&] { return Section(name, {Address(first), Address(second), 0x10, 0, Address(first), kThreadNameMarker, pid}); }},
-      {"unmarked", [&] { return Section(name, {Address(first), Address(second), 0x10, 7, Address(second)}); }},
+       [&] { return Section(name, {AddressOf(first), AddressOf(second), 0x10, 0, AddressOf(first), kThreadNameMarker, pid}); }},
+      {"unmarked", [&] { return Section(name, {AddressOf(first), AddressOf(second), 0x10, 7, AddressOf(second)}); }},
       {"an event", [&] { return CreateEventA(nullptr, TRUE, FALSE, name.c_str()); }},
   };
   for (const Case& c : cases) {
