@@ -12,8 +12,6 @@ constexpr uint32_t kSizeOfImage = kOptionalHeader + 56;
 constexpr uint32_t kDirectoriesPe32 = 0x78, kDirectoriesPe32Plus = 0x88;
 constexpr uint32_t kSectionsPe32 = 0xF8, kSectionsPe32Plus = 0x108;
 
-bool InImage(uint32_t rva, uint32_t size, uint32_t imageSize) { return rva < imageSize && size <= imageSize - rva; }
-
 }  // namespace
 
 Address PeNtHeaders(const MemoryReader& memory, Address module) {
