@@ -153,7 +153,7 @@ struct Die {
   uint32_t tag = 0;
   int64_t parent = -1;  // index of the nearest kept ancestor
   std::string_view name;
-  uint64_t spec = 0, origin = 0;  // section offsets of referenced DIEs (0 = none)
+  uint64_t declaration = 0, origin = 0;  // section offsets of referenced DIEs (0 = none)
 };
 
 struct UnitContext {
@@ -393,7 +393,7 @@ class Reader {
       auto it = abbrevs.find(code);
       if (it == abbrevs.end()) throw Damaged();
       const Abbrev& a = it->second;
-      Value name, linkage, low, high, ranges, spec, origin;
+      Value name, linkage, low, high, ranges, declaration, origin;
       uint32_t highForm = 0;
       for (const AttrSpec& at : a.attrs) {
         Value v = ReadValue(c, at.form, at.implicitConst, u);
@@ -403,7 +403,7 @@ class Reader {
           case AT_low_pc: low = v; break;
           case AT_high_pc: high = v; highForm = at.form; break;
           case AT_ranges: ranges = v; break;
-          case AT_specification: spec = v; break;
+          case AT_specification: declaration = v; break;
           case AT_abstract_origin: origin = v; break;
           case AT_stmt_list: stmtList = v; break;
           case AT_str_offsets_base: u.strOffsetsBase = v.u; break;
@@ -429,7 +429,7 @@ class Reader {
         d.tag = a.tag;
         d.parent = parent;
         d.name = StringOf(name, u);
-        if (spec.kind == Value::Ref) d.spec = spec.u;
+        if (declaration.kind == Value::Ref) d.declaration = declaration.u;
         if (origin.kind == Value::Ref) d.origin = origin.u;
         self = static_cast<int64_t>(dies_.size());
         dies_.push_back(d);
@@ -610,7 +610,7 @@ class Reader {
   const Die* Declaration(const Die* d, std::string_view& name) const {
     for (int guard = 0; d && guard < 16; ++guard) {
       if (name.empty()) name = d->name;
-      const Die* next = d->origin ? DieAt(d->origin) : d->spec ? DieAt(d->spec) : nullptr;
+      const Die* next = d->origin ? DieAt(d->origin) : d->declaration ? DieAt(d->declaration) : nullptr;
       if (!next) return d;
       d = next;
     }
