@@ -11,7 +11,8 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 # Wine's loader is a 32-bit Linux program: it runs only where the kernel executes 32-bit programs, which some
 # kernels are built or booted without ("32-bit emulation disabled" in the kernel log).
 # A user-mode emulator registered for 32-bit programs makes Wine's loader start but not Wine itself (the
-# prefix set-up hangs), so it counts as no support.
+# prefix set-up hangs), so it counts as no support. Such kernels also mark the 32-bit user code segment not
+# present, so a 64-bit Wine in wow64 mode dies at the first 32-bit instruction as well.
 rvx_i386_emulated() {
   local f
   for f in /proc/sys/fs/binfmt_misc/*; do
