@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "crash/delivery/fields.h"
 #include "crash/stack/text.h"
 
 namespace rvx {
@@ -179,6 +180,26 @@ std::optional<std::string> JumpText(const TItems& items, const TColumns& columns
 }
 
 std::string IdeJumpWindowPrefix(uint32_t threadId) { return "rvxToolsMsgHandlerWindow" + HexText(threadId); }
+
+bool IsIdeJumpWindowClass(std::string_view className, uint32_t threadId) {
+  std::string prefix = IdeJumpWindowPrefix(threadId);
+  if (!className.starts_with(prefix)) return false;
+  return className.size() == prefix.size() || className[prefix.size()] == '$';
+}
+
+NamedTexts ReadFields(IRVFields* fields) {
+  NamedTexts out;
+  if (!fields) return out;
+  fields->Lock();
+  for (int i = 0, n = fields->Count(); i < n; ++i) {
+    std::string name = fields->ItemName(i);
+    std::string content;
+    fields->GetContent(name, content);
+    out.emplace_back(std::move(name), std::move(content));
+  }
+  fields->Unlock();
+  return out;
+}
 
 uint32_t CellBackground(int column, int columnCount, uint32_t rowColour, bool selected, bool lowColour) {
   uint32_t colour = kWhite;

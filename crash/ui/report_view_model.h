@@ -20,6 +20,10 @@ namespace rvx {
 // text allows: "." lines become empty lines again).
 void SplitReportText(std::string_view report, NamedTexts& header, NamedTexts& sections);
 
+// The items of a header or section list as they are now, read under the list's lock.
+class IRVFields;
+NamedTexts ReadFields(IRVFields* fields);
+
 // ---- tabs ---------------------------------------------------------------------------------------------
 
 // "general", "call stack" or "call stacks", then one name per section after the thread sections.
@@ -70,6 +74,9 @@ std::optional<std::string> JumpText(const TItems& items, const TColumns& columns
 
 // The window class prefix of the environment's message window for the thread that owns its main window.
 std::string IdeJumpWindowPrefix(uint32_t threadId);
+// Whether a class name is that message window's: the prefix, then the end of the name or the "$" before the
+// rest (a thread whose id merely starts with the same digits is another thread).
+bool IsIdeJumpWindowClass(std::string_view className, uint32_t threadId);
 
 // ---- painting -----------------------------------------------------------------------------------------
 

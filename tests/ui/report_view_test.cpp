@@ -380,6 +380,9 @@ TEST(Painting, BandsSelectionsAndReducedColours) {
   EXPECT_FALSE(IsPathText("C:"));
   EXPECT_FALSE(IsPathText("1:\\x"));
   EXPECT_EQ(IdeJumpWindowPrefix(0xa10), "rvxToolsMsgHandlerWindow$a10");
+  EXPECT_TRUE(IsIdeJumpWindowClass("rvxToolsMsgHandlerWindow$a10$401000", 0xa10));
+  EXPECT_TRUE(IsIdeJumpWindowClass("rvxToolsMsgHandlerWindow$a10", 0xa10));
+  EXPECT_FALSE(IsIdeJumpWindowClass("rvxToolsMsgHandlerWindow$a102$401000", 0xa10)) << "thread $a102 is another one";
 }
 
 }  // namespace
