@@ -160,6 +160,23 @@ TEST_F(RealReport, ComposedReportReadBackIntoTabsAndLists) {
   p.context = &c;
   p.dontCompleteYet = true;
   auto record = NewExceptionRecord(p);
+  // While the record is being completed the registers tab shows its placeholder as text; the same tab turns
+  // into a list once the section arrives.
+  ReportPageState following;
+  {
+    NamedTexts early = ReadFields(record->BugReportSections().get());
+    std::vector<std::string> tabs = WantedTabs(early);
+    const int regs = static_cast<int>(std::find(tabs.begin(), tabs.end(), "cpu regs") - tabs.begin());
+    ASSERT_LT(regs, static_cast<int>(tabs.size()));
+    auto page = following.Refresh(regs, {}, early);
+    ASSERT_TRUE(page);
+    EXPECT_FALSE(page->IsList());
+    EXPECT_EQ(following.Text(), ">> will be calculated soon");
+    record->CompleteBugReport();
+    page = following.Refresh(regs, {}, ReadFields(record->BugReportSections().get()));
+    ASSERT_TRUE(page);
+    EXPECT_TRUE(page->IsList());
+  }
   std::vector<uint8_t> stack(40);
   for (size_t i = 0; i < stack.size(); ++i) stack[i] = static_cast<uint8_t>(0x3c + i);
   record->CompleteBugReport();
