@@ -2,7 +2,11 @@
 // recording window side, posted updates from other threads, the window geometry and the picture blend.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -230,6 +234,36 @@ TEST(ProgressPicture, BlendOverTheButtonFace) {
   EXPECT_FALSE(BlendPicture(resource.data(), resource.size() - 1, 0, out)) << "wrong size: not drawn";
   EXPECT_FALSE(BlendPicture(nullptr, kPictureResourceSize, 0, out));
 }
+
+#ifdef RVX_SOURCE_DIR
+// The pictures the build draws are resources of exactly the size the window draws (a BMP file's resource is
+// the file without its 14-byte file header), with transparent, opaque and smoothed pixels.
+TEST(ProgressPicture, BuiltPicturesHaveTheDrawnFormat) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("rvx-pictures-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  fs::create_directories(dir);
+  std::string command = "/usr/bin/python3 " + (fs::path(RVX_SOURCE_DIR) / "tools/pictures.py").string() + " " +
+                        dir.string() + " " + (dir / "pictures.rc").string();
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  for (const char* name : {"RVIPLWAIT", "RVISEND32"}) {
+    std::ifstream file(dir / (std::string(name) + ".bmp"), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(bytes.size(), 14 + kPictureResourceSize) << name;
+    const auto* resource = reinterpret_cast<const uint8_t*>(bytes.data()) + 14;
+    std::vector<uint8_t> pixels;
+    ASSERT_TRUE(BlendPicture(resource, kPictureResourceSize, 0xC8D0D4, pixels)) << name;
+    int clear = 0, opaque = 0, smooth = 0;
+    for (size_t i = 3; i < kPictureResourceSize - kPictureHeaderSize; i += 4) {
+      uint8_t a = resource[kPictureHeaderSize + i];
+      (a == 0 ? clear : a == 255 ? opaque : smooth)++;
+    }
+    EXPECT_GT(clear, 0) << name;
+    EXPECT_GT(opaque, 100) << name;
+    EXPECT_GT(smooth, 0) << name;
+  }
+  fs::remove_all(dir);
+}
+#endif
 
 TEST(ProgressAlert, WithoutADesktopNothingOpens) {
 #ifndef _WIN32
