@@ -73,13 +73,16 @@ TEST(ProgressWindow, ShowsAreasRefusesTheUserAndClosesForItsOwner) {
   RECT before{};
   GetWindowRect(main, &before);
 
+  // Weights 100, 200, 100: the start of the second area is a quarter, its middle a half.
   alert->FinishArea();
-  alert->SetBarPosition(500);
   EXPECT_EQ(testsupport::WindowText(label).rfind("Disassembling", 0), 0u);
   EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 250);
+  alert->SetBarPosition(500);
+  EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 500);
   // From another thread the position is posted and arrives when this thread pumps.
   std::thread([&] { alert->SetBarPosition(1000); }).join();
-  EXPECT_TRUE(PumpUntil([&] { return SendMessageA(bar, PBM_GETPOS, 0, 0) == 500; }));
+  EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 500);
+  EXPECT_TRUE(PumpUntil([&] { return SendMessageA(bar, PBM_GETPOS, 0, 0) == 750; }));
   // The user cannot close it; the size never changes.
   PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   PostMessageA(main, WM_CLOSE, 0, 0);
