@@ -337,7 +337,7 @@ std::string UnsafeField(const MailJob& job, const Switches& switches) {
   if (HasControlBytes(switches.heloName)) return "the EHLO name";
   if (HasControlBytes(switches.mailFrom)) return "the MAIL FROM address";
   for (const std::string& name : job.sendAs)
-    if (HasControlBytes(name)) return "the attachment name " + std::string(name.begin(), name.end());
+    if (HasControlBytes(name)) return "an attachment name";
   return {};
 }
 

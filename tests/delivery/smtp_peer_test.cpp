@@ -1,17 +1,10 @@
 // Mail sending against real peers on 127.0.0.1: Python's aiosmtpd receives the report mail (checked with
 // Python's email package), and a scripted server that misbehaves in one way per run.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <thread>
 
 #include "crash/core/settings.h"
 #include "crash/delivery/smtp.h"
@@ -20,79 +13,19 @@
 #include "crash/ui/png_encoder.h"
 #include "crash/ui/progress_alert.h"
 #include "support/oracle_files.h"
-
-extern char** environ;
+#include "support/peer_process.h"
 
 namespace rvx::smtp {
 namespace {
 
 namespace fs = std::filesystem;
-const char* const kPython = "/usr/bin/python3";
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
+using test::kPython;
+using test::Peer;
+using test::ReadAll;
 
 bool PythonHas(const char* module) {
   return std::system((std::string(kPython) + " -c 'import " + module + "' >/dev/null 2>&1").c_str()) == 0;
 }
-
-// A Python peer started for one test: its standard input is a pipe held by the test (the peer stops when
-// it closes), it is terminated and reaped when the test ends, however the test ends.
-class Peer {
- public:
-  Peer(const fs::path& script, std::vector<std::string> args, const fs::path& folder) : folder_(folder) {
-    int in[2];
-    if (pipe(in) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_addclose(&actions, in[1]);
-    const std::string log = (folder / "peer.log").string();
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    args.insert(args.begin(), {kPython, script.string()});
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, kPython, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    stdin_ = in[1];
-  }
-  ~Peer() {
-    if (stdin_ >= 0) close(stdin_);
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  // The port the peer listens on, 0 when it did not come up (it then has said why in peer.log).
-  uint16_t Port() {
-    for (int i = 0; i < 300 && pid_ > 0; ++i) {
-      if (fs::exists(folder_ / "port")) return static_cast<uint16_t>(std::stoi(ReadAll(folder_ / "port")));
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return 0;
-  }
-  // Waits until the peer has ended by itself.
-  void Join() {
-    if (stdin_ >= 0) close(stdin_);
-    stdin_ = -1;
-    if (pid_ > 0) waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  fs::path folder_;
-  pid_t pid_ = -1;
-  int stdin_ = -1;
-};
 
 fs::path PeersFolder() { return fs::path(RVX_SMTP_PEERS); }
 

@@ -426,6 +426,16 @@ TEST_F(SmtpMessageSession, ProgressAreasAndStepsFollowTheSession) {
                                    "active 14", "close"});
   EXPECT_EQ(progress->calls, expected);
   EXPECT_EQ(SessionAreas(job, {-1, 0, 1}, true).front(), (ProgressArea{"", 500}));
+
+  // The texts come from the settings; the areas between them have none (the window repeats the last text).
+  job.settings = Ref<IRVSettings>(new TIRVSettings(ModuleHandle{0}));
+  const std::vector<ProgressArea> areas = SessionAreas(job, {-1, 0, 570}, true);
+  const std::vector<ProgressArea> expectedAreas = {
+      {job.settings->MxLookMsg(), 500}, {job.settings->ConnMsg(), 100}, {"", 100}, {"", 200},
+      {job.settings->AuthMsg(), 200}, {job.settings->SendMailMsg(), 100}, {"", 100}, {"", 100}, {"", 100},
+      {"", 100}, {job.settings->SendAttMsg(), 30}, {job.settings->SendFinalMsg(), 500}, {"", 100}};
+  EXPECT_EQ(areas, expectedAreas);
+  EXPECT_EQ(areas[1].text, "Connecting to server...");
 }
 
 }  // namespace
