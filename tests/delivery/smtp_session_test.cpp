@@ -115,6 +115,30 @@ TEST_F(SmtpSession, RefusalAtEveryStepFailsWithTheServersWordsAndQuitsWhenItShou
   }
 }
 
+TEST_F(SmtpSession, SwitchesReplaceTheSenderAddressAndTheSubjectEncoding) {
+  Steps steps = Dialogue();
+  steps.erase(steps.begin() + 1, steps.begin() + 4);
+  auto script = Script(steps);
+  MailJob job = test::ScriptedJob(script);
+  job.sender.clear();  // the first recipient stands in for a missing sender
+  job.recipients = "a@example.test, b@example.test";
+  steps.insert(steps.begin() + 3, {"RCPT", {"250 ok\r\n"}});
+  script->steps = steps;
+  job.subject = "Relat\xF3rio";
+  ProcessSwitches().utf8Subject = true;
+  EXPECT_TRUE(SendJob(job)) << job.error;
+  EXPECT_EQ(script->commands[1], "MAIL FROM:<a@example.test>");
+  EXPECT_NE(script->message.find("From: <a@example.test>\r\nSubject: =?UTF-8?B?UmVsYXTDs3Jpbw==?=\r\n"),
+            std::string::npos);
+
+  script = Script(steps);
+  job = test::ScriptedJob(script);
+  job.recipients = "a@example.test, b@example.test";
+  ProcessSwitches().mailFrom = "<>";
+  EXPECT_TRUE(SendJob(job)) << job.error;
+  EXPECT_EQ(script->commands[1], "MAIL FROM:<>");
+}
+
 TEST_F(SmtpSession, HeloIsTriedWhenEhloIsRefusedAndNeitherLeavesTheConnectionWithoutQuit) {
   auto script = Script({{"EHLO", {"502 what\r\n"}}, {"HELO", {"250 hi\r\n"}}});
   for (size_t i = 4; i < 9; ++i) script->steps.push_back(Dialogue()[i]);
