@@ -714,7 +714,7 @@ bool TIRVException::SendBugReport(WindowHandle parent) {
   if (FireAction(kActionSend)) return true;
   WindowHandle w = parent ? parent : record_platform::OpenExceptionBox();
   if (appendScreenShot_) ScreenShot();
-  bool ok = g_hooks.deliver && g_hooks.deliver(this, w, &sendThread_, SendInBackgr());
+  bool ok = g_hooks.deliver && g_hooks.deliver(this, w, &sendThread_, SendInBackgr(), false);
   record_platform::RestoreArrowCursor();
   return ok;
 }

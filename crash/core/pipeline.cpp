@@ -40,7 +40,7 @@ void AutoActionsCallback(bool complete, const std::string& report, IRVException*
     bool handled = hooks.fireActionHandlers && hooks.fireActionHandlers(record, kActionSend);
     if (!handled) {
       if (record->AppendScreenShot()) record->ScreenShot();
-      if (hooks.deliver) hooks.deliver(record, nullptr, ex->SendThreadSlot(), true);
+      if (hooks.deliver) hooks.deliver(record, nullptr, ex->SendThreadSlot(), true, true);
     }
   }
   if (record->AutoClip()) {
