@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <utility>
 
 #include "crash/core/address_correction.h"
 #include "crash/core/handlers.h"
@@ -169,7 +170,8 @@ void FinishAutomaticActions(IRVException* record, bool waitForSend) {
       if (auto* t = dynamic_cast<TIRVException*>(record)) t->SaveReport({}, true);
     }
   }
-  (void)waitForSend;  // background sending arrives with the delivery unit
+  void** thread = ex->SendThreadSlot();
+  if (waitForSend && thread && *thread) pipeline_platform::WaitForSendThread(std::exchange(*thread, nullptr));
 }
 
 void HandleRequest(const THandlingRequest& rq) {

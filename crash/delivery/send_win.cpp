@@ -12,6 +12,7 @@
 #include "crash/delivery/online.h"
 #include "crash/delivery/send.h"
 #include "crash/stack/fault_guard.h"
+#include "crash/ui/progress_alert.h"
 
 namespace rvx {
 
