@@ -75,6 +75,7 @@ TIRVException::~TIRVException() {
     else
       thread.join();
   }
+  if (sendThread_) record_platform::CloseThreadHandle(sendThread_);
 }
 
 uint32_t TIRVException::Release() {

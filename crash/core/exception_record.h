@@ -332,6 +332,7 @@ bool ProcessBlocked();
 void Beep();
 bool AskSaveFileName(IRVException* record, WindowHandle parent, std::wstring& fileName);
 void RestoreArrowCursor();
+void CloseThreadHandle(void* thread);
 }  // namespace record_platform
 
 }  // namespace rvx

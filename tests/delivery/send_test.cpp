@@ -22,6 +22,30 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The system's temporary folder, as the sending finds it.
+void SetTempFolder(const std::string& folder) {
+#ifdef _WIN32
+  _putenv_s("TMP", folder.c_str());
+  _putenv_s("TEMP", folder.c_str());
+#else
+  if (folder.empty())
+    unsetenv("TMPDIR");
+  else
+    setenv("TMPDIR", folder.c_str(), 1);
+#endif
+}
+
+std::string TempFolderVariable() {
+  const char* v = getenv(
+#ifdef _WIN32
+      "TMP"
+#else
+      "TMPDIR"
+#endif
+  );
+  return v ? v : "";
+}
+
 const std::string kReport =
     "date/time          : 2026-12-09, 10:11:12\r\n"
     "exception class    : EAccessViolation\r\n"
@@ -45,9 +69,8 @@ class FakeProgress : public RefObject<IProgressAlert> {
   void SetActiveArea(int32_t) override {}
   void PumpMessages() override {}
   bool OpenAlert(ProgressWindowHandle parent, bool activate) override {
-    std::ostringstream s;
-    s << "open " << parent << " " << activate;
-    log.push_back(s.str());
+    const char* owner = parent == reinterpret_cast<void*>(0x5150) ? "parent" : parent ? "other" : "none";
+    log.push_back(std::string("open ") + owner + (activate ? " activated" : ""));
     return true;
   }
   void CloseAlert() override { log.push_back("close"); }
@@ -136,19 +159,19 @@ class SendTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = fs::temp_directory_path() /
-            ("rvx_send_test_" + std::to_string(::getpid()) + "_" +
+            ("rvx_send_test_" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "_" +
              ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root_);
     fs::create_directories(root_ / "lab");
     fs::create_directories(root_ / "tmp");
-    oldTmp_ = getenv("TMPDIR") ? getenv("TMPDIR") : "";
-    setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
+    oldTmp_ = TempFolderVariable();
+    SetTempFolder((root_ / "tmp").string());
     sys_.programFile = DecodeUtf8Text((root_ / "lab" / "crashlab.exe").string());
     module_ = 0x7300000 + 0x10000 * static_cast<ModuleHandle>(++counter_);
   }
   void TearDown() override {
     ClearMemoryModules();
-    if (oldTmp_.empty()) unsetenv("TMPDIR"); else setenv("TMPDIR", oldTmp_.c_str(), 1);
+    SetTempFolder(oldTmp_);
     fs::remove_all(root_);
   }
 
@@ -216,7 +239,7 @@ TEST_F(SendTest, BackgroundStartReturnsAtOnceAndTheThreadReportsTheFailure) {
   sys_.threads[0]();
   ASSERT_EQ(sys_.jobs.size(), 1u);
   EXPECT_EQ(sys_.jobs[0].server, "127.0.0.1");
-  EXPECT_TRUE(sys_.Has("open 0 0"));  // no owner, not activated in the sending thread
+  EXPECT_TRUE(sys_.Has("open none"));  // no owner, not activated in the sending thread
   EXPECT_TRUE(sys_.Has("failure: Sending failed.\n530 authentication required"));
   sys_.threads.clear();  // the thread's references go with it
 
@@ -283,7 +306,7 @@ TEST_F(SendTest, UploadIsTheOnlyMethodTriedWhenOn) {
   // Areas for the upload alone, the progress window shown for the parent.
   std::vector<std::string> expected{"progress Sending... RVISEND32"};
   for (const ProgressArea& a : SendProgressAreas(*s, true)) expected.push_back("area " + a.text + " " + std::to_string(a.weight));
-  expected.push_back("open 0x5150 1");
+  expected.push_back("open parent activated");
   EXPECT_TRUE(std::search(sys_.log.begin(), sys_.log.end(), expected.begin(), expected.end()) != sys_.log.end());
   // Failed without MAPI: the screenshot in the temporary folder is gone, the report copy stays.
   EXPECT_FALSE(fs::exists(root_ / "tmp" / "crashlab.Ravex" / "screenShot.png"));
@@ -425,7 +448,7 @@ TEST_F(SendTest, SilentSendingShowsNothingAndNeverDials) {
   sys_.log.clear();
   r.settings = box;
   DeliverBugReport(r, sys_.Platform());
-  EXPECT_TRUE(sys_.Has("open 0x5150 1"));
+  EXPECT_TRUE(sys_.Has("open parent activated"));
   EXPECT_FALSE(sys_.HasPrefix("failure"));
 }
 
