@@ -149,8 +149,7 @@ bool Deliver(const SendRequest& request, const SendPlatform& platform) {
 
   // Texts.
   const std::string recipients = s.MailAddr();
-  std::string sender = s.MailFrom();
-  if (sender.empty()) sender = ComposeSender(sender, recipients);
+  const std::string sender = ComposeSender(s.MailFrom(), recipients);
   const std::string cls = ReportHeaderLine(request.report, "exception class");
   const std::string msg = ReportHeaderLine(request.report, "exception message");
   const PlaceholderOperands ops{&cls, &request.report, &msg};
