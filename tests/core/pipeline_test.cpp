@@ -46,14 +46,17 @@ TEST(Pipeline, OsExceptionTexts) {
   EXPECT_EQ(OsExceptionText(0xC000001D, 0, false, "", false, 0), "External exception c000001d");
 }
 
-TEST(Pipeline, ConsoleProgramPrintsLineAndReportAndSavesIt) {
-  constexpr ModuleHandle kModule = 0x7200000;
+// A console program's module with these settings as the main settings.
+void UseConsoleSettings(ModuleHandle module, const rvxtest::SettingsStream& settings) {
   ClearMemoryModules();
-  SetMemoryModule(kModule, L"C:\\lab\\console.exe");
-  SetMemoryResource(kModule, "ZAVEDO",
-                    rvxtest::SettingsStream().Bool("Enabled", true).Bool("NoSettings", false)
-                        .Text("ExceptMsg", "failed: %exceptMsg%").Bool("AutoSave", false).End());
-  SetMainSettings(SettingsOfModule(kModule));
+  SetMemoryModule(module, L"C:\\lab\\console.exe");
+  SetMemoryResource(module, "ZAVEDO", settings.End());
+  SetMainSettings(SettingsOfModule(module));
+}
+
+TEST(Pipeline, ConsoleProgramPrintsLineAndReportAndSavesIt) {
+  UseConsoleSettings(0x7200000, rvxtest::SettingsStream().Bool("Enabled", true).Bool("NoSettings", false)
+                                    .Text("ExceptMsg", "failed: %exceptMsg%").Bool("AutoSave", false));
   testing::internal::CaptureStdout();
   HandleParams p;
   p.object = MakeOwnException("boom");
@@ -84,12 +87,8 @@ struct DeliverSpy {
 
 TEST(Pipeline, AutomaticSendIsSilentInTheBackgroundAndAwaitedOnlyWhenAsked) {
   constexpr ModuleHandle kModule = 0x7280000;
-  ClearMemoryModules();
-  SetMemoryModule(kModule, L"C:\\lab\\console.exe");
-  SetMemoryResource(kModule, "ZAVEDO",
-                    rvxtest::SettingsStream().Bool("Enabled", true).Bool("NoSettings", false)
-                        .Bool("AutoSend", true).Bool("AutoSave", false).End());
-  SetMainSettings(SettingsOfModule(kModule));
+  UseConsoleSettings(kModule, rvxtest::SettingsStream().Bool("Enabled", true).Bool("NoSettings", false)
+                                  .Bool("AutoSend", true).Bool("AutoSave", false));
   const RecordHooks saved = GetRecordHooks();
   RecordHooks spy = saved;
   spy.deliver = DeliverSpy::Deliver;
