@@ -75,6 +75,7 @@ TIRVException::~TIRVException() {
     else
       thread.join();
   }
+  if (sendThread_) record_platform::CloseThreadHandle(sendThread_);
 }
 
 uint32_t TIRVException::Release() {
@@ -714,7 +715,7 @@ bool TIRVException::SendBugReport(WindowHandle parent) {
   if (FireAction(kActionSend)) return true;
   WindowHandle w = parent ? parent : record_platform::OpenExceptionBox();
   if (appendScreenShot_) ScreenShot();
-  bool ok = g_hooks.deliver && g_hooks.deliver(this, w, &sendThread_, SendInBackgr());
+  bool ok = g_hooks.deliver && g_hooks.deliver(this, w, &sendThread_, SendInBackgr(), false);
   record_platform::RestoreArrowCursor();
   return ok;
 }

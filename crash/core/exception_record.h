@@ -122,7 +122,9 @@ struct RecordHooks {
   bool (*fireActionHandlers)(IRVException* record, int action) = nullptr;  // true: handled
   void (*fireExceptionHandlers)(IRVException* record) = nullptr;           // phase-4 round
   void (*show)(IRVException* record) = nullptr;
-  bool (*deliver)(IRVException* record, WindowHandle parent, void** sendThread, bool background) = nullptr;
+  // Sends the record's report (silent: the automatic send, without dialogs).
+  bool (*deliver)(IRVException* record, WindowHandle parent, void** sendThread, bool background,
+                  bool silent) = nullptr;
   bool (*print)(IRVException* record, WindowHandle parent) = nullptr;
   void (*finishAutoActions)(IRVException* record, bool waitForSend) = nullptr;
   void (*endProgram)(IRVException* record) = nullptr;      // does not return
@@ -330,6 +332,7 @@ bool ProcessBlocked();
 void Beep();
 bool AskSaveFileName(IRVException* record, WindowHandle parent, std::wstring& fileName);
 void RestoreArrowCursor();
+void CloseThreadHandle(void* thread);
 }  // namespace record_platform
 
 }  // namespace rvx

@@ -106,6 +106,7 @@ bool ProcessBlocked() { return false; }
 void Beep() {}
 bool AskSaveFileName(IRVException*, WindowHandle, std::wstring&) { return false; }
 void RestoreArrowCursor() {}
+void CloseThreadHandle(void*) {}
 
 }  // namespace rvx::record_platform
 #endif

@@ -215,4 +215,6 @@ bool AskSaveFileName(IRVException* record, WindowHandle parent, std::wstring& fi
 
 void RestoreArrowCursor() { SetCursor(LoadCursor(nullptr, IDC_ARROW)); }
 
+void CloseThreadHandle(void* thread) { CloseHandle(static_cast<HANDLE>(thread)); }
+
 }  // namespace rvx::record_platform

@@ -21,6 +21,7 @@
 #include "crash/core/report_plugins.h"
 #include "crash/core/shared_objects.h"
 #include "crash/core/sysinfo.h"
+#include "crash/delivery/send.h"
 #include "crash/stack/fault_guard.h"
 #include "crash/stack/module.h"
 #include "crash/stack/safe_read.h"
@@ -682,6 +683,7 @@ bool StartCrashReporter() {
   hooks.finishAutoActions = FinishAutomaticActions;
   hooks.endProgram = pipeline_platform::EndProgram;
   hooks.restartProgram = pipeline_platform::RestartProgram;
+  hooks.deliver = DeliverRecordReport;
   hooks.fireExceptionHandlers = [](IRVException* record) { FireHandlers(kHandlerKindException, record, false); };
   SetRecordHooks(hooks);
 

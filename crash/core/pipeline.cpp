@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <utility>
 
 #include "crash/core/address_correction.h"
 #include "crash/core/handlers.h"
@@ -40,7 +41,7 @@ void AutoActionsCallback(bool complete, const std::string& report, IRVException*
     bool handled = hooks.fireActionHandlers && hooks.fireActionHandlers(record, kActionSend);
     if (!handled) {
       if (record->AppendScreenShot()) record->ScreenShot();
-      if (hooks.deliver) hooks.deliver(record, nullptr, ex->SendThreadSlot(), true);
+      if (hooks.deliver) hooks.deliver(record, nullptr, ex->SendThreadSlot(), true, true);
     }
   }
   if (record->AutoClip()) {
@@ -169,7 +170,8 @@ void FinishAutomaticActions(IRVException* record, bool waitForSend) {
       if (auto* t = dynamic_cast<TIRVException*>(record)) t->SaveReport({}, true);
     }
   }
-  (void)waitForSend;  // background sending arrives with the delivery unit
+  void** thread = ex->SendThreadSlot();
+  if (waitForSend && thread && *thread) pipeline_platform::WaitForSendThread(std::exchange(*thread, nullptr));
 }
 
 void HandleRequest(const THandlingRequest& rq) {

@@ -136,6 +136,8 @@ void ReleaseEmergencyMemory();
 void TakeEmergencyMemory();
 void RemoveTempFolder();
 void CopyToClipboard(const std::string& text);
+// Waits for a send thread to end and closes its handle.
+void WaitForSendThread(void* thread);
 [[noreturn]] void EndProgram(IRVException* record);
 [[noreturn]] void RestartProgram(IRVException* record);
 // Writes the hand-over for a new instance that was created suspended (its mapping stays alive through a

@@ -28,6 +28,7 @@ void ReleaseEmergencyMemory() {}
 void TakeEmergencyMemory() {}
 void RemoveTempFolder() {}
 void CopyToClipboard(const std::string&) {}
+void WaitForSendThread(void*) {}  // host send threads are detached
 void EndProgram(IRVException*) { std::_Exit(1); }
 void RestartProgram(IRVException*) { std::_Exit(2); }
 bool HandOverToNewInstance(void*, uint32_t) { return false; }

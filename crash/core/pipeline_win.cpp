@@ -147,6 +147,12 @@ void RemoveTempFolder() {
   RemoveDirectoryW(folder.c_str());
 }
 
+void WaitForSendThread(void* thread) {
+  // Without a limit: the sending may be waiting for the user in the mail client's dialog.
+  WaitForSingleObject(static_cast<HANDLE>(thread), INFINITE);
+  CloseHandle(static_cast<HANDLE>(thread));
+}
+
 void CopyToClipboard(const std::string& text) {
   if (!OpenClipboard(nullptr)) return;
   EmptyClipboard();

@@ -46,14 +46,17 @@ TEST(Pipeline, OsExceptionTexts) {
   EXPECT_EQ(OsExceptionText(0xC000001D, 0, false, "", false, 0), "External exception c000001d");
 }
 
-TEST(Pipeline, ConsoleProgramPrintsLineAndReportAndSavesIt) {
-  constexpr ModuleHandle kModule = 0x7200000;
+// A console program's module with these settings as the main settings.
+void UseConsoleSettings(ModuleHandle module, const rvxtest::SettingsStream& settings) {
   ClearMemoryModules();
-  SetMemoryModule(kModule, L"C:\\lab\\console.exe");
-  SetMemoryResource(kModule, "ZAVEDO",
-                    rvxtest::SettingsStream().Bool("Enabled", true).Bool("NoSettings", false)
-                        .Text("ExceptMsg", "failed: %exceptMsg%").Bool("AutoSave", false).End());
-  SetMainSettings(SettingsOfModule(kModule));
+  SetMemoryModule(module, L"C:\\lab\\console.exe");
+  SetMemoryResource(module, "ZAVEDO", settings.End());
+  SetMainSettings(SettingsOfModule(module));
+}
+
+TEST(Pipeline, ConsoleProgramPrintsLineAndReportAndSavesIt) {
+  UseConsoleSettings(0x7200000, rvxtest::SettingsStream().Bool("Enabled", true).Bool("NoSettings", false)
+                                    .Text("ExceptMsg", "failed: %exceptMsg%").Bool("AutoSave", false));
   testing::internal::CaptureStdout();
   HandleParams p;
   p.object = MakeOwnException("boom");
@@ -67,6 +70,52 @@ TEST(Pipeline, ConsoleProgramPrintsLineAndReportAndSavesIt) {
   HandleException(p);
   out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "");
+  SetMainSettings(nullptr);
+  ClearMemoryModules();
+}
+
+struct DeliverSpy {
+  static inline int calls = 0;
+  static inline bool background = false, silent = false;
+  static inline void* parent = reinterpret_cast<void*>(1);
+  static bool Deliver(IRVException*, WindowHandle w, void** slot, bool bg, bool quiet) {
+    ++calls, parent = w, background = bg, silent = quiet;
+    if (slot) *slot = reinterpret_cast<void*>(0x5e4d);
+    return true;
+  }
+};
+
+TEST(Pipeline, AutomaticSendIsSilentInTheBackgroundAndAwaitedOnlyWhenAsked) {
+  constexpr ModuleHandle kModule = 0x7280000;
+  UseConsoleSettings(kModule, rvxtest::SettingsStream().Bool("Enabled", true).Bool("NoSettings", false)
+                                  .Bool("AutoSend", true).Bool("AutoSave", false));
+  const RecordHooks saved = GetRecordHooks();
+  RecordHooks spy = saved;
+  spy.deliver = DeliverSpy::Deliver;
+  SetRecordHooks(spy);
+  testing::internal::CaptureStdout();
+  HandleParams p;
+  p.object = MakeOwnException("send me");
+  p.address = 0x401000;
+  HandleException(p);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(DeliverSpy::calls, 1);
+  EXPECT_TRUE(DeliverSpy::background);
+  EXPECT_TRUE(DeliverSpy::silent);
+  EXPECT_EQ(DeliverSpy::parent, nullptr);
+
+  ExceptionParams rp;
+  rp.settings = SettingsOfModule(kModule);
+  rp.object = MakeOwnException("x");
+  rp.dontCompleteYet = true;
+  auto record = NewExceptionRecord(rp);
+  void** slot = record->SendThreadSlot();
+  *slot = reinterpret_cast<void*>(0x5e4d);
+  FinishAutomaticActions(record.get(), false);
+  EXPECT_NE(*slot, nullptr);  // continuing does not wait for the sending
+  FinishAutomaticActions(record.get(), true);
+  EXPECT_EQ(*slot, nullptr);  // ending waited for it and forgot the thread
+  SetRecordHooks(saved);
   SetMainSettings(nullptr);
   ClearMemoryModules();
 }

@@ -17,6 +17,7 @@
 #include "crash/core/hooks.h"
 #include "crash/core/exception_record.h"
 #include "crash/core/pipeline.h"
+#include "crash/delivery/online.h"
 #include "crash/stack/function_analyser.h"
 #include "crash/stack/map_file.h"
 #include "framework/exceptions.h"
@@ -443,6 +444,37 @@ void RunListing() {
   Say(text);
 }
 
+// Sends a report through the SMTP server on 127.0.0.1 at the port in RVX_SMTP_PORT: with the send action
+// of a record (in the calling thread), or automatically in the background for an exception thrown here.
+void RunSendSmtp(bool automatic) {
+  char port[16] = {};
+  GetEnvironmentVariableA("RVX_SMTP_PORT", port, sizeof port);
+  rvx::SetSkipOnlineCheck(true);
+  auto s = rvx::MainSettings();
+  s->SetMailAsSmtpClient(true);
+  s->SetSmtpServer("127.0.0.1");
+  s->SetSmtpPort(std::atoi(port));
+  s->SetSmtpAccount("");
+  s->SetSmtpPassword("");
+  s->SetMailAddr("lab@example.org");
+  s->SetMailSubj("lab report %exceptClass%");
+  s->SetAttachBugRep(true);
+  s->SetAttachBugRepFile(true);
+  if (automatic) {
+    s->SetAutoSend(true);
+    s->SetSendInBackgr(true);
+    throw ELabError("send me");
+  }
+  rvx::ExceptionParams p;
+  p.settings = s;
+  p.object = rvx::MakeOwnException("sent by hand");
+  p.address = static_cast<uintptr_t>(reinterpret_cast<uintptr_t>(&RunSendSmtp));
+  auto record = rvx::NewExceptionRecord(p);
+  record->SetSendInBackgr(false);
+  bool ok = record->SendBugReport(nullptr);
+  Say(std::string("send result ") + (ok ? "1" : "0") + " sent " + (record->Sent() ? "1" : "0"));
+}
+
 int Run(const std::string& s) {
   if (s == "av-read") ReadViolation();
   else if (s == "av-write") WriteViolation();
@@ -548,6 +580,8 @@ int Run(const std::string& s) {
     RunTraceToClipboard();
   } else if (s == "blocked-self" || s == "blocked-other") {
     RunBlocked(s == "blocked-self");
+  } else if (s == "send-smtp" || s == "send-smtp-auto") {
+    RunSendSmtp(s == "send-smtp-auto");
   } else if (s == "thread-name") {
     RunThreadNaming();
   } else if (s == "listing") {
