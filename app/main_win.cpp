@@ -3,11 +3,13 @@
 
 #include "app/unit1.h"
 #include "crash/core/hooks.h"
+#include "crash/ui/crash_dialogs.h"
 #include "framework/forms.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // The crash reporter is armed before anything else exists.
   rvx::StartCrashReporter();
+  rvx::RegisterCrashDialogs();
   fw::TApplication application;
   rvx::InstallFrameworkHooks();
   fw::Application->Initialize();

@@ -12,11 +12,11 @@
 namespace rvx::smtp {
 
 // Process-wide switches of mail sending. Set them before a sending starts; sessions only read them.
+// (Skipping the online check is a switch of the sending sequence: SetSkipOnlineCheck in online.h.)
 struct Switches {
   std::string heloName;      // name given in EHLO/HELO instead of the computer's name
   std::string mailFrom;      // address given in MAIL FROM instead of the sender's (as given, with brackets)
   bool utf8Subject = false;  // subject as UTF-8 base64 instead of ISO-8859-1 quoted-printable
-  bool skipOnlineCheck = false;
   int replyWaitMs = 7000;    // limit of every wait for a piece of a server reply
 };
 Switches& ProcessSwitches();

@@ -15,6 +15,7 @@
 
 #include "crash/core/handlers.h"
 #include "crash/core/hooks.h"
+#include "crash/ui/crash_dialogs.h"
 #include "crash/core/exception_record.h"
 #include "crash/core/pipeline.h"
 #include "crash/delivery/online.h"
@@ -711,6 +712,7 @@ int main(int argc, char** argv) {
   LARGE_INTEGER start, armed;
   QueryPerformanceCounter(&start);
   rvx::StartCrashReporter();
+  rvx::RegisterCrashDialogs();
   fw::TApplication application;
   rvx::InstallFrameworkHooks();
   QueryPerformanceCounter(&armed);

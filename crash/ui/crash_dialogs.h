@@ -1,0 +1,9 @@
+// Connects the crash reporter's windows to the parts that use them: the progress window to the sending of
+// reports. A program that carries the crash reporter calls it once at start-up, after StartCrashReporter.
+#pragma once
+
+namespace rvx {
+
+void RegisterCrashDialogs();
+
+}  // namespace rvx
