@@ -107,7 +107,9 @@ bool Upload(MailJob& job) {
     files.push_back(std::move(part));
   }
   const std::string closing = http::ClosingDelimiter();
-  uint64_t bodyLength = fieldParts.size() + closing.size();
+  // Every part and the closing delimiter start with CR LF; the first of them is the empty line that ends
+  // the header block, so the body counts from the byte after it.
+  uint64_t bodyLength = fieldParts.size() + closing.size() - 2;
   for (const FilePart& f : files) bodyLength += f.header.size() + f.size;
 
   const Progress progress{job.progress.get()};
