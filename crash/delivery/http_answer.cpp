@@ -40,6 +40,7 @@ bool FindLocation(std::string_view headers, std::string& location) {
     const std::string_view line = rest.substr(0, end);
     if (StartsWithNoCase(line, "location:")) {
       std::string_view value = line.substr(9);
+      value = value.substr(0, value.find_first_of("\r\n"));  // a bare CR or LF ends the line too
       while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
       while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
       if (value.empty()) return false;

@@ -318,6 +318,14 @@ TEST(UploadAnswer, ReadingIsBoundedInBytes) {
   EXPECT_NE(b.error.find("without a location"), std::string::npos) << b.error;
 }
 
+TEST(UploadAnswer, TheLocationEndsAtAnyLineBreak) {
+  std::string text = "HTTP/1.1 302 Found\r\nLocation:  http://x.test/a\rSet-Cookie: b\nc\r\n\r\n";
+  http::Answer a;
+  ASSERT_TRUE(http::JudgeAnswer(text, true, a));
+  EXPECT_TRUE(a.ok);
+  EXPECT_EQ(a.location, "http://x.test/a");
+}
+
 TEST(UploadAnswer, OpenableRedirects) {
   EXPECT_TRUE(http::OpenableRedirect("http://bugs.example.test/thanks"));
   EXPECT_TRUE(http::OpenableRedirect("HTTPS://bugs.example.test/"));
