@@ -37,13 +37,26 @@ std::vector<std::string> RegistryServers(bool family9x) {
   return SplitServerList(list);
 }
 
+// The IP Helper library is loaded when needed: the oldest systems, which keep their servers in the registry,
+// do not have it.
+using GetNetworkParamsFn = DWORD(WINAPI*)(PFIXED_INFO, PULONG);
+
 std::vector<std::string> IpHelperServers() {
+  HMODULE library = ::LoadLibraryA("iphlpapi.dll");
+  if (!library) return {};
+  struct Unload {
+    HMODULE m;
+    ~Unload() { ::FreeLibrary(m); }
+  } unload{library};
+  const auto getNetworkParams = reinterpret_cast<GetNetworkParamsFn>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(library, "GetNetworkParams")));
+  if (!getNetworkParams) return {};
   ULONG size = 0;
-  if (::GetNetworkParams(nullptr, &size) != ERROR_BUFFER_OVERFLOW || size == 0) return {};
+  if (getNetworkParams(nullptr, &size) != ERROR_BUFFER_OVERFLOW || size == 0) return {};
   std::vector<unsigned char> buffer;
   for (int attempt = 0; attempt < 3; ++attempt) {
     buffer.assign(size, 0);
-    const DWORD r = ::GetNetworkParams(reinterpret_cast<FIXED_INFO*>(buffer.data()), &size);
+    const DWORD r = getNetworkParams(reinterpret_cast<FIXED_INFO*>(buffer.data()), &size);
     if (r == ERROR_SUCCESS) break;
     if (r != ERROR_BUFFER_OVERFLOW) return {};
   }
