@@ -295,7 +295,9 @@ TEST(UploadAnswer, WholeAndPiecewiseAnswers) {
       received += ch;
       if ((decided = http::JudgeAnswer(received, false, piecewise))) break;
     }
-    if (!decided) ASSERT_TRUE(http::JudgeAnswer(received, true, piecewise));
+    if (!decided) {
+      ASSERT_TRUE(http::JudgeAnswer(received, true, piecewise));
+    }
     EXPECT_EQ(piecewise.ok, whole.ok) << c.text;
     EXPECT_EQ(piecewise.location, whole.location) << c.text;
   }
