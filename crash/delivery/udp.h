@@ -30,6 +30,8 @@ class UdpSocket {
   virtual WaitResult WaitReadable(int milliseconds) = 0;
   // Receives one datagram of at most `size` bytes (the rest of a longer one is dropped): the count, or -1.
   virtual int ReceiveFrom(char* buffer, int size, UdpPeer& from) = 0;
+  // The local port the socket is bound to (0 when unknown).
+  virtual uint16_t LocalPort() = 0;
 };
 
 // A socket bound to any local address and port; null on failure (reason in `error` when given).

@@ -44,6 +44,12 @@ class PosixUdpSocket final : public UdpSocket {
     from.port = ntohs(source.sin_port);
     return static_cast<int>(r);
   }
+  uint16_t LocalPort() override {
+    sockaddr_in self{};
+    socklen_t length = sizeof self;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&self), &length) != 0) return 0;
+    return ntohs(self.sin_port);
+  }
 
  private:
   int fd_;

@@ -43,6 +43,12 @@ class WinsockUdpSocket final : public UdpSocket {
     from.port = ::ntohs(source.sin_port);
     return r;
   }
+  uint16_t LocalPort() override {
+    sockaddr_in self{};
+    int length = sizeof self;
+    if (::getsockname(s_, reinterpret_cast<sockaddr*>(&self), &length) == SOCKET_ERROR) return 0;
+    return ::ntohs(self.sin_port);
+  }
 
  private:
   SOCKET s_;
