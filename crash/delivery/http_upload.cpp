@@ -78,14 +78,16 @@ bool Upload(MailJob& job) {
   // The form fields first, so that the body length is known.
   std::string fieldParts;
   if (job.fields) {
-    IRVFields& fields = *job.fields;
-    fields.Lock();
-    const int count = fields.Count();
+    struct Locked {
+      IRVFields& list;
+      explicit Locked(IRVFields& l) : list(l) { list.Lock(); }
+      ~Locked() { list.Unlock(); }
+    } locked(*job.fields);
+    const int count = locked.list.Count();
     for (int i = 0; i < count; ++i) {
-      const std::string name = fields.ItemName(i);
-      fieldParts += http::FieldPart(name, fields.Content(name));
+      const std::string name = locked.list.ItemName(i);
+      fieldParts += http::FieldPart(name, locked.list.Content(name));
     }
-    fields.Unlock();
   }
 
   std::vector<FilePart> files;
