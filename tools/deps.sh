@@ -12,7 +12,8 @@ for goal in "$@"; do
   case "$goal" in
     build) ;;
     run)   want+=("${desk[@]}") ;;
-    test)  want+=("${desk[@]}" zlib1g-dev unzip python3-pil pngcheck libzydis-dev libcapstone-dev python3-aiosmtpd) ;;
+    test)  want+=("${desk[@]}" zlib1g-dev unzip python3-pil pngcheck libzydis-dev libcapstone-dev
+                 python3-aiosmtpd dnsmasq-base python3-werkzeug) ;;
     bench) want+=(zlib1g-dev libbenchmark-dev libzydis-dev libcapstone-dev python3-aiosmtpd) ;;
     fuzz)  want+=(clang libclang-rt-14-dev zlib1g-dev) ;;
     *) echo "deps.sh: unknown goal '$goal'" >&2; exit 2 ;;

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "crash/delivery/net.h"
+#include "crash/delivery/socket_wait.h"
 
 namespace rvx::net {
 namespace {
@@ -32,12 +33,7 @@ class PosixStream final : public IStream {
     return true;
   }
   WaitResult WaitReadable(int milliseconds) override {
-    pollfd p{fd_, POLLIN, 0};
-    int r;
-    do r = ::poll(&p, 1, milliseconds < 0 ? 0 : milliseconds);
-    while (r < 0 && errno == EINTR);
-    if (r < 0) return WaitResult::Failed;
-    return r == 0 ? WaitResult::Timeout : WaitResult::Ready;
+    return WaitSocketReadable(static_cast<uintptr_t>(fd_), milliseconds);
   }
   int Receive(char* buffer, int size) override {
     ssize_t r;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "crash/delivery/net.h"
+#include "crash/delivery/socket_wait.h"
 
 namespace rvx::net {
 namespace {
@@ -24,13 +25,7 @@ class WinsockStream final : public IStream {
     return true;
   }
   WaitResult WaitReadable(int milliseconds) override {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s_, &set);
-    timeval tv{milliseconds / 1000, (milliseconds % 1000) * 1000};
-    const int r = ::select(0, &set, nullptr, nullptr, &tv);
-    if (r == SOCKET_ERROR) return WaitResult::Failed;
-    return r == 0 ? WaitResult::Timeout : WaitResult::Ready;
+    return WaitSocketReadable(static_cast<uintptr_t>(s_), milliseconds);
   }
   int Receive(char* buffer, int size) override {
     const int r = ::recv(s_, buffer, size, 0);

@@ -7,10 +7,12 @@
 #include <string_view>
 #include <vector>
 
+#include "crash/delivery/multipart.h"
+
 namespace rvx::smtp {
 
-// Separates the parts of a multipart body (also used by the HTTP upload).
-inline constexpr std::string_view kMultipartBoundary = "Ravex_5e0c29b7_multipart_boundary";
+// Separates the parts of a multipart body; the same token as the upload's.
+using rvx::kMultipartBoundary;
 
 // Recipients separated by "," or ";", trimmed, without empty entries.
 std::vector<std::string> SplitAddresses(std::string_view list);

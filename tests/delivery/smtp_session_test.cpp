@@ -357,7 +357,7 @@ TEST(SmtpMessage, AttachmentTypesAndNames) {
   EXPECT_EQ(ContentTypeOf(L"C:\\tmp\\shot.PNG"), "image/png");
   EXPECT_EQ(ContentTypeOf(L"C:\\tmp\\shot.png.txt"), "application/octet-stream");
   EXPECT_EQ(AttachmentHeader(L"x.png", "a\"b.png"),
-            "--Ravex_5e0c29b7_multipart_boundary\r\n"
+            "--RavexBugReport_multipart_boundary\r\n"
             "Content-Type: image/png; name=\"a\\\"b.png\"\r\n"
             "Content-Transfer-Encoding: base64\r\n"
             "Content-Disposition: attachment; filename=\"a\\\"b.png\"\r\n\r\n");
@@ -393,30 +393,30 @@ TEST_F(SmtpMessageSession, MultipartMessageBytesAreExactApartFromDateAndIdentifi
       "Subject: =?ISO-8859-1?Q?Relat=F3rio=20de=20erros?=\r\n" +
       m.substr(date, m.find("\r\n", date) + 2 - date) + m.substr(id, 38) +
       "MIME-Version: 1.0\r\n"
-      "Content-Type: multipart/mixed; boundary=\"Ravex_5e0c29b7_multipart_boundary\"\r\n"
+      "Content-Type: multipart/mixed; boundary=\"RavexBugReport_multipart_boundary\"\r\n"
       "\r\n"
       "This is a multi-part message in MIME format.\r\n"
       "\r\n"
-      "--Ravex_5e0c29b7_multipart_boundary\r\n"
+      "--RavexBugReport_multipart_boundary\r\n"
       "Content-Type: text/plain; charset=\"iso-8859-1\"\r\n"
       "Content-Transfer-Encoding: 8bit\r\n"
       "\r\n"
       "Line one\r\n"
       "..\r\n"
       "end\r\n"
-      "--Ravex_5e0c29b7_multipart_boundary\r\n"
+      "--RavexBugReport_multipart_boundary\r\n"
       "Content-Type: application/octet-stream; name=\"bugreport.txt\"\r\n"
       "Content-Transfer-Encoding: base64\r\n"
       "Content-Disposition: attachment; filename=\"bugreport.txt\"\r\n"
       "\r\n" +
       b64.substr(0, 76) + "\r\n" + b64.substr(76) + "\r\n" +
-      "--Ravex_5e0c29b7_multipart_boundary\r\n"
+      "--RavexBugReport_multipart_boundary\r\n"
       "Content-Type: image/png; name=\"screenshot.png\"\r\n"
       "Content-Transfer-Encoding: base64\r\n"
       "Content-Disposition: attachment; filename=\"screenshot.png\"\r\n"
       "\r\n"
       "iVBORw==\r\n"
-      "--Ravex_5e0c29b7_multipart_boundary--\r\n"
+      "--RavexBugReport_multipart_boundary--\r\n"
       "\r\n";
   EXPECT_EQ(m, expected);
 }
