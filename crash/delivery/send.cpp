@@ -9,6 +9,7 @@
 #include "crash/delivery/fields.h"
 #include "crash/delivery/mail_job.h"
 #include "crash/delivery/mailto.h"
+#include "crash/delivery/smtp.h"
 #include "crash/ui/progress_alert.h"
 
 namespace rvx {
@@ -125,7 +126,7 @@ bool RunDeliveryMethod(IRVSettings& s, MailJob& job, bool silent, const SendPlat
     if (job.server.empty()) return Fail(job, "no upload address is set");
   } else if (s.MailAsSmtpServer()) {
     job.server.clear();
-    job.port = 25;
+    job.port = smtp::ProcessSwitches().directPort;
     if (job.recipients.empty()) return Fail(job, "no recipient is set");
   } else if (s.MailAsSmtpClient()) {
     job.server = s.SmtpServer();

@@ -1,10 +1,13 @@
-// Host build: background threads and files work; there is no mail client, no MAPI, no window and no online
-// check, so nothing is sent.
+// Host build: background threads, files, SMTP and the HTTP upload work (host tools and tests send for real);
+// there is no mail client, no MAPI and no window, and the computer counts as online only when the online
+// check is switched off.
 #ifndef _WIN32
 #include <filesystem>
 #include <thread>
 
 #include "crash/core/exception_record.h"
+#include "crash/delivery/mail_job.h"
+#include "crash/delivery/online.h"
 #include "crash/delivery/send.h"
 
 namespace rvx {
@@ -21,6 +24,8 @@ SendPlatform MakeHostPlatform() {
     std::error_code ec;
     std::filesystem::remove(std::filesystem::path(file), ec);
   };
+  p.isOnline = [](bool tryDial) { return IsOnline(tryDial); };
+  p.sendJob = [](MailJob& job) { return SendJob(job); };
   p.programFile = record_platform::ProgramPath();
   return p;
 }

@@ -18,6 +18,7 @@ struct Switches {
   std::string mailFrom;      // address given in MAIL FROM instead of the sender's (as given, with brackets)
   bool utf8Subject = false;  // subject as UTF-8 base64 instead of ISO-8859-1 quoted-printable
   int replyWaitMs = 7000;    // limit of every wait for a piece of a server reply
+  uint16_t directPort = 25;  // mail exchangers' port in direct delivery (tests point it at a loopback server)
 };
 Switches& ProcessSwitches();
 

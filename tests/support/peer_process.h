@@ -54,8 +54,14 @@ class Peer {
   ~Peer() {
     if (stdin_ >= 0) close(stdin_);
     if (pid_ > 0) {
+      // A peer that does not stop within 5 s of being asked is killed: no test waits on a stuck server.
       kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
+      for (int i = 0; i < 250 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (waitpid(pid_, nullptr, WNOHANG) == 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+      }
     }
   }
   // The port the peer listens on, 0 when it did not come up (it then has said why in peer.log).
