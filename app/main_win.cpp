@@ -3,10 +3,12 @@
 
 #include "app/unit1.h"
 #include "crash/core/hooks.h"
+#include "crash/ui/assistant_build.h"
 #include "framework/forms.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  // The crash reporter is armed before anything else exists.
+  // The crash reporter is armed before anything else exists; its assistants are built by the form engine.
+  rvx::InstallAssistantEngine();
   rvx::StartCrashReporter();
   fw::TApplication application;
   rvx::InstallFrameworkHooks();

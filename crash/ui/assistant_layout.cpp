@@ -10,6 +10,10 @@ namespace rvx {
 namespace {
 constexpr int kItemX = 21;
 constexpr int kFirstY = 40;
+// Sizes and positions from a description are kept within this, so that no sum of them overflows.
+constexpr int kMaxExtent = 100000;
+
+int Bounded(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, -kMaxExtent, kMaxExtent)); }
 
 std::string_view LabelCaption(TNVItem& item, std::string& keep) {
   keep = static_cast<TNVLabel&>(item).ShownCaption(static_cast<TNVLabel&>(item).Caption());
@@ -26,7 +30,7 @@ NVRect ItemRect(TNVItem& item, int x, int y, int clientWidth, INVTextMeasure& me
       auto& b = static_cast<TNVButton&>(item);
       std::string caption = b.ShownCaption(b.Caption());
       NVTextSize t = measure.Measure(NVFont::Tahoma11, caption);
-      r.right = x + std::max({t.cx + 32, 70, b.MinWidth()});
+      r.right = x + Bounded(std::max({t.cx + 32, 70, b.MinWidth()}));
       r.bottom = y + t.cy + 10;
       break;
     }
@@ -42,7 +46,7 @@ NVRect ItemRect(TNVItem& item, int x, int y, int clientWidth, INVTextMeasure& me
       auto& e = static_cast<TNVEdit&>(item);
       int line = TextHeight(measure, "Gg");
       if (line <= 0) line = 13;
-      int h = (e.Lines() > 1 ? line * e.Lines() : line) + 2;
+      int h = Bounded((e.Lines() > 1 ? int64_t{line} * e.Lines() : line) + 2);
       // the window sits at (x + 2, y + 2); the rectangle holds the frame around it
       r.right = x + (clientWidth - 46) + 4;
       r.bottom = y + h + 4;
@@ -59,10 +63,11 @@ NVRect ItemRect(TNVItem& item, int x, int y, int clientWidth, INVTextMeasure& me
       auto& im = static_cast<TNVImage&>(item);
       int f = im.FrameAllowance();
       INVBitmap picture = im.Picture();
-      int w = im.WantedWidth() ? im.WantedWidth() : picture ? picture->Width() : 32;
-      int h = im.WantedHeight() ? im.WantedHeight() : picture ? picture->Height() : 32;
-      w = std::min(w, clientWidth - f - 42);
-      h = std::min(h, metrics.screenHeight / 3);
+      // a size that is not positive counts as not given
+      int w = im.WantedWidth() > 0 ? im.WantedWidth() : picture ? picture->Width() : 32;
+      int h = im.WantedHeight() > 0 ? im.WantedHeight() : picture ? picture->Height() : 32;
+      w = std::max(std::min(w, clientWidth - f - 42), 1);
+      h = std::max(std::min(h, metrics.screenHeight / 3), 1);
       if (picture && (picture->Width() != w || picture->Height() != h)) {
         int zw, zh;
         if (FittedSize(picture->Width(), picture->Height(), w, h, zw, zh)) {
@@ -96,7 +101,7 @@ int ClientWidth(TNVForm& form, INVTextMeasure& measure) {
   for (int i = kContinueIndex; i <= kCancelIndex; ++i) w += StandardButtonSize(*form.StandardButton(i), measure).cx;
   w = std::max({w, 315, form.MinWidth()});
   int message = measure.Measure(NVFont::Arial15Bold, form.Message()).cx;
-  return std::max(w, message + form.StepCount() * 19 + 36);
+  return Bounded(std::max<int64_t>(w, int64_t{message} + int64_t{form.StepCount()} * 19 + 36));
 }
 
 bool IsHeadLabel(TNVItem& item, int clientWidth, INVTextMeasure& measure) {
@@ -112,7 +117,7 @@ bool IsHeadLabel(TNVItem& item, int clientWidth, INVTextMeasure& measure) {
 int GapAfter(TNVForm& form, int index, int clientWidth, INVTextMeasure& measure) {
   TNVItem* item = form.ItemAt(index);
   if (!item) return 0;
-  if (item->Spacing() != 0) return item->Spacing();
+  if (item->Spacing() != 0) return Bounded(item->Spacing());
   if (index == form.ItemCount() - 1) return 0;
   if (IsHeadLabel(*item, clientWidth, measure)) return 4;
   TNVItem* next = form.ItemAt(index + 1);
@@ -138,7 +143,7 @@ NVFormLayout LayoutForm(TNVForm& form, INVTextMeasure& measure, const NVMetrics&
   for (int i = kFirstContentIndex; i < form.ItemCount(); ++i) {
     TNVItem& item = *form.ItemAt(i);
     item.rect = ItemRect(item, kItemX, y, W, measure, metrics);
-    y = item.rect.bottom + GapAfter(form, i, W, measure);
+    y = Bounded(int64_t{item.rect.bottom} + GapAfter(form, i, W, measure));
   }
   NVTextSize sizes[3];
   for (int i = 0; i < 3; ++i) sizes[i] = StandardButtonSize(*form.StandardButton(i), measure);

@@ -150,6 +150,15 @@ TEST_F(ScreenshotPage, FailuresAndMissingPieces) {
   form->CloseRequest();
   EXPECT_FALSE(record->AppendScreenShot());
 
+  // a screenshot that cannot be saved is not handed to an editor
+  fake.calls.clear();
+  fake.saveWorks = false;
+  fake.startWorks = true;
+  Ref<TNVForm> unsaved = Page();
+  unsaved->ImageClicked(*static_cast<TNVImage*>(unsaved->FindItem("ScrShotImg")));
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{"save", "beep"}));
+  EXPECT_EQ(unsaved->UserValue(), 0u);
+
   fake.calls.clear();
   fake.temp.clear();
   Ref<TNVForm> noTemp = Page();

@@ -127,6 +127,22 @@ TEST(AssistantLayout, ItemSizes) {
   EXPECT_EQ(image->Picture()->Height(), 27);
 }
 
+TEST(AssistantLayout, AbsurdSizesStayBounded) {
+  FixedMeasure m;
+  Ref<TNVForm> form = ReadForm(FormStream().Int("MinWidth", 2147483647)
+                                   .Child("INVButton", "B").Int("MinWidth", 2147483647).Int("Spacing", 2147483647)
+                                   .Child("INVEdit", "E").Int("Lines", 2147483647).Int("Spacing", -2147483647 - 1)
+                                   .Child("INVImage", "I").Int("Width", -5).Int("Height", -7)
+                                   .End());
+  NVFormLayout l = LayoutForm(*form, m, NVMetrics{});  // the sanitizer would see an overflow
+  EXPECT_GT(l.width, 315);
+  EXPECT_LE(l.width, 100000);
+  EXPECT_GT(form->FindItem("E")->rect.Height(), 13 * 1000);
+  // a size that is not positive counts as not given
+  EXPECT_EQ(form->FindItem("I")->rect.Width(), 32);
+  EXPECT_EQ(form->FindItem("I")->rect.Height(), 32);
+}
+
 TEST(AssistantPaint, ColourStep) {
   EXPECT_EQ(ColourStep(Rgb(10, 20, 30), 8), Rgb(18, 28, 38));
   EXPECT_EQ(ColourStep(Rgb(250, 20, 30), 8), Rgb(255, 28, 38)) << "one channel passing saturates";
