@@ -85,6 +85,10 @@ void PutAssistantIntoReport(TNVAssistant& assistant, IRVFields& header, IRVField
   }
 }
 
+void TNVAssistant::PutIntoReport(IRVFields& header, IRVFields& sections) {
+  PutAssistantIntoReport(*this, header, sections);
+}
+
 void PutAssistantIntoReport(TNVAssistant& assistant, IRVException& record) {
   Ref<IRVFields> header = record.BugReportHeader(), sections = record.BugReportSections();
   if (header && sections) PutAssistantIntoReport(assistant, *header, *sections);

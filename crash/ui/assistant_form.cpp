@@ -186,6 +186,8 @@ void TNVForm::Fire(int action, INVItem* item) {
 void TNVForm::AttachHost(INVFormHost* host, NVWindow window) {
   host_ = host;
   window_ = window;
+  lastFocus = nullptr;
+  capturedImage = nullptr;
 }
 
 void TNVForm::DetachHost() {

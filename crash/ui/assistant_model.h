@@ -457,7 +457,8 @@ class TNVAssistant final : public RefObject<INVAssistant> {
   NVActionHandler ActionHandler() const { return handler_; }
   void SetActionHandler(NVActionHandler handler) { handler_ = handler; }
   // Runs the forms one after the other: 1 when all were continued or skipped, 3 when one was cancelled.
-  int ShowModal(NVWindow owner);
+  int ShowModal(NVWindow owner) override;
+  void PutIntoReport(IRVFields& header, IRVFields& sections) override;
   Ref<IRVSettings> Owner() const { return owner_; }
   Ref<IRVException> Record() const;
 

@@ -318,7 +318,13 @@ int FormWindow::Run() {
       if (first && first->window_ && IsWindow(static_cast<HWND>(first->window_))) Focus(*first);
       if (form_.TimerInterval() != 0) timer_ = SetTimer(wnd_, kTimerId, static_cast<UINT>(form_.TimerInterval()), nullptr) != 0;
       MSG msg;
-      while (wnd_ && IsWindow(wnd_) && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      while (wnd_ && IsWindow(wnd_)) {
+        BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got <= 0) {
+          // the program is ending: the quit request stays for the program's own loop
+          if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
+          break;
+        }
         if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {
           TNVItem* cancel = form_.StandardButton(kCancelIndex);
           if (!cancel->window_ || !IsWindowEnabled(static_cast<HWND>(cancel->window_))) continue;
@@ -348,7 +354,7 @@ int FormWindow::Run() {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
       }
-      result = form_.ModalResult();
+      result = form_.ModalResult() == nvmrNone ? nvmrCancel : form_.ModalResult();
     }
   }
   StopTimer();

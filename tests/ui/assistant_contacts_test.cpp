@@ -252,7 +252,7 @@ TEST_F(SendAssistant, FromTheSettingsIntoTheReport) {
   EXPECT_TRUE(a->Form(2)->Image("ScrShotImg")->Picture()) << "the screenshot page was created with the record";
 
   std::string sender = record->MailFrom();
-  EXPECT_EQ(a->ShowModal(nullptr), nvmrContinue);
+  EXPECT_EQ(found->ShowModal(nullptr), nvmrContinue);
   EXPECT_EQ(g_shown, (std::vector<std::string>{"ContactForm", "DetailsForm", "ScrShotForm"}));
   EXPECT_FALSE(g_continueWithBadAddress) << "Continue waits for an accepted address";
   EXPECT_FALSE(g_colourWithBadAddress) << "the address shows as not valid";
@@ -261,8 +261,9 @@ TEST_F(SendAssistant, FromTheSettingsIntoTheReport) {
   EXPECT_EQ(store.values[kRememberName], "Ana");
   EXPECT_EQ(store.values[kRememberEmail], "ana@example.com");
 
-  PutAssistantIntoReport(*a, *record);
+  // through the settings' view of the assistant, as the crash reporter's core uses it
   Ref<IRVFields> header = record->BugReportHeader(), sections = record->BugReportSections();
+  found->PutIntoReport(*header, *sections);
   EXPECT_EQ(header->Content("contact name"), "Ana");
   EXPECT_EQ(header->Content("contact email"), "ana@example.com");
   EXPECT_EQ(sections->Content("Detalhes do erro"), g_details);
