@@ -31,7 +31,7 @@ BOOL CALLBACK MatchPage(HWND w, LPARAM l) {
   DWORD pid = 0;
   GetWindowThreadProcessId(w, &pid);
   if (pid == GetCurrentProcessId() && IsWindowVisible(w) && ClassNameOf(w) == "rvxNVAssistantWnd" &&
-      FindChild(w, "Static", s->childText)) {
+      (s->childText.empty() || FindChild(w, "Static", s->childText))) {
     s->found = w;
     return FALSE;
   }
@@ -47,6 +47,16 @@ HWND WaitForPage(const std::string& text) {
     return s.found != nullptr;
   });
   return s.found;
+}
+
+// Closes every shown page, so that an assistant whose walk went wrong ends instead of waiting for input.
+void CloseAnyPage() {
+  for (int round = 0; round < 50; ++round) {
+    PageSearch s{nullptr, ""};
+    EnumWindows(MatchPage, reinterpret_cast<LPARAM>(&s));
+    if (s.found) PostMessageA(s.found, WM_CLOSE, 0, 0);
+    Sleep(100);
+  }
 }
 
 HWND FocusOf(DWORD thread) {
@@ -70,6 +80,7 @@ class SendAssistantDesktop : public ::testing::Test {
     for (int i = 0; i < 400 * 300; ++i) shot->Bits()[i * 4] = static_cast<uint8_t>(i);  // blue stripes
     record->SetCreateScreenShot(true);
     record->SetScreenShot(MakePictureObject(shot));
+    record->SetAppendScreenShot(true);  // the screenshot page starts with its check box checked
   }
   void TearDown() override {
     ContactStore().Delete(kRememberName);
@@ -89,6 +100,9 @@ TEST_F(SendAssistantDesktop, ContactDetailsAndScreenshotPages) {
   std::atomic<bool> continueWaited{false}, continueAfterAddress{false}, memoHasBreak{false};
   std::string shots[3];
   std::thread user([&] {
+    struct Closer {
+      ~Closer() { CloseAnyPage(); }
+    } closeWhatIsLeft;
     // contact page: the name edit has the focus; Continue waits for an accepted address
     HWND page = WaitForPage("Seu e-mail:");
     if (!page) return;
