@@ -18,15 +18,6 @@ namespace {
 std::atomic<ActionHandlerLookup> g_lookup{nullptr};
 std::atomic<IContactStore*> g_contactStore{nullptr};
 std::atomic<IScreenshotEditing*> g_editing{nullptr};
-
-class TRVPicture final : public RefObject<IRVPicture> {
- public:
-  explicit TRVPicture(INVBitmap bitmap) : bitmap_(std::move(bitmap)) {}
-  INVBitmap Bitmap() override { return bitmap_; }
-
- private:
-  INVBitmap bitmap_;
-};
 }  // namespace
 
 // ---- resolution ---------------------------------------------------------------------------------------
@@ -121,16 +112,6 @@ void HandleContactForm(INVForm* form, int action, INVItem* item, IRVException* r
 }
 
 // ---- screenshot page ----------------------------------------------------------------------------------
-
-Ref<IRefCounted> MakePictureObject(INVBitmap bitmap) {
-  if (!bitmap) return nullptr;
-  return Ref<IRefCounted>(new TRVPicture(std::move(bitmap)));
-}
-
-INVBitmap PictureOf(const Ref<IRefCounted>& object) {
-  Ref<IRVPicture> picture = Query<IRVPicture>(object);
-  return picture ? picture->Bitmap() : nullptr;
-}
 
 void SetScreenshotEditing(IScreenshotEditing* editing) { g_editing.store(editing); }
 

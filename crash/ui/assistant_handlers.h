@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "crash/ui/assistant_model.h"
+#include "crash/ui/picture_object.h"
 
 namespace rvx {
 
@@ -75,13 +76,5 @@ struct TScreenshotEdit {
   uintptr_t editor = 0;
   std::wstring file;
 };
-
-// The picture of an exception record's screenshot: the record keeps pictures as reference-counted objects.
-class IRVPicture : public virtual IRefCounted {
- public:
-  virtual INVBitmap Bitmap() = 0;
-};
-Ref<IRefCounted> MakePictureObject(INVBitmap bitmap);
-INVBitmap PictureOf(const Ref<IRefCounted>& object);
 
 }  // namespace rvx
