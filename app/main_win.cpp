@@ -7,9 +7,9 @@
 #include "framework/forms.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  // The crash reporter is armed before anything else exists.
-  rvx::StartCrashReporter();
+  // The crash reporter is armed before anything else exists, with its windows (assistants, progress window).
   rvx::RegisterCrashDialogs();
+  rvx::StartCrashReporter();
   fw::TApplication application;
   rvx::InstallFrameworkHooks();
   fw::Application->Initialize();

@@ -79,6 +79,10 @@ class INVAssistant : public virtual IRefCounted {
   virtual void SetItemChecked(int form, int item, bool checked) = 0;
   virtual bool ContinueEnabled(int form) = 0;
   virtual void ActivateContinue(int form) = 0;
+  // Runs the pages over an owner window (may be null): 1 completed, 3 cancelled.
+  virtual int ShowModal(void* owner) { return 3; }
+  // Writes the entries of the pages closed with Continue into a report's header items and sections.
+  virtual void PutIntoReport(IRVFields& header, IRVFields& sections) {}
 };
 
 class TIRVSettings;

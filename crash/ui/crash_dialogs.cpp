@@ -1,10 +1,14 @@
 #include "crash/ui/crash_dialogs.h"
 
 #include "crash/delivery/send.h"
+#include "crash/ui/assistant_build.h"
 #include "crash/ui/progress_alert.h"
 
 namespace rvx {
 
-void RegisterCrashDialogs() { SetProgressAlertFactory(&CreateProgressAlert); }
+void RegisterCrashDialogs() {
+  InstallAssistantEngine();
+  SetProgressAlertFactory(&CreateProgressAlert);
+}
 
 }  // namespace rvx

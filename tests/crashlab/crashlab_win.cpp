@@ -711,8 +711,8 @@ void MeasureReports(int n) {
 int main(int argc, char** argv) {
   LARGE_INTEGER start, armed;
   QueryPerformanceCounter(&start);
-  rvx::StartCrashReporter();
   rvx::RegisterCrashDialogs();
+  rvx::StartCrashReporter();
   fw::TApplication application;
   rvx::InstallFrameworkHooks();
   QueryPerformanceCounter(&armed);
