@@ -182,17 +182,7 @@ class OpenSslStream final : public SecuredStream {
 
 std::unique_ptr<net::IStream> StartTls(std::unique_ptr<net::IStream> plain, std::string_view host,
                                        std::string* error) {
-  if (!plain) {
-    if (error) *error = "TLS handshake failed: no connection";
-    return nullptr;
-  }
-  auto stream = std::make_unique<OpenSslStream>(std::move(plain));
-  const std::string why = stream->Open(host);
-  if (!why.empty()) {
-    if (error) *error = why;
-    return nullptr;
-  }
-  return stream;
+  return OpenSecured<OpenSslStream>(std::move(plain), host, error);
 }
 
 }  // namespace rvx::tls

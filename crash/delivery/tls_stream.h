@@ -65,4 +65,19 @@ class SecuredStream : public net::IStream {
   bool failed_ = false;
 };
 
+// StartTls of a provider: opens `Stream` (constructed from the plain stream; `Open(host)` returns the reason
+// of a failure, empty on success) and hands it out once it is open.
+template <class Stream>
+std::unique_ptr<net::IStream> OpenSecured(std::unique_ptr<net::IStream> plain, std::string_view host,
+                                          std::string* error) {
+  std::string why = "TLS handshake failed: no connection";
+  if (plain) {
+    auto stream = std::make_unique<Stream>(std::move(plain));
+    why = stream->Open(host);
+    if (why.empty()) return stream;
+  }
+  if (error) *error = why;
+  return nullptr;
+}
+
 }  // namespace rvx::tls
