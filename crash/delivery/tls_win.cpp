@@ -167,6 +167,7 @@ class SchannelStream final : public SecuredStream {
   std::string Handshake(const Deadline& deadline, int limit) {
     bool read_first = false;  // a later handshake starts from what in_ already holds
     bool first_call = !SecIsValidHandle(&ctx_);
+    bool asked_for_certificate = false;
     for (;;) {
       if (read_first) {
         switch (ReadSome(raw(), &in_, deadline)) {
@@ -195,16 +196,22 @@ class SchannelStream final : public SecuredStream {
       const std::string_view token = out.Token();
       if (!token.empty() && !raw().Send(token) && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED))
         return "TLS handshake failed: the connection was lost";
-      if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED && status != SEC_I_INCOMPLETE_CREDENTIALS)
-        return "TLS handshake failed: " + StatusText(status);
+      if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
+        // The server asks for a client certificate. We have none: the same input once more goes on without
+        // one; a server that keeps asking is refused.
+        if (asked_for_certificate) return "TLS handshake failed: the server insists on a client certificate";
+        asked_for_certificate = true;
+        read_first = false;
+        continue;
+      }
+      if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) return "TLS handshake failed: " + StatusText(status);
       // What the call did not use stays for the next call, or for the record layer after the last one.
       if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer && in[1].cbBuffer <= in_.size())
         in_.erase(0, in_.size() - in[1].cbBuffer);
       else
         in_.clear();
       if (status == SEC_E_OK) return {};
-      // Asked for a client certificate (we have none: the next call goes on without one), or more messages.
-      read_first = status == SEC_I_CONTINUE_NEEDED && in_.empty();
+      read_first = in_.empty();  // more handshake messages to come
       if (deadline.Left() == 0) return "TLS handshake failed: no answer from the server within " + SecondsText(limit);
     }
   }

@@ -3,6 +3,8 @@
 // that breaks off or falls silent during the handshake gives a clear failure within the handshake limit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "crash/delivery/tls.h"
 #include "tests/delivery/script_server.h"
 #include "tests/delivery/test_pki.h"
@@ -27,6 +29,35 @@ std::string ReceiveBytes(IStream& s, size_t want) {
   return got;
 }
 
+// A connection that hands out what arrives a few bytes at a time (1 to 7, in turn): records and handshake
+// messages then always come in pieces.
+class Trickle final : public IStream {
+ public:
+  explicit Trickle(std::unique_ptr<IStream> inner) : inner_(std::move(inner)) {}
+  bool Send(std::string_view bytes) override { return inner_->Send(bytes); }
+  WaitResult WaitReadable(int milliseconds) override {
+    return pending_.empty() ? inner_->WaitReadable(milliseconds) : WaitResult::Ready;
+  }
+  int Receive(char* buffer, int size) override {
+    if (pending_.empty()) {
+      char more[4096];
+      const int n = inner_->Receive(more, sizeof more);
+      if (n <= 0) return n;
+      pending_.assign(more, static_cast<size_t>(n));
+    }
+    step_ = step_ % 7 + 1;
+    const size_t n = std::min({pending_.size(), static_cast<size_t>(size), step_});
+    pending_.copy(buffer, n);
+    pending_.erase(0, n);
+    return static_cast<int>(n);
+  }
+
+ private:
+  std::unique_ptr<IStream> inner_;
+  std::string pending_;
+  size_t step_ = 0;
+};
+
 class TlsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -48,7 +79,7 @@ class TlsTest : public ::testing::Test {
 
   // Starts the server in `mode` with certificate `cert`, talks the clear-text part and upgrades.
   std::unique_ptr<IStream> Upgrade(const std::string& mode, const std::string& cert, const std::string& host,
-                                   std::string* error) {
+                                   std::string* error, bool trickle = false) {
     server_ = std::make_unique<ScriptServer>(
         kScript, std::vector<std::string>{mode, pki_->Pem(cert).string(), pki_->Key(cert).string()});
     EXPECT_NE(server_->port(), 0);
@@ -58,6 +89,7 @@ class TlsTest : public ::testing::Test {
     EXPECT_TRUE(plain->Send("STARTTLS\r\n"));
     EXPECT_EQ(ReceiveBytes(*plain, 8), "220 go\r\n");
     EXPECT_FALSE(plain->Secured());
+    if (trickle) plain = std::make_unique<Trickle>(std::move(plain));
     return rvx::tls::StartTls(std::move(plain), host, error);
   }
 
@@ -95,6 +127,17 @@ TEST_F(TlsTest, TrustedServerCarriesDataBothWaysUntilItCloses) {
   EXPECT_EQ(tls->Receive(&c, 1), 0);
   EXPECT_EQ(tls->Receive(&c, 1), 0);
   EXPECT_EQ(server_->Wait(), 0);
+}
+
+TEST_F(TlsTest, RecordsArrivingInSmallPiecesAreReassembled) {
+  std::string error;
+  auto tls = Upgrade("echo", "good", "localhost", &error, true);
+  ASSERT_TRUE(tls) << error;
+  EXPECT_EQ(ReceiveBytes(*tls, 8), "secure\r\n");
+  std::string piece(40000, '\0');
+  for (size_t k = 0; k < piece.size(); ++k) piece[k] = static_cast<char>(k * 7 + k / 251);
+  ASSERT_TRUE(tls->Send(piece));
+  EXPECT_TRUE(ReceiveBytes(*tls, piece.size()) == piece);
 }
 
 TEST_F(TlsTest, AnAddressLiteralIsCheckedAgainstTheAddressEntries) {
