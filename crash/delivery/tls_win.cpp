@@ -93,9 +93,15 @@ class SchannelStream final : public SecuredStream {
     cred.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
     cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
     TimeStamp expiry;
-    const SECURITY_STATUS acquired =
-        ::AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr, &cred,
-                                    nullptr, nullptr, &cred_, &expiry);
+    auto acquire = [&] {
+      return ::AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr,
+                                         &cred, nullptr, nullptr, &cred_, &expiry);
+    };
+    SECURITY_STATUS acquired = acquire();
+    if (acquired != SEC_E_OK) {  // systems that predate the strong-crypto switch refuse it
+      cred.dwFlags &= ~static_cast<DWORD>(SCH_USE_STRONG_CRYPTO);
+      acquired = acquire();
+    }
     if (acquired != SEC_E_OK) {
       SecInvalidateHandle(&cred_);
       return "TLS handshake failed: " + StatusText(acquired);
