@@ -15,7 +15,7 @@ for goal in "$@"; do
     run)   want+=("${desk[@]}") ;;
     test)  want+=("${desk[@]}" zlib1g-dev unzip python3-pil pngcheck libzydis-dev libcapstone-dev
                  openssl python3-aiosmtpd) ;;
-    bench) want+=(zlib1g-dev libbenchmark-dev libzydis-dev libcapstone-dev) ;;
+    bench) want+=(zlib1g-dev libbenchmark-dev libzydis-dev libcapstone-dev python3-aiosmtpd) ;;
     fuzz)  want+=(clang libclang-rt-14-dev zlib1g-dev) ;;
     *) echo "deps.sh: unknown goal '$goal'" >&2; exit 2 ;;
   esac

@@ -25,6 +25,8 @@ using TlsUpgrade = std::function<std::unique_ptr<net::IStream>(std::unique_ptr<n
 // How a connection is opened; defaults to net::ConnectTcp.
 using TcpConnect = std::function<std::unique_ptr<net::IStream>(std::string_view host, uint16_t port,
                                                                std::string* error)>;
+// The mail exchangers of an address's domain, best first; defaults to dns::MxHostsOf.
+using MxLookup = std::function<std::vector<std::string>(std::string_view address, std::string* error)>;
 
 struct MailJob {
   std::string sender;      // may hold a display name and an address in angle brackets; empty: the recipients
@@ -44,6 +46,7 @@ struct MailJob {
   // Seams, empty for the platform's own.
   TcpConnect connect;
   TlsUpgrade startTls;
+  MxLookup mxLookup;
 
   // Filled by the delivery method: a one-line reason when the sending failed.
   std::string error;

@@ -4,26 +4,23 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
+#include "crash/core/settings.h"
+#include "crash/delivery/fields.h"
 #include "crash/delivery/mail_job.h"
 #include "crash/delivery/smtp.h"
 #include "crash/delivery/tls.h"
-#include "tests/delivery/script_server.h"
+#include "crash/ui/progress_alert.h"
+#include "tests/support/peer_process.h"
 #include "tests/delivery/test_pki.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using rvx::MailJob;
+using rvx::test::ReadAll;
 
 const std::string kSink = std::string(RVX_SOURCE_DIR) + "/tests/delivery/peers/starttls_sink.py";
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 class StartTlsMail : public ::testing::Test {
  protected:
@@ -56,12 +53,14 @@ class StartTlsMail : public ::testing::Test {
             std::string* error, fs::path* folder) {
     *folder = pki_->dir() / name;
     fs::create_directories(*folder);
-    rvx::test::ScriptServer sink(kSink, {folder->string(), "support@example.test", "s3cret",
-                                         pki_->Pem(cert).string(), pki_->Key(cert).string(), mode, "60"});
-    EXPECT_NE(sink.port(), 0);
+    rvx::test::Peer sink(kSink, {folder->string(), "support@example.test", "s3cret", pki_->Pem(cert).string(),
+                                 pki_->Key(cert).string(), mode, "60"},
+                         *folder);
+    const uint16_t port = sink.Port();
+    EXPECT_NE(port, 0) << ReadAll(*folder / "peer.log");
     MailJob job;
     job.server = server;
-    job.port = static_cast<uint16_t>(sink.port());
+    job.port = port;
     job.sender = "crash@example.test";
     job.recipients = "support@example.test";
     job.subject = "report";
@@ -70,7 +69,7 @@ class StartTlsMail : public ::testing::Test {
     job.password = "s3cret";
     const bool sent = rvx::SendJob(job);
     *error = job.error;
-    sink.Wait();  // the sink has written everything it saw
+    sink.Join();  // the sink has written everything it saw
     return sent;
   }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """A one-connection test server for the TLS upgrade, on 127.0.0.1.
 
-Usage: tls_server.py MODE CERT KEY
-Prints the port it listens on as the first line of its output. The dialogue starts in clear: the server
+Usage: tls_server.py FOLDER MODE CERT KEY
+Writes the port it listens on to FOLDER/port when ready. The dialogue starts in clear: the server
 sends "220 ready", waits for "STARTTLS" and answers "220 go"; then, by MODE:
   echo    TLS with CERT/KEY; sends "secure\r\n", then echoes all it receives; a chunk ending in "BYE\r\n"
           is answered with "221 bye\r\n", a close notification and the end of the connection
@@ -10,6 +10,7 @@ sends "220 ready", waits for "STARTTLS" and answers "220 go"; then, by MODE:
   silent  reads the first bytes of the client's handshake and never answers (until the client goes away)
 Every socket wait is limited, so the server ends by itself whatever the client does.
 """
+import os
 import socket
 import ssl
 import sys
@@ -28,12 +29,14 @@ def read_line(conn):
 
 
 def main():
-    mode, cert, key = sys.argv[1:4]
+    folder, mode, cert, key = sys.argv[1:5]
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.bind(("127.0.0.1", 0))
     listener.listen(1)
     listener.settimeout(LIMIT)
-    print(listener.getsockname()[1], flush=True)
+    with open(os.path.join(folder, "port.tmp"), "w") as f:
+        f.write(str(listener.getsockname()[1]))
+    os.replace(os.path.join(folder, "port.tmp"), os.path.join(folder, "port"))
     conn, _ = listener.accept()
     conn.settimeout(LIMIT)
     conn.sendall(b"220 ready\r\n")

@@ -6,14 +6,14 @@
 #include <algorithm>
 
 #include "crash/delivery/tls.h"
-#include "tests/delivery/script_server.h"
+#include "tests/support/peer_process.h"
 #include "tests/delivery/test_pki.h"
 
 namespace {
 
 using rvx::net::IStream;
 using rvx::net::WaitResult;
-using rvx::test::ScriptServer;
+using rvx::test::Peer;
 
 const std::string kScript = std::string(RVX_SOURCE_DIR) + "/tests/delivery/tls_server.py";
 
@@ -80,10 +80,16 @@ class TlsTest : public ::testing::Test {
   // Starts the server in `mode` with certificate `cert`, talks the clear-text part and upgrades.
   std::unique_ptr<IStream> Upgrade(const std::string& mode, const std::string& cert, const std::string& host,
                                    std::string* error, bool trickle = false) {
-    server_ = std::make_unique<ScriptServer>(
-        kScript, std::vector<std::string>{mode, pki_->Pem(cert).string(), pki_->Key(cert).string()});
-    EXPECT_NE(server_->port(), 0);
-    auto plain = rvx::net::ConnectTcp("127.0.0.1", static_cast<uint16_t>(server_->port()), error);
+    static int runs = 0;  // a fresh folder per server: no port file of an earlier one
+    const std::filesystem::path folder = pki_->dir() / ("run" + std::to_string(++runs));
+    std::filesystem::create_directories(folder);
+    server_ = std::make_unique<Peer>(
+        kScript, std::vector<std::string>{folder.string(), mode, pki_->Pem(cert).string(), pki_->Key(cert).string()},
+        folder);
+    const uint16_t port = server_->Port();
+    EXPECT_NE(port, 0);
+    log_ = folder / "peer.log";
+    auto plain = rvx::net::ConnectTcp("127.0.0.1", port, error);
     if (!plain) return nullptr;
     EXPECT_EQ(ReceiveBytes(*plain, 11), "220 ready\r\n");
     EXPECT_TRUE(plain->Send("STARTTLS\r\n"));
@@ -94,7 +100,8 @@ class TlsTest : public ::testing::Test {
   }
 
   static rvx::test::TestPki* pki_;
-  std::unique_ptr<ScriptServer> server_;
+  std::unique_ptr<Peer> server_;
+  std::filesystem::path log_;  // the server's output
 };
 rvx::test::TestPki* TlsTest::pki_ = nullptr;
 
@@ -126,7 +133,8 @@ TEST_F(TlsTest, TrustedServerCarriesDataBothWaysUntilItCloses) {
   char c;
   EXPECT_EQ(tls->Receive(&c, 1), 0);
   EXPECT_EQ(tls->Receive(&c, 1), 0);
-  EXPECT_EQ(server_->Wait(), 0);
+  server_->Join();
+  EXPECT_EQ(rvx::test::ReadAll(log_), "");  // the server saw the whole dialogue without an error
 }
 
 TEST_F(TlsTest, RecordsArrivingInSmallPiecesAreReassembled) {

@@ -4,7 +4,7 @@
 Usage: starttls_sink.py FOLDER ACCOUNT PASSWORD CERT KEY MODE [LIFETIME_SECONDS]
 MODE  tls     STARTTLS with CERT/KEY; AUTH LOGIN is offered only on the secured connection
       refuse  STARTTLS is offered but answered "454 TLS not available"
-Writes the port to FOLDER/port when ready (and prints it as its first line of output), every accepted message to FOLDER/message-N.eml, and one line per
+Writes the port to FOLDER/port when ready, every accepted message to FOLDER/message-N.eml, and one line per
 AUTH command it receives to FOLDER/auth.log ("AUTH <mechanism> secured=<yes|no>"), also for an AUTH it
 refuses, so that a test can tell whether credentials were ever offered. Stops after the lifetime (default
 60 s), on SIGTERM, or when its standard input closes.
@@ -71,7 +71,6 @@ controller.start()
 with open(os.path.join(folder, "port.tmp"), "w") as f:
     f.write(str(controller.port))
 os.replace(os.path.join(folder, "port.tmp"), os.path.join(folder, "port"))
-print(controller.port, flush=True)
 
 done = threading.Event()
 signal.signal(signal.SIGTERM, lambda *_: done.set())

@@ -1,0 +1,60 @@
+#!/usr/bin/python3
+"""A loopback SMTP server for the mail tests: aiosmtpd on 127.0.0.1 with AUTH LOGIN (in plain).
+
+Usage: smtp_sink.py FOLDER ACCOUNT PASSWORD [LIFETIME_SECONDS]
+Writes the port it listens on to FOLDER/port (when it is ready) and every message it accepts to
+FOLDER/message-N.eml with its envelope in FOLDER/message-N.json. Stops by itself after the lifetime
+(default 60 s), on SIGTERM, or when its standard input closes.
+"""
+import json
+import os
+import signal
+import socket
+import sys
+import threading
+import time
+
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult, LoginPassword
+
+folder, account, password = sys.argv[1], sys.argv[2].encode(), sys.argv[3].encode()
+lifetime = float(sys.argv[4]) if len(sys.argv) > 4 else 60.0
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def authenticator(server, session, envelope, mechanism, auth_data):
+    ok = isinstance(auth_data, LoginPassword) and auth_data.login == account and auth_data.password == password
+    return AuthResult(success=ok, handled=False)  # handled=False: the server answers 535 itself
+
+
+class Sink:
+    count = 0
+
+    async def handle_DATA(self, server, session, envelope):
+        Sink.count += 1
+        base = os.path.join(folder, "message-%d" % Sink.count)
+        with open(base + ".eml", "wb") as f:
+            f.write(envelope.original_content)
+        with open(base + ".json", "w") as f:
+            json.dump({"from": envelope.mail_from, "to": envelope.rcpt_tos,
+                       "login": session.authenticated}, f)
+        return "250 OK stored"
+
+
+controller = Controller(Sink(), hostname="127.0.0.1", port=free_port(), authenticator=authenticator,
+                        auth_require_tls=False)
+controller.start()
+with open(os.path.join(folder, "port.tmp"), "w") as f:
+    f.write(str(controller.port))
+os.replace(os.path.join(folder, "port.tmp"), os.path.join(folder, "port"))
+
+done = threading.Event()
+signal.signal(signal.SIGTERM, lambda *_: done.set())
+threading.Thread(target=lambda: (sys.stdin.read(), done.set()), daemon=True).start()
+done.wait(lifetime)
+controller.stop()
