@@ -3,20 +3,22 @@
 //   install ROOT.der   adds the test root to the machine's root store (the store SChannel's chain check uses)
 //   remove ROOT.der    takes it out again
 //   send HOST PORT ACCOUNT PASSWORD
-//                      one mail over SMTP: greeting, EHLO, STARTTLS, the upgrade through tls::StartTls, EHLO
-//                      again, AUTH LOGIN, one message, QUIT. Prints "sent" or "failed: <reason>"; exit code 0
-//                      only when the server accepted the message.
+//                      one report mail through SendJob with AUTH LOGIN (STARTTLS when the server offers it).
+//                      Prints "sent" or "failed: <reason>"; exit code 0 only when the mail was delivered.
 #include <windows.h>
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 
-#include "crash/delivery/cipher.h"
-#include "crash/delivery/net.h"
-#include "crash/delivery/tls.h"
+#include "crash/core/settings.h"
+#include "crash/delivery/fields.h"
+#include "crash/delivery/mail_job.h"
+#include "crash/delivery/smtp.h"
+#include "crash/ui/progress_alert.h"
 
 namespace {
 
@@ -51,48 +53,21 @@ int RootStore(bool install, const char* path) {
   return ok ? 0 : 2;
 }
 
-// Reads one SMTP reply (all its lines) and tells whether it starts with `code`.
-bool Reply(rvx::net::IStream& s, const char* code, std::string* text) {
-  text->clear();
-  char c;
-  std::string line;
-  while (s.WaitReadable(10000) == rvx::net::WaitResult::Ready && s.Receive(&c, 1) == 1) {
-    line += c;
-    if (c != '\n') continue;
-    *text += line;
-    const bool more = line.size() > 3 && line[3] == '-';
-    line.clear();
-    if (!more) return text->compare(0, 3, code) == 0;
-  }
-  return false;
-}
-
 int Send(const char* host, int port, const char* account, const char* password) {
-  rvx::net::NetLibrary library(2, 2);
-  std::string error, text;
-  auto fail = [&](const std::string& why) {
-    std::printf("failed: %s\n", why.c_str());
+  rvx::MailJob job;
+  job.server = host;
+  job.port = static_cast<uint16_t>(port);
+  job.sender = "crash@crashbox.test";
+  job.recipients = "support@example.org";
+  job.subject = "TLS from Windows";
+  job.body = "sent through SChannel";
+  job.account = account;
+  job.password = password;
+  rvx::smtp::ProcessSwitches().heloName = "crashbox.test";
+  if (!rvx::SendJob(job)) {
+    std::printf("failed: %s\n", job.error.c_str());
     return 1;
-  };
-  std::unique_ptr<rvx::net::IStream> s = rvx::net::ConnectTcp(host, static_cast<uint16_t>(port), &error);
-  if (!s) return fail(error);
-  if (!Reply(*s, "220", &text)) return fail("no greeting");
-  if (!s->Send("EHLO crashbox.test\r\n") || !Reply(*s, "250", &text)) return fail("EHLO refused");
-  if (text.find("STARTTLS") == std::string::npos) return fail("STARTTLS not offered");
-  if (!s->Send("STARTTLS\r\n") || !Reply(*s, "220", &text)) return fail("STARTTLS refused: " + text.substr(0, 40));
-  s = rvx::tls::StartTls(std::move(s), host, &error);
-  if (!s) return fail(error);
-  const bool dialogue =
-      s->Send("EHLO crashbox.test\r\n") && Reply(*s, "250", &text) && s->Send("AUTH LOGIN\r\n") &&
-      Reply(*s, "334", &text) && s->Send(rvx::Base64Encode(account) + "\r\n") && Reply(*s, "334", &text) &&
-      s->Send(rvx::Base64Encode(password) + "\r\n") && Reply(*s, "235", &text) &&
-      s->Send("MAIL FROM:<crash@crashbox.test>\r\n") && Reply(*s, "250", &text) &&
-      s->Send("RCPT TO:<support@example.org>\r\n") && Reply(*s, "250", &text) && s->Send("DATA\r\n") &&
-      Reply(*s, "354", &text) &&
-      s->Send("Subject: TLS from Windows\r\n\r\nsent through SChannel\r\n.\r\n") && Reply(*s, "250", &text);
-  if (!dialogue) return fail("the server answered " + text.substr(0, 60));
-  s->Send("QUIT\r\n");
-  Reply(*s, "221", &text);
+  }
   std::printf("sent\n");
   return 0;
 }
