@@ -5,7 +5,8 @@ set -euo pipefail
 
 want=(cmake ninja-build make g++ python3
       g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
-      googletest libgtest-dev)
+      googletest libgtest-dev
+      libssl-dev)  # the native build's TLS provider (never part of the Windows product)
 wine_pkgs=(wine wine32:i386)
 desk=(xvfb xauth xdotool imagemagick x11-utils)
 for goal in "$@"; do
@@ -13,7 +14,7 @@ for goal in "$@"; do
     build) ;;
     run)   want+=("${desk[@]}") ;;
     test)  want+=("${desk[@]}" zlib1g-dev unzip python3-pil pngcheck libzydis-dev libcapstone-dev
-                 python3-aiosmtpd dnsmasq-base python3-werkzeug) ;;
+                 openssl python3-aiosmtpd dnsmasq-base python3-werkzeug) ;;
     bench) want+=(zlib1g-dev libbenchmark-dev libzydis-dev libcapstone-dev python3-aiosmtpd) ;;
     fuzz)  want+=(clang libclang-rt-14-dev zlib1g-dev) ;;
     *) echo "deps.sh: unknown goal '$goal'" >&2; exit 2 ;;
