@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "core/settings_stream.h"
+#include "tests/delivery/send_settings.h"
 #include "crash/core/settings.h"
 #include "crash/delivery/dns.h"
 #include "crash/delivery/online.h"
@@ -58,19 +59,22 @@ class SendToPeers : public ::testing::Test {
 
   Ref<IRVSettings> Settings(const std::function<void(rvxtest::SettingsStream&)>& more) {
     rvxtest::SettingsStream s;
-    s.Bool("Enabled", true).Bool("NoSettings", false);
-    for (const char* b : {"MailAsSmtpServer", "MailAsSmtpClient", "UploadViaHttp", "MailViaMapi", "MailViaMailto",
-                          "AutoSendBox"})
-      s.Bool(b, false);
-    s.Bool("AttachBugRep", true).Bool("AttachBugRepFile", true).Bool("DelBugRepFile", true);
-    s.Text("BugRepFile", "bugreport.txt").Text("BugRepSendAs", "bugreport.txt");
-    s.Text("SendFailMsg", "Sending failed.").Text("MailAddr", "support@corp.example.test");
+    rvxtest::SendingOff(s);
+    s.Text("MailAddr", "support@corp.example.test");
     s.Text("MailSubj", "Relat\xF3rio de erros").Text("MailBody", "%bugReport%");
     more(s);
     const fs::path program = dir_ / "lab" / "crashlab.exe";
     SetMemoryModule(module_, DecodeUtf8Text(program.string()));
     SetMemoryResource(module_, "ZAVEDO", s.End());
     return Ref<IRVSettings>(SettingsOfModule(module_).get());
+  }
+
+  // Through the server on 127.0.0.1 with the account "support".
+  Ref<IRVSettings> SmtpClientSettings(uint16_t port, const char* password) {
+    return Settings([&](auto& s) {
+      s.Bool("MailAsSmtpClient", true).Text("SmtpServer", "127.0.0.1").Int("SmtpPort", port);
+      s.Text("SmtpAccount", "support").Text("SmtpPassword", EncodeStoredPassword(password, "127.0.0.1", "support"));
+    });
   }
 
   // The report file beside the program, holding older reports, as a saved report leaves it.
@@ -97,10 +101,7 @@ TEST_F(SendToPeers, ThroughTheSmtpServerWithLogin) {
   const uint16_t port = sink.Port();
   ASSERT_NE(port, 0) << ReadAll(dir_ / "peer.log");
   WriteReportFile();
-  auto settings = Settings([&](auto& s) {
-    s.Bool("MailAsSmtpClient", true).Text("SmtpServer", "127.0.0.1").Int("SmtpPort", port);
-    s.Text("SmtpAccount", "support").Text("SmtpPassword", EncodeStoredPassword("s3cret", "127.0.0.1", "support"));
-  });
+  auto settings = SmtpClientSettings(port, "s3cret");
   ASSERT_TRUE(Deliver(settings)) << ReadAll(dir_ / "peer.log");
 
   const std::string mail = ReadAll(dir_ / "message-1.eml");
@@ -118,10 +119,7 @@ TEST_F(SendToPeers, AFailedSendingKeepsTheReportFile) {
   const uint16_t port = sink.Port();
   ASSERT_NE(port, 0) << ReadAll(dir_ / "peer.log");
   WriteReportFile();
-  auto settings = Settings([&](auto& s) {
-    s.Bool("MailAsSmtpClient", true).Text("SmtpServer", "127.0.0.1").Int("SmtpPort", port);
-    s.Text("SmtpAccount", "support").Text("SmtpPassword", EncodeStoredPassword("wrong", "127.0.0.1", "support"));
-  });
+  auto settings = SmtpClientSettings(port, "wrong");
   EXPECT_FALSE(Deliver(settings));
   EXPECT_FALSE(fs::exists(dir_ / "message-1.eml"));
   EXPECT_EQ(ReadAll(ReportFile()), std::string(kReport) + "\r\n");

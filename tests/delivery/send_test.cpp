@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "core/settings_stream.h"
+#include "tests/delivery/send_settings.h"
 #include "crash/core/exception_record.h"
 #include "crash/delivery/fields.h"
 #include "crash/delivery/mail_job.h"
@@ -178,13 +179,8 @@ class SendTest : public ::testing::Test {
   // Settings with everything of a sending off; `more` switches things on.
   Ref<IRVModuleSettings> Settings(const std::function<void(rvxtest::SettingsStream&)>& more) {
     rvxtest::SettingsStream s;
-    s.Bool("Enabled", true).Bool("NoSettings", false);
-    for (const char* b : {"MailAsSmtpServer", "MailAsSmtpClient", "UploadViaHttp", "MailViaMapi", "MailViaMailto",
-                          "AutoSendBox"})
-      s.Bool(b, false);
-    s.Bool("AttachBugRep", true).Bool("AttachBugRepFile", true).Bool("DelBugRepFile", true);
-    s.Text("BugRepFile", "bugreport.txt").Text("BugRepSendAs", "bugreport.txt");
-    s.Text("ScrShotSendAs", "screenshot.png").Text("SendFailMsg", "Sending failed.");
+    rvxtest::SendingOff(s);
+    s.Text("ScrShotSendAs", "screenshot.png");
     s.Text("SendBoxTitle", "Sending...").Text("MailAddr", "support@example.org");
     s.Text("MailSubj", "bug report").Text("MailBody", "see attachment");
     more(s);

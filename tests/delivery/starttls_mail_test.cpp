@@ -26,10 +26,7 @@ class StartTlsMail : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     pki_ = new rvx::test::TestPki(rvx::test::OracleFolder("starttls_mail_test"));
-    ASSERT_TRUE(pki_->MakeRoot());
-    ASSERT_TRUE(pki_->MakeServer("good", "/CN=localhost", "DNS:localhost,IP:127.0.0.1"));
-    ASSERT_TRUE(pki_->MakeServer("other", "/CN=mail.example.org", "DNS:mail.example.org"));
-    ASSERT_TRUE(pki_->MakeServer("self", "/CN=localhost", "DNS:localhost", true));
+    ASSERT_TRUE(pki_->MakeServerSet("/CN=localhost"));
   }
   static void TearDownTestSuite() {
     delete pki_;

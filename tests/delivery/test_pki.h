@@ -46,6 +46,14 @@ class TestPki {
                " -CAcreateserial -days 3 -extfile " + Q(ext) + " -out " + Q(Pem(name)));
   }
 
+  // The set the connection tests use: the root; "good" for localhost and 127.0.0.1 (subject `goodSubject`),
+  // "other" for mail.example.org, and "self", a self-signed one for localhost.
+  bool MakeServerSet(const std::string& goodSubject) {
+    return MakeRoot() && MakeServer("good", goodSubject, "DNS:localhost,IP:127.0.0.1") &&
+           MakeServer("other", "/CN=mail.example.org", "DNS:mail.example.org") &&
+           MakeServer("self", "/CN=localhost", "DNS:localhost", true);
+  }
+
   // The DER bytes of `name`.pem.
   std::string Der(const std::string& name) {
     const std::filesystem::path der = dir_ / (name + ".der");

@@ -62,10 +62,7 @@ class TlsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     pki_ = new rvx::test::TestPki(rvx::test::OracleFolder("tls_test"));
-    ASSERT_TRUE(pki_->MakeRoot());
-    ASSERT_TRUE(pki_->MakeServer("good", "/CN=Ravex test server", "DNS:localhost,IP:127.0.0.1"));
-    ASSERT_TRUE(pki_->MakeServer("other", "/CN=mail.example.org", "DNS:mail.example.org"));
-    ASSERT_TRUE(pki_->MakeServer("self", "/CN=localhost", "DNS:localhost", true));
+    ASSERT_TRUE(pki_->MakeServerSet("/CN=Ravex test server"));
   }
   static void TearDownTestSuite() {
     delete pki_;
