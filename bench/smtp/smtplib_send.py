@@ -1,15 +1,18 @@
 #!/usr/bin/python3
 """The peer of bench_smtp: Python's smtplib sends the same report mail (login, 1 MB attachment, base64 lines
-of 76) to the same server, ROUNDS times; prints the best time of one sending in seconds.
+of 76) to the same server, ROUNDS times; prints the best time of one sending in seconds. With ROOT (a PEM
+file), the connection is upgraded with STARTTLS first, checked against that root.
 
-Usage: smtplib_send.py PORT ACCOUNT PASSWORD ATTACHMENT ROUNDS
+Usage: smtplib_send.py PORT ACCOUNT PASSWORD ATTACHMENT ROUNDS [ROOT]
 """
 import email.message
 import smtplib
+import ssl
 import sys
 import time
 
 port, account, password, attachment, rounds = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5])
+root = sys.argv[6] if len(sys.argv) > 6 else None
 best = None
 for _ in range(rounds):
     t0 = time.perf_counter()
@@ -22,6 +25,8 @@ for _ in range(rounds):
     with open(attachment, "rb") as f:
         message.add_attachment(f.read(), maintype="application", subtype="octet-stream", filename="bugreport.bin")
     with smtplib.SMTP("127.0.0.1", port, local_hostname="crashbox.test") as smtp:
+        if root:
+            smtp.starttls(context=ssl.create_default_context(cafile=root))
         smtp.login(account, password)
         smtp.send_message(message)
     elapsed = time.perf_counter() - t0
