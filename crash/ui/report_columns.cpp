@@ -88,9 +88,9 @@ std::vector<std::string_view> SplitAt(std::string_view text, char delimiter) {
   }
 }
 
-TColumns ParseColumnSpec(std::string_view spec) {
+TColumns ParseColumnCaptions(std::string_view captions) {
   TColumns columns;
-  for (std::string_view caption : SplitAt(spec, '|')) columns.push_back(ParseCaption(caption));
+  for (std::string_view caption : SplitAt(captions, '|')) columns.push_back(ParseCaption(caption));
   return columns;
 }
 

@@ -1,5 +1,5 @@
 // Turning plain report text back into table rows: the line table of a text, separator columns that line up
-// across lines, cells cut at those columns, and the column specification texts of the report view's lists.
+// across lines, cells cut at those columns, and the column caption texts of the report view's lists.
 // Portable: no system calls.
 #pragma once
 
@@ -47,8 +47,8 @@ TDALine LineTable(std::string_view text);
 
 // "a|^b| c": captions separated by "|"; "^" in front asks for upper case, a blank after that for right
 // alignment.
-TColumns ParseColumnSpec(std::string_view spec);
-// One caption of a specification (or of a list's own caption line) with its prefixes.
+TColumns ParseColumnCaptions(std::string_view captions);
+// One caption of such a text (or of a list's own caption line) with its prefixes.
 TColumn ParseCaption(std::string_view caption);
 
 // The columns (from 1, within a line) at which every line that reaches them has the same blank, "=", "|" or

@@ -22,11 +22,11 @@ TItems ItemsOf(const std::vector<std::string>& lines) {
 }
 
 // Renderers that find separators by themselves and cut every line at them.
-ReportPage ColumnsFromSeparators(std::string_view text, std::string_view spec) {
+ReportPage ColumnsFromSeparators(std::string_view text, std::string_view captions) {
   std::string copy(text);
   std::vector<int32_t> separators = FindSeparatorColumns(copy, LineTable(copy), true);
   ReportPage page;
-  page.columns = ParseColumnSpec(spec);
+  page.columns = ParseColumnCaptions(captions);
   page.items = ItemsOf(LineCellsFromColumns(copy, separators, static_cast<int>(page.columns.size())));
   return page;
 }
@@ -90,7 +90,7 @@ ReportPage RenderPage(RendererKind kind, std::string_view text) {
 
 ReportPage RenderHeader(std::string_view text) {
   ReportPage page;
-  page.columns = ParseColumnSpec("description|value");
+  page.columns = ParseColumnCaptions("description|value");
   page.items = ItemsOf(PlainLines(text));
   return page;
 }
@@ -104,7 +104,7 @@ ReportPage RenderRegisters(std::string_view text) {
 ReportPage RenderStackDump(std::string_view text) {
   ReportPage page;
   page.mono = true;
-  page.columns = ParseColumnSpec("address|data - hexadecimal|data - chars");
+  page.columns = ParseColumnCaptions("address|data - hexadecimal|data - chars");
   page.items = ItemsOf(LineCellsFromColumns(text, {10, 61}, 3));
   return page;
 }
@@ -114,16 +114,16 @@ ReportPage RenderModules(std::string_view text) { return ColumnsFromSeparators(t
 ReportPage RenderProcesses(std::string_view text) {
   std::string copy(text);
   std::vector<int32_t> separators = FindSeparatorColumns(copy, LineTable(copy), true);
-  const char* spec = nullptr;
+  const char* captions = nullptr;
   switch (separators.size()) {
-    case 3: spec = "^id|file name|priority|path"; break;
-    case 4: spec = "^id|file name|session|priority|path"; break;
-    case 5: spec = "^id|file name|gdi objects|user objects|priority|path"; break;
-    case 6: spec = "^id|file name|session|gdi objects|user objects|priority|path"; break;
+    case 3: captions = "^id|file name|priority|path"; break;
+    case 4: captions = "^id|file name|session|priority|path"; break;
+    case 5: captions = "^id|file name|gdi objects|user objects|priority|path"; break;
+    case 6: captions = "^id|file name|session|gdi objects|user objects|priority|path"; break;
     default: return {};  // a table of another width is shown as text
   }
   ReportPage page;
-  page.columns = ParseColumnSpec(spec);
+  page.columns = ParseColumnCaptions(captions);
   page.items = ItemsOf(LineCellsFromColumns(copy, separators, static_cast<int>(page.columns.size())));
   return page;
 }
@@ -143,7 +143,7 @@ ReportPage RenderDisassembly(std::string_view text) {
   }
   // Separators at column 9 and, with a line column, right before the marker column.
   bool lineColumn = marker > 10;
-  page.columns = ParseColumnSpec(lineColumn ? "address|line|asm code|comments" : "address|asm code|comments");
+  page.columns = ParseColumnCaptions(lineColumn ? "address|line|asm code|comments" : "address|asm code|comments");
 
   // Comments get a column of their own; the delimiter lines ("; ----") stay whole.
   std::string body(text);
@@ -302,19 +302,19 @@ ReportPage RenderCallStack(std::string_view text) {
   // The shown columns, in their order, with the piece field that gives each.
   struct Shown {
     int32_t TPiece::*field;
-    const char* spec;
+    const char* caption;
   };
   std::vector<Shown> shown;
   const Shown all[] = {{&TPiece::relAddress, "|^ rel."}, {&TPiece::module, "|module"}, {&TPiece::unit, "|unit"},
                        {&TPiece::line, "| line"},         {&TPiece::relLine, "| rel."}, {&TPiece::function, "|function"}};
-  std::string spec = "^address";
+  std::string captions = "^address";
   for (const Shown& s : all)
     if (any(s.field)) {
       shown.push_back(s);
-      spec += s.spec;
+      captions += s.caption;
     }
   ReportPage page;
-  page.columns = ParseColumnSpec(spec);
+  page.columns = ParseColumnCaptions(captions);
 
   bool firstLine = true, previousEmpty = false;
   bool internalError = !pieces.empty() && pieces.front().text.starts_with(">> internal error");

@@ -40,7 +40,7 @@ std::string Captions(const TColumns& columns) {
 }
 
 TEST(ReportColumns, SeparatorsLineUpAcrossLines) {
-  EXPECT_EQ(Captions(ParseColumnSpec("^handle|file name| version|^ rel.")), "^handle|file name| version|^ rel.");
+  EXPECT_EQ(Captions(ParseColumnCaptions("^handle|file name| version|^ rel.")), "^handle|file name| version|^ rel.");
 
   // Runs of blanks give their last column; "=" and ": " separate too; marker lines never vote.
   std::string text = "eax = 00000001\r\nebx = 0000ffff\r\n>> no = columns here at all\r\nesp = 0012ff00";

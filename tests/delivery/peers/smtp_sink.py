@@ -8,28 +8,17 @@ FOLDER/message-N.eml with its envelope in FOLDER/message-N.json. Stops by itself
 """
 import json
 import os
-import signal
-import socket
 import sys
-import threading
 import time
 
 from aiosmtpd.controller import Controller
-from aiosmtpd.smtp import AuthResult, LoginPassword
+
+from sink_common import free_port, login_checker, serve
 
 folder, account, password = sys.argv[1], sys.argv[2].encode(), sys.argv[3].encode()
 lifetime = float(sys.argv[4]) if len(sys.argv) > 4 else 60.0
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def authenticator(server, session, envelope, mechanism, auth_data):
-    ok = isinstance(auth_data, LoginPassword) and auth_data.login == account and auth_data.password == password
-    return AuthResult(success=ok, handled=False)  # handled=False: the server answers 535 itself
 
 
 class Sink:
@@ -46,15 +35,6 @@ class Sink:
         return "250 OK stored"
 
 
-controller = Controller(Sink(), hostname="127.0.0.1", port=free_port(), authenticator=authenticator,
+controller = Controller(Sink(), hostname="127.0.0.1", port=free_port(), authenticator=login_checker(account, password),
                         auth_require_tls=False)
-controller.start()
-with open(os.path.join(folder, "port.tmp"), "w") as f:
-    f.write(str(controller.port))
-os.replace(os.path.join(folder, "port.tmp"), os.path.join(folder, "port"))
-
-done = threading.Event()
-signal.signal(signal.SIGTERM, lambda *_: done.set())
-threading.Thread(target=lambda: (sys.stdin.read(), done.set()), daemon=True).start()
-done.wait(lifetime)
-controller.stop()
+serve(controller, folder, lifetime)

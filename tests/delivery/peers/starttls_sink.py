@@ -10,29 +10,18 @@ refuses, so that a test can tell whether credentials were ever offered. Stops af
 60 s), on SIGTERM, or when its standard input closes.
 """
 import os
-import signal
-import socket
 import ssl
 import sys
-import threading
 
 from aiosmtpd.controller import Controller
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import SMTP
+
+from sink_common import free_port, login_checker, serve
 
 folder, account, password, cert, key, mode = sys.argv[1:7]
 lifetime = float(sys.argv[7]) if len(sys.argv) > 7 else 60.0
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def authenticator(server, session, envelope, mechanism, auth_data):
-    ok = (isinstance(auth_data, LoginPassword) and auth_data.login == account.encode()
-          and auth_data.password == password.encode())
-    return AuthResult(success=ok, handled=False)
 
 
 class Sink:
@@ -66,14 +55,6 @@ class WatchedController(Controller):
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(cert, key)
 controller = WatchedController(Sink(), hostname="127.0.0.1", port=free_port(), tls_context=context,
-                               authenticator=authenticator, auth_require_tls=True)
-controller.start()
-with open(os.path.join(folder, "port.tmp"), "w") as f:
-    f.write(str(controller.port))
-os.replace(os.path.join(folder, "port.tmp"), os.path.join(folder, "port"))
-
-done = threading.Event()
-signal.signal(signal.SIGTERM, lambda *_: done.set())
-threading.Thread(target=lambda: (sys.stdin.read(), done.set()), daemon=True).start()
-done.wait(lifetime)
-controller.stop()
+                               authenticator=login_checker(account.encode(), password.encode()),
+                               auth_require_tls=True)
+serve(controller, folder, lifetime)
