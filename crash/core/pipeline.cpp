@@ -15,6 +15,8 @@ namespace {
 ExceptionTimeHistory g_history{};
 std::mutex g_historyMutex;
 std::atomic<ExceptionBoxRunner> g_boxRunner{nullptr};
+std::atomic<bool> g_consoleShowsBox{false};
+std::atomic<IdleHook> g_idleHook{nullptr};
 thread_local int t_ownThread = 0;
 
 // Runs one step of the handling; a failure (a C++ exception or a processor fault) ends only that step.
@@ -134,6 +136,11 @@ ExceptionTimeHistory& ExceptionTimes() { return g_history; }
 std::string RestartHandOverName(uint32_t newProcessId) { return "RavexRestart" + HexText(newProcessId); }
 
 void SetExceptionBoxRunner(ExceptionBoxRunner runner) { g_boxRunner.store(runner); }
+void SetConsoleShowsBox(bool show) { g_consoleShowsBox.store(show); }
+void SetIdleHook(IdleHook hook) { g_idleHook.store(hook); }
+void RunIdleHook() {
+  if (auto hook = g_idleHook.load()) hook();
+}
 
 void ShowExceptionRecord(IRVException* record) {
   if (!record) return;
@@ -145,7 +152,7 @@ void ShowExceptionRecord(IRVException* record) {
       if (!report.empty()) out += "\r\n" + report + "\r\n";
     }
     pipeline_platform::WriteStdOut(out);
-    return;
+    if (!g_consoleShowsBox.load()) return;
   }
   uint8_t show = record->ShowSetting();
   if (show == 4) return;

@@ -125,6 +125,16 @@ std::string RestartHandOverName(uint32_t newProcessId);
 using ExceptionBoxRunner = void (*)(IRVException* record, int form);
 void SetExceptionBoxRunner(ExceptionBoxRunner runner);  // null: the plain message box
 
+// A console program writes the exception to standard output; with this set it then also shows the box
+// (programs that test the box from a console).
+void SetConsoleShowsBox(bool show);
+
+// The process-wide idle hook: a modal loop of the crash reporter on the main thread calls it for every
+// empty message (number 0), so that the program's pending synchronised calls run.
+using IdleHook = void (*)();
+void SetIdleHook(IdleHook hook);
+void RunIdleHook();
+
 // ---- platform layer -----------------------------------------------------------------------------------
 
 namespace pipeline_platform {

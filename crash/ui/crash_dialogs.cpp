@@ -2,6 +2,7 @@
 
 #include "crash/delivery/send.h"
 #include "crash/ui/assistant_build.h"
+#include "crash/ui/exception_box.h"
 #include "crash/ui/progress_alert.h"
 
 namespace rvx {
@@ -9,6 +10,7 @@ namespace rvx {
 void RegisterCrashDialogs() {
   InstallAssistantEngine();
   SetProgressAlertFactory(&CreateProgressAlert);
+  InstallExceptionBox();
 }
 
 }  // namespace rvx

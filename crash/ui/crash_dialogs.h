@@ -1,6 +1,6 @@
 // Connects the crash reporter's windows to the parts that use them: the assistant form engine to the
-// assistant lookup of the settings, the progress window to the sending of reports. A program that carries
-// the crash reporter calls it once at start-up, before StartCrashReporter.
+// assistant lookup of the settings, the progress window to the sending of reports, the exception box to the
+// pipeline. A program that carries the crash reporter calls it once at start-up, before StartCrashReporter.
 #pragma once
 
 namespace rvx {
