@@ -197,11 +197,21 @@ bool HandOverToNewInstance(void* process, uint32_t processId) {
 }
 
 void RestartProgram(IRVException* record) {
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
+  // The new instance inherits no handles: the only one it gets is the hand-over's, duplicated into it.
   PROCESS_INFORMATION pi{};
-  std::wstring cmd = GetCommandLineW();
-  if (CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
+  bool started;
+  if (GetVersion() & 0x80000000u) {  // the Windows 9x family has only the narrow variant
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    std::string cmd = GetCommandLineA();
+    started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi);
+  } else {
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    std::wstring cmd = GetCommandLineW();
+    started = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi);
+  }
+  if (started) {
     HandOverToNewInstance(pi.hProcess, pi.dwProcessId);
     ResumeThread(pi.hThread);
     CloseHandle(pi.hThread);

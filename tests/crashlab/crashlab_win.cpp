@@ -476,6 +476,64 @@ void RunSendSmtp(bool automatic) {
   Say(std::string("send result ") + (ok ? "1" : "0") + " sent " + (record->Sent() ? "1" : "0"));
 }
 
+// ---- the exception box, shown from this console program ----------------------------------------------
+
+std::atomic<rvx::IRVException*> g_boxRecord{nullptr};
+void KeepBoxRecord(rvx::IRVException* record, bool&) { g_boxRecord = record; }
+
+// Adds a report section once the box is open and the test has signalled the named event.
+DWORD WINAPI AddSectionWhileOpen(void*) {
+  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, ("RvxLabAddSection" + std::to_string(GetCurrentProcessId())).c_str());
+  while (!rvx::record_platform::OpenExceptionBox()) Sleep(20);
+  WaitForSingleObject(go, 60000);
+  if (rvx::IRVException* r = g_boxRecord.load()) {
+    r->BugReportSections()->Add("lab notes", "added while the box was open");
+    Say("section added");
+  }
+  CloseHandle(go);
+  return 0;
+}
+
+// box-full: every button; box-fatal: the same for a fault that cannot be continued; box-plain-details,
+// box-plain: the message box forms; box-expanded: opens with the report; box-countdown: continues by itself
+// after a second; box-report: the report gains a section while the expanded box is open. A continuable
+// exception leaves a thread; the fatal one is a write fault on the main thread.
+void RunBox(const std::string& s) {
+  const rvx::TRestartInfo& restart = rvx::RestartInfo();
+  if (restart.restarted) {
+    HANDLE f = CreateFileA("restarted.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    std::string text = "restarted from " + std::to_string(restart.oldProcessId);
+    DWORD written;
+    WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(f);
+  }
+  rvx::SetConsoleShowsBox(true);
+  auto m = rvx::MainSettings();
+  m->SetAutoSave(false);
+  m->SetGnShowCfg(s == "box-plain" ? 3 : s == "box-plain-details" ? 2 : 0);
+  m->SetSendBtnVis(true);
+  m->SetSaveBtnVis(true);
+  m->SetPrintBtnVis(true);
+  m->SetShowBtnVis(true);
+  m->SetContinueBtnVis(true);
+  m->SetRestartBtnVis(true);
+  m->SetCloseBtnVis(true);
+  if (s == "box-countdown") {
+    m->SetAutoContinue(true);
+    m->SetAutoDelay(1);
+  }
+  if (s == "box-expanded" || s == "box-report") m->SetAutoShowBugRep(true);
+  if (s == "box-report") {
+    rvx::RegisterExceptionHandler(KeepBoxRecord, rvx::kSyncFiringThread, 1);
+    CloseHandle(CreateThread(nullptr, 0, AddSectionWhileOpen, nullptr, 0, nullptr));
+  }
+  if (s == "box-fatal") WriteViolation();
+  HANDLE h = CreateThread(nullptr, 0, ThrowingThread, nullptr, 0, nullptr);
+  WaitForSingleObject(h, INFINITE);  // as long as the box stays open
+  CloseHandle(h);
+  Say("box closed");
+}
+
 int Run(const std::string& s) {
   if (s == "av-read") ReadViolation();
   else if (s == "av-write") WriteViolation();
@@ -598,6 +656,8 @@ int Run(const std::string& s) {
     RunThread(OverflowingThread);
   } else if (s == "show-no-object") {
     fw::Application->ShowException(nullptr, "shown without an object");
+  } else if (s.rfind("box-", 0) == 0) {
+    RunBox(s);
   } else if (s == "none") {
   } else {
     Say("unknown scenario");
