@@ -161,6 +161,56 @@ std::vector<std::string> DialogTexts(HWND dialog) {
   return out;
 }
 
+HWND TopWindowOfClass(DWORD processId, const std::string& className, HWND except) {
+  struct Ctx {
+    DWORD pid;
+    const std::string* cls;
+    HWND except, found;
+  } ctx{processId, &className, except, nullptr};
+  EnumWindows(
+      [](HWND w, LPARAM l) WINAPI -> BOOL {
+        auto* c = reinterpret_cast<Ctx*>(l);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == c->pid && w != c->except && IsWindowVisible(w) && _stricmp(ClassNameOf(w).c_str(), c->cls->c_str()) == 0) {
+          c->found = w;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&ctx));
+  return ctx.found;
+}
+
+std::vector<HWND> ChildrenOfClass(HWND parent, const std::string& className) {
+  struct Ctx {
+    const std::string* cls;
+    std::vector<HWND> found;
+  } ctx{&className, {}};
+  EnumChildWindows(
+      parent,
+      [](HWND w, LPARAM l) WINAPI -> BOOL {
+        auto* c = reinterpret_cast<Ctx*>(l);
+        if (_stricmp(ClassNameOf(w).c_str(), c->cls->c_str()) == 0) c->found.push_back(w);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&ctx));
+  return ctx.found;
+}
+
+RECT RectIn(HWND parent, HWND child) {
+  RECT r{};
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
 void PostText(HWND w, const std::string& text) {
   for (unsigned char c : text) PostMessageA(w, WM_CHAR, c, 1);
 }

@@ -47,6 +47,14 @@ class Program {
 HWND FindChild(HWND parent, const std::string& className, const std::string& text = "");
 std::string WindowText(HWND w);
 std::string ClassNameOf(HWND w);
+// A visible top-level window of the process with this class name, other than `except` (nullptr when none).
+HWND TopWindowOfClass(DWORD processId, const std::string& className, HWND except = nullptr);
+// Direct and deeper children of `parent` with this class name, in creation order.
+std::vector<HWND> ChildrenOfClass(HWND parent, const std::string& className);
+// The child's rectangle in the client coordinates of `parent`.
+RECT RectIn(HWND parent, HWND child);
+// The window with the keyboard focus in the thread that owns `window`.
+HWND FocusOf(HWND window);
 // Texts of all static controls in a dialog (e.g. a message box's message).
 std::vector<std::string> DialogTexts(HWND dialog);
 
