@@ -77,6 +77,10 @@ bool InstallFrameworkHooks() {
   if (handle < 0 || show < 0) return false;
   Patch32(&slots[handle], reinterpret_cast<uint32_t>(&HookedHandleException));
   Patch32(&slots[show], reinterpret_cast<uint32_t>(&HookedShowException));
+  // The crash reporter's modal loops on the main thread run the pending synchronised calls.
+  SetIdleHook([] {
+    if (fw::Application) fw::Application->CheckSynchronize();
+  });
   uintptr_t checkSynchronize = MemberPointer(&fw::TApplication::CheckSynchronize);
   if (!(checkSynchronize & 1))
     PatchRelativeCall(reinterpret_cast<void*>(checkSynchronize), reinterpret_cast<void*>(&fw::TakeOverSyncException),

@@ -138,6 +138,7 @@ class TExceptionBox {
   DWORD countdownStart_ = 0;
   int countdownBar_ = 0;
   int focusedKind_ = -1;
+  HWND lastFocus_ = nullptr;  // the button that gets the focus back when the box is activated
   int minWidth_ = 0, minHeight_ = 0;
   bool layoutComplete_ = false;
   int clientWidth_ = 0, clientHeight_ = 0;
@@ -353,6 +354,7 @@ void TExceptionBox::CreateChildren(const std::string& message) {
   }
   if (focus) {
     focusedKind_ = KindOf(focus);
+    lastFocus_ = focus;
     SetFocus(focus);
   }
 }
@@ -493,6 +495,7 @@ void TExceptionBox::DrawItem(const DRAWITEMSTRUCT& item) {
     // The first move of the focus to another button ends the countdown.
     if (KindOf(b) != focusedKind_) StopCountdown();
     focusedKind_ = KindOf(b);
+    lastFocus_ = b;
   }
   if (ugly_) {
     PaintButton(b, RGB(0, 0, 0), Face(), 0x10, focus, item.itemState & ODS_SELECTED);
@@ -741,6 +744,18 @@ LRESULT TExceptionBox::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_NOTIFY:
       if (view_ && view_->HandleNotify(reinterpret_cast<const void*>(lp))) return 0;
       return DefWindowProcA(window_, msg, wp, lp);
+    case WM_ACTIVATE:
+      // Like a dialog: the focus stays on the buttons, not on the box itself.
+      if (LOWORD(wp) == WA_INACTIVE) {
+        HWND f = GetFocus();
+        if (f && IsChild(window_, f)) lastFocus_ = f;
+      } else if (lastFocus_ && IsWindow(lastFocus_)) {
+        SetFocus(lastFocus_);
+      }
+      return 0;
+    case WM_SETFOCUS:
+      if (lastFocus_ && IsWindow(lastFocus_)) SetFocus(lastFocus_);
+      return 0;
     case WM_DESTROY:
       if (callback_) callback_->window = nullptr;
       KillTimer(window_, kCountdownTimer);
