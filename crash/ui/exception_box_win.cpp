@@ -1,152 +1,28 @@
-// The exception box on Windows: window class, fonts, the shared drawing surface, owner-drawn buttons with
-// their pictures and focus animation, the countdown, the footer with the credit link, the expanded state with
-// the report view, resizing and the modal loop. Layout and decisions come from exception_box_layout.h and
-// exception_box_logic.h.
+// The exception box on Windows: window class, fonts, the shared drawing surface, children and layout, the
+// countdown, clicks and actions, resizing, the credit link and the modal loop. Layout and decisions come from
+// exception_box_layout.h and exception_box_logic.h, painting is in exception_box_paint_win.cpp.
 #include <windows.h>
-#include <commctrl.h>
 #include <shellapi.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "crash/core/pipeline.h"
 #include "crash/core/thread_stack.h"
 #include "crash/stack/fault_guard.h"
 #include "crash/ui/exception_box.h"
-#include "crash/ui/exception_box_logic.h"
-#include "crash/ui/report_view.h"
+#include "crash/ui/exception_box_window_win.h"
 
 namespace rvx {
 
-namespace {
-
-constexpr UINT_PTR kCountdownTimer = 777;
-constexpr int kButtonIdBase = 100;
-constexpr int kMaxCaption = 29;
-
-COLORREF Face() { return GetSysColor(COLOR_BTNFACE); }
-COLORREF DarkShadow() { return GetSysColor(COLOR_3DDKSHADOW); }
-
-// The report-changed callback may run in any thread while the box goes away: it reaches the window only
-// through this slot, which outlives the box (a few bytes per box).
-struct CallbackSlot {
-  std::atomic<HWND> window{nullptr};
-};
+namespace box_window {
 
 void ReportChanged(void* object, bool, const std::string&, IRVException*) {
   if (HWND w = static_cast<CallbackSlot*>(object)->window.load()) PostMessageA(w, kBoxMsgReportChanged, 1357, 2468);
 }
-
-// A picture resource of the module (or the program) as raw bytes and size.
-struct PictureBytes {
-  const uint8_t* data = nullptr;
-  size_t size = 0;
-};
-PictureBytes FindPicture(HMODULE module, int kind) {
-  static const char* const kNames[] = {"RVISEND",  "RVISAVE",    "RVIPRINT",        "RVISHOW", "RVICONTINUE",
-                                       "RVIRESTART", "RVICLOSE", "RVICANTCONTINUE", "RVIBIG"};
-  if (kind < 0 || kind > kBoxBig) return {};
-  for (HMODULE m : {module, GetModuleHandleA(nullptr)}) {
-    HRSRC info = FindResourceA(m, kNames[kind], reinterpret_cast<LPCSTR>(RT_BITMAP));
-    if (!info) continue;
-    DWORD size = SizeofResource(m, info);
-    HGLOBAL loaded = LoadResource(m, info);
-    const auto* data = loaded ? static_cast<const uint8_t*>(LockResource(loaded)) : nullptr;
-    if (data && PictureSide(size) == (kind == kBoxBig ? 32 : 16)) return {data, size};
-    return {};
-  }
-  return {};
-}
-
-class TExceptionBox {
- public:
-  TExceptionBox(IRVException* record, BoxForm form) : record_(record), form_(form) {}
-  ~TExceptionBox() { Destroy(); }
-  TExceptionBox(const TExceptionBox&) = delete;
-  TExceptionBox& operator=(const TExceptionBox&) = delete;
-
-  bool Create(bool beep);
-  void RunModal();
-  bool ReshowRequested() const { return reshow_; }
-
- private:
-  static LRESULT CALLBACK MainProc(HWND w, UINT msg, WPARAM wp, LPARAM lp);
-  LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
-  void Prepare();
-  std::string MessageText();
-  std::string TitleText();
-  void CreateFonts();
-  void CreateScratch();
-  void CreateChildren(const std::string& message);
-  void Show(bool beep);
-  void Destroy();
-
-  void DrawItem(const DRAWITEMSTRUCT& item);
-  void PaintButton(HWND button, COLORREF text, COLORREF background, int step, bool focus, bool pressed, int bar = -1);
-  void Animate(HWND button, COLORREF textA, COLORREF backA, int stepA, COLORREF textC, COLORREF backD, int stepD);
-  void PaintNormal(HWND button) { PaintButton(button, RGB(0, 0, 0), Face(), 0x10, false, false); }
-  void PaintFocused(HWND button) { PaintButton(button, RGB(255, 255, 255), DarkShadow(), 0, false, false); }
-  void PaintBigPicture(const DRAWITEMSTRUCT& item);
-  void PaintFooter(HDC dc);
-  void Tick();
-  void StopCountdown();
-  void Click(int kind);
-  void CloseRequest();
-  void Run(BoxAction action);
-  void CloseBox();
-  void Resized(int width, int height);
-  void OnMouseMove(int x, int y);
-  bool HighColour() const { return bitsPerPixel_ >= 15; }
-  int KindOf(HWND w) const { return static_cast<int>(GetWindowLongPtrA(w, GWLP_USERDATA)); }
-  int PictureOf(HWND button) const {
-    int kind = KindOf(button);
-    return kind == kBoxContinue && continueDisabled_ ? kBoxCantContinue : kind;
-  }
-
-  IRVException* record_;
-  BoxForm form_;
-  bool expanded_ = false;
-  BoxSettings settings_;
-  BoxLayout layout_;
-  HMODULE module_ = nullptr;
-
-  HDC scratch_ = nullptr;
-  HBITMAP scratchBitmap_ = nullptr;
-  HGDIOBJ oldBitmap_ = nullptr, oldFont_ = nullptr;
-  uint8_t* scratchBits_ = nullptr;
-  int scratchWidth_ = 0;
-  HFONT normalFont_ = nullptr, fixedFont_ = nullptr, smallFont_ = nullptr;
-
-  HWND window_ = nullptr;
-  HWND buttons_[kBoxButtons] = {};
-  HWND countdownButton_ = nullptr;
-  HWND picture_ = nullptr;
-  std::unique_ptr<ReportView> view_;
-  HIMAGELIST images_ = nullptr;
-
-  DWORD lastAnimation_ = 0;
-  bool plain_ = false;
-  bool reshow_ = false;
-  bool ugly_ = false;
-  bool continueDisabled_ = false;
-  int bitsPerPixel_ = 32;
-  DWORD countdownStart_ = 0;
-  int countdownBar_ = 0;
-  int focusedKind_ = -1;
-  HWND lastFocus_ = nullptr;  // the button that gets the focus back when the box is activated
-  int minWidth_ = 0, minHeight_ = 0;
-  bool layoutComplete_ = false;
-  int clientWidth_ = 0, clientHeight_ = 0;
-  bool shuttingDown_ = false;
-  int creditX_ = 0, creditWidth_ = 0;
-  bool overCredit_ = false;
-  CallbackSlot* callback_ = nullptr;
-};
 
 // ---- creation -----------------------------------------------------------------------------------------
 
@@ -397,159 +273,6 @@ void TExceptionBox::Destroy() {
   if (scratchBitmap_) DeleteObject(std::exchange(scratchBitmap_, nullptr));
   for (HFONT* f : {&normalFont_, &fixedFont_, &smallFont_})
     if (*f) DeleteObject(std::exchange(*f, nullptr));
-}
-
-// ---- painting -----------------------------------------------------------------------------------------
-
-void TExceptionBox::PaintButton(HWND button, COLORREF text, COLORREF background, int step, bool focus, bool pressed,
-                                int bar) {
-  if (!button || !scratch_ || !scratchBits_) return;
-  RECT rc{};
-  GetClientRect(button, &rc);
-  rc.right = std::min<LONG>(rc.right, scratchWidth_);
-  rc.bottom = std::min<LONG>(rc.bottom, layout_.buttonHeight);
-  const bool enabled = IsWindowEnabled(button);
-  const int w = rc.right, h = rc.bottom;
-  if (HighColour() && step) background = ColourStep(background, enabled ? step : step / 2);
-  COLORREF barColour;
-  int inset;
-  if (ugly_) {
-    DrawFrameControl(scratch_, &rc, DFC_BUTTON, DFCS_BUTTONPUSH | (pressed ? DFCS_PUSHED : 0));
-    barColour = DarkShadow();
-    inset = 2;
-  } else {
-    HBRUSH brush = CreateSolidBrush(background);
-    FillRect(scratch_, &rc, brush);
-    DeleteObject(brush);
-    barColour = Face();
-    inset = 0;
-  }
-  if (button == countdownButton_ && countdownStart_) {
-    if (bar >= 0) countdownBar_ = bar;
-    const int x = countdownBar_;
-    auto line = [&](int at, COLORREF colour) {
-      HPEN pen = CreatePen(PS_SOLID, 1, colour);
-      HGDIOBJ old = SelectObject(scratch_, pen);
-      MoveToEx(scratch_, at, 2 * inset, nullptr);
-      LineTo(scratch_, at, h - 2 * inset);
-      SelectObject(scratch_, old);
-      DeleteObject(pen);
-    };
-    if (HighColour()) {
-      for (int i = 3; i >= 1; --i) {
-        line(x - i, BarShade(barColour, background, i));
-        line(x + i, BarShade(barColour, background, i));
-      }
-    }
-    line(x, barColour);
-  }
-  if (ugly_ && focus) {
-    RECT f{3, 3, w - 3, h - 3};
-    DrawFocusRect(scratch_, &f);
-  }
-  GdiFlush();
-  PictureBytes picture = FindPicture(module_, PictureOf(button));
-  PixelSurface surface{scratchBits_, scratchWidth_, layout_.buttonHeight};
-  if (picture.data) BlendPictureOnto(picture.data, picture.size, surface, inset + 3, inset + 3);
-  char caption[kMaxCaption + 1] = {};
-  int length = GetWindowTextA(button, caption, sizeof caption);
-  SIZE size{};
-  GetTextExtentPoint32A(scratch_, caption, length, &size);
-  const int x = (w - static_cast<int>(size.cx) - 35) / 2 + 27, y = inset + 4;
-  SetBkMode(scratch_, TRANSPARENT);
-  if (!enabled) {
-    SetTextColor(scratch_, RGB(255, 255, 255));
-    TextOutA(scratch_, x + 1, y + 1, caption, length);
-    SetTextColor(scratch_, DarkShadow());
-  } else {
-    SetTextColor(scratch_, text);
-  }
-  TextOutA(scratch_, x, y, caption, length);
-  GdiFlush();
-  if (HDC dc = GetDC(button)) {
-    BitBlt(dc, 0, 0, w, h, scratch_, 0, 0, SRCCOPY);
-    ReleaseDC(button, dc);
-  }
-}
-
-void TExceptionBox::Animate(HWND button, COLORREF textA, COLORREF backA, int stepA, COLORREF textC, COLORREF backD,
-                            int stepD) {
-  auto frames = FocusFrames(textA, backA, stepA, textC, backD, stepD, HighColour());
-  bool first = true;
-  for (const FrameColours& f : frames) {
-    if (!first) Sleep(10);
-    first = false;
-    PaintButton(button, f.text, f.background, 0, false, false);
-  }
-  lastAnimation_ = GetTickCount();
-}
-
-void TExceptionBox::DrawItem(const DRAWITEMSTRUCT& item) {
-  if (item.CtlType == ODT_STATIC) {
-    PaintBigPicture(item);
-    return;
-  }
-  HWND b = item.hwndItem;
-  const bool focus = item.itemState & ODS_FOCUS;
-  if (item.itemAction == ODA_FOCUS && focus) {
-    // The first move of the focus to another button ends the countdown.
-    if (KindOf(b) != focusedKind_) StopCountdown();
-    focusedKind_ = KindOf(b);
-    lastFocus_ = b;
-  }
-  if (ugly_) {
-    PaintButton(b, RGB(0, 0, 0), Face(), 0x10, focus, item.itemState & ODS_SELECTED);
-    return;
-  }
-  if (item.itemAction == ODA_FOCUS) {
-    if (focus)
-      Animate(b, RGB(0, 0, 0), Face(), 0x10, RGB(255, 255, 255), DarkShadow(), 0);
-    else
-      Animate(b, RGB(255, 255, 255), DarkShadow(), 0, RGB(0, 0, 0), Face(), 0x10);
-    return;
-  }
-  if (focus || (b == countdownButton_ && countdownStart_))
-    PaintFocused(b);
-  else
-    PaintNormal(b);
-}
-
-void TExceptionBox::PaintBigPicture(const DRAWITEMSTRUCT& item) {
-  PictureBytes picture = FindPicture(module_, kBoxBig);
-  if (!picture.data) return;
-  std::vector<uint8_t> pixels(32 * 32 * 4);
-  const COLORREF face = Face();
-  for (size_t i = 0; i < pixels.size(); i += 4) {
-    pixels[i] = GetBValue(face), pixels[i + 1] = GetGValue(face), pixels[i + 2] = GetRValue(face);
-  }
-  PixelSurface surface{pixels.data(), 32, 32};
-  BlendPictureOnto(picture.data, picture.size, surface, 0, 0);
-  BITMAPINFO bmi{};
-  bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  bmi.bmiHeader.biWidth = 32;
-  bmi.bmiHeader.biHeight = -32;
-  bmi.bmiHeader.biPlanes = 1;
-  bmi.bmiHeader.biBitCount = 32;
-  bmi.bmiHeader.biCompression = BI_RGB;
-  SetDIBitsToDevice(item.hDC, 0, 0, 32, 32, 0, 0, 0, 32, pixels.data(), &bmi, DIB_RGB_COLORS);
-}
-
-void TExceptionBox::PaintFooter(HDC dc) {
-  const int F = layout_.footerY;
-  const int count = clientWidth_ - 6;
-  const COLORREF face = Face(), shadow = DarkShadow();
-  for (int i = 0; i < count; ++i) SetPixelV(dc, i, F + 5, GradientColour(face, shadow, i, count));
-  const std::string credit = CreditText();
-  HGDIOBJ old = SelectObject(dc, smallFont_ ? smallFont_ : normalFont_);
-  SIZE size{};
-  GetTextExtentPoint32A(dc, credit.c_str(), static_cast<int>(credit.size()), &size);
-  creditWidth_ = size.cx;
-  creditX_ = clientWidth_ - creditWidth_ - 15;
-  SetBkMode(dc, OPAQUE);
-  SetBkColor(dc, face);
-  SetTextColor(dc, overCredit_ ? RGB(0x80, 0x00, 0x90) : shadow);
-  TextOutA(dc, creditX_, F, credit.c_str(), static_cast<int>(credit.size()));
-  SelectObject(dc, old);
 }
 
 // ---- countdown, clicks and actions --------------------------------------------------------------------
@@ -810,6 +533,11 @@ void TExceptionBox::RunModal() {
   }
   window_ = nullptr;
 }
+
+}  // namespace box_window
+
+namespace {
+using box_window::TExceptionBox;
 
 void BoxRunner(IRVException* record, int show) {
   if (show == 1) {
