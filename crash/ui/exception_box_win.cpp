@@ -144,7 +144,7 @@ bool TExceptionBox::Create(bool beep) {
                                                record_->PrintBtnTxt(),    record_->ShowBtnTxt(),
                                                record_->ContinueBtnTxt(), record_->RestartBtnTxt(),
                                                record_->CloseBtnTxt()};
-    for (int k = 0; k < kBoxButtons; ++k) in.captionWidth[k] = textWidth(captions[k].substr(0, kMaxCaption));
+    for (int k = 0; k < kBoxButtons; ++k) in.captionWidth[k] = textWidth(captions[k]);
   }
   in.measureMessage = [&](int width) {
     RECT r{0, 0, width, 0};
@@ -237,7 +237,8 @@ void TExceptionBox::CreateChildren(const std::string& message) {
 
 void TExceptionBox::Show(bool beep) {
   const int countdown = CountdownButton(settings_, form_);
-  if (countdown >= 0 && buttons_[countdown]) {
+  // Without a delay nothing moves and nothing is clicked: no countdown at all.
+  if (countdown >= 0 && buttons_[countdown] && settings_.autoDelay > 0) {
     countdownButton_ = buttons_[countdown];
     countdownStart_ = GetTickCount() | 1;  // 0 means no countdown
     countdownBar_ = 0;
