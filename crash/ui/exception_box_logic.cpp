@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "crash/core/settings.h"
+
 namespace rvx {
 
 // ---- texts --------------------------------------------------------------------------------------------
@@ -17,6 +19,14 @@ std::string AddSentenceBreaks(std::string m) {
     }
   }
   return m;
+}
+
+std::string BoxMessageText(BoxForm form, bool frozen, const std::string& setting, const std::string& exceptClass,
+                           const std::string& exceptMessage, uintptr_t module) {
+  std::string message = AddSentenceBreaks(exceptMessage);
+  if (form != kFormFull) return frozen ? setting : message;
+  const std::string none;
+  return ExpandPlaceholders(setting, module, {&exceptClass, &none, &message});
 }
 
 std::string ProgramTitle(const std::string& path) {

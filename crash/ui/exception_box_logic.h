@@ -20,6 +20,11 @@ namespace rvx {
 // A full stop followed by a blank becomes a line break (CR LF) when the stop lies at 1-based position 20 or
 // later and at least ten characters before the end; messages under 30 characters stay as they are.
 std::string AddSentenceBreaks(std::string message);
+// The text of the box. Full box: the ExceptMsg (or, frozen, FrozenMsg) setting as the record delivers it,
+// expanded once more with the exception class, an empty bug report and the message with its sentence
+// breaks. Plain boxes: the message with its sentence breaks, or the delivered FrozenMsg.
+std::string BoxMessageText(BoxForm form, bool frozen, const std::string& setting, const std::string& exceptClass,
+                           const std::string& exceptMessage, uintptr_t module);
 // The program file's name without folder and extension (the plain box's title).
 std::string ProgramTitle(const std::string& path);
 

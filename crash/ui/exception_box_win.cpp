@@ -51,12 +51,8 @@ void TExceptionBox::Prepare() {
 std::string TExceptionBox::MessageText() {
   IRVException& r = *record_;
   const bool frozen = r.ExceptType() == kExceptFreeze;
-  std::string message = AddSentenceBreaks(r.ExceptMessage());
-  if (plain_ && !frozen) return message;
-  std::string text = frozen ? r.FrozenMsg() : r.ExceptMsg();
-  if (plain_) return text;  // arrives expanded
-  const std::string cls = r.ExceptClass(), none;
-  return ExpandPlaceholders(text, r.Module(), {&cls, &none, &message});
+  return BoxMessageText(form_, frozen, frozen ? r.FrozenMsg() : r.ExceptMsg(), r.ExceptClass(), r.ExceptMessage(),
+                        r.Module());
 }
 
 std::string TExceptionBox::TitleText() {

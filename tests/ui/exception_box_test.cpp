@@ -34,8 +34,11 @@ void ExpectInside(const BoxLayout& l) {
     EXPECT_LE(r.x + r.width, l.width) << k;
     EXPECT_FALSE(Overlap(r, l.message)) << "button " << k << " over the message";
     EXPECT_LE(r.y + r.height, l.height) << k;
-    for (int j = k + 1; j < kBoxButtons; ++j)
-      if (l.buttons[j].visible) EXPECT_FALSE(Overlap(r, l.buttons[j].rect)) << k << " and " << j;
+    for (int j = k + 1; j < kBoxButtons; ++j) {
+      if (l.buttons[j].visible) {
+        EXPECT_FALSE(Overlap(r, l.buttons[j].rect)) << k << " and " << j;
+      }
+    }
   }
 }
 
@@ -195,6 +198,17 @@ TEST(ExceptionBoxText, SentenceBreaksOnlyWellInsideLongMessages) {
             "abcdefghijklmnopqrstuvwxyz.\r\n123456789");  // exactly 10 from the end (of 37)
   EXPECT_EQ(AddSentenceBreaks("Access violation at x. Read of 0. The end is here now"),
             "Access violation at x.\r\nRead of 0.\r\nThe end is here now");
+}
+
+TEST(ExceptionBoxText, MessageOfEachForm) {
+  const std::string message = "Access violation at address 1. Read of address 0 happened here";
+  const std::string broken = "Access violation at address 1.\r\nRead of address 0 happened here";
+  EXPECT_EQ(BoxMessageText(kFormFull, false, "%exceptClass%: %exceptMsg%%bugReport%", "EAccessViolation", message, 0),
+            "EAccessViolation: " + broken);  // the report placeholder disappears
+  EXPECT_EQ(BoxMessageText(kFormFull, true, "frozen%LF%%bugReport%", "", message, 0), "frozen\r\n");
+  EXPECT_EQ(BoxMessageText(kFormPlain, false, "%exceptMsg% (unused)", "E", message, 0), broken);
+  EXPECT_EQ(BoxMessageText(kFormPlainDetails, true, "The program stopped answering.", "E", message, 0),
+            "The program stopped answering.");
 }
 
 TEST(ExceptionBoxText, TitleAndCredit) {
