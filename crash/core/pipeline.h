@@ -121,7 +121,8 @@ static_assert(sizeof(TRestartHandOver) == 96, "hand-over layout");
 constexpr uint32_t kRestartMarker = 0x52585652;  // "RVXR"
 std::string RestartHandOverName(uint32_t newProcessId);
 
-// The message box shown until the exception box exists: form 0..3 of the show setting.
+// Shows the exception in a window by the show setting 0..3 (the exception box installs itself at start-up,
+// RegisterCrashDialogs; without it a plain message box).
 using ExceptionBoxRunner = void (*)(IRVException* record, int form);
 void SetExceptionBoxRunner(ExceptionBoxRunner runner);  // null: the plain message box
 
