@@ -1,7 +1,9 @@
 #include "crash/ui/crash_dialogs.h"
 
+#include "crash/core/report_printer.h"
 #include "crash/delivery/send.h"
 #include "crash/ui/assistant_build.h"
+#include "crash/ui/print_report.h"
 #include "crash/ui/progress_alert.h"
 
 namespace rvx {
@@ -9,6 +11,7 @@ namespace rvx {
 void RegisterCrashDialogs() {
   InstallAssistantEngine();
   SetProgressAlertFactory(&CreateProgressAlert);
+  SetReportPrinter(&PrintReport);
 }
 
 }  // namespace rvx

@@ -1,0 +1,10 @@
+// The host build has no printers: nothing is printed.
+#include "crash/ui/print_report.h"
+
+namespace rvx {
+
+bool PrintReport(const std::string&, WindowHandle, IRVSettings*) { return false; }
+
+void SetPrinterChooser(PrinterChooser) {}
+
+}  // namespace rvx
