@@ -19,6 +19,7 @@
 #include "crash/core/hooks.h"
 #include "crash/core/pipeline.h"
 #include "crash/core/report_plugins.h"
+#include "crash/core/report_printer.h"
 #include "crash/core/shared_objects.h"
 #include "crash/core/sysinfo.h"
 #include "crash/delivery/send.h"
@@ -684,6 +685,7 @@ bool StartCrashReporter() {
   hooks.endProgram = pipeline_platform::EndProgram;
   hooks.restartProgram = pipeline_platform::RestartProgram;
   hooks.deliver = DeliverRecordReport;
+  hooks.print = PrintRecordReport;
   hooks.fireExceptionHandlers = [](IRVException* record) { FireHandlers(kHandlerKindException, record, false); };
   SetRecordHooks(hooks);
 

@@ -6,6 +6,7 @@
 
 #include "crash/core/address_correction.h"
 #include "crash/core/handlers.h"
+#include "crash/core/web_exception_page.h"
 #include "crash/stack/fault_guard.h"
 #include "crash/stack/text.h"
 
@@ -144,6 +145,13 @@ void RunIdleHook() {
 
 void ShowExceptionRecord(IRVException* record) {
   if (!record) return;
+  if (pipeline_platform::IsConsoleProgram() && RunsAsCgiProgram()) {
+    // The web server passes standard output to the browser: the page, and no window (no progress window).
+    record->SetPlWaitBox(false);
+    std::string report = record->CreateBugReport() ? record->CompleteBugReport() : std::string();
+    pipeline_platform::WriteStdOut(WebExceptionResponse(GetWebExceptionPageBuilder()(report, record)));
+    return;
+  }
   if (pipeline_platform::IsConsoleProgram()) {
     std::string out = ConsoleExceptionLine(*record) + "\r\n";
     if ((record->AutoShowBugRep() || record->ShowBtnVis()) && record->CreateBugReport()) {

@@ -1,8 +1,10 @@
 #include "crash/ui/crash_dialogs.h"
 
+#include "crash/core/report_printer.h"
 #include "crash/delivery/send.h"
 #include "crash/ui/assistant_build.h"
 #include "crash/ui/exception_box.h"
+#include "crash/ui/print_report.h"
 #include "crash/ui/progress_alert.h"
 
 namespace rvx {
@@ -11,6 +13,7 @@ void RegisterCrashDialogs() {
   InstallAssistantEngine();
   SetProgressAlertFactory(&CreateProgressAlert);
   InstallExceptionBox();
+  SetReportPrinter(&PrintReport);
 }
 
 }  // namespace rvx

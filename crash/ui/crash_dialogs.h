@@ -1,6 +1,7 @@
 // Connects the crash reporter's windows to the parts that use them: the assistant form engine to the
 // assistant lookup of the settings, the progress window to the sending of reports, the exception box to the
-// pipeline. A program that carries the crash reporter calls it once at start-up, before StartCrashReporter.
+// pipeline, the report printing to the print action. A program that carries the crash reporter calls it once
+// at start-up, before StartCrashReporter.
 #pragma once
 
 namespace rvx {

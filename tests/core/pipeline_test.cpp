@@ -1,6 +1,8 @@
 // Pipeline decisions, system information rules, thread section texts and the image checksum.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "crash/core/pipeline.h"
 #include "crash/core/sysinfo.h"
 #include "crash/core/thread_stack.h"
+#include "crash/core/web_exception_page.h"
 
 namespace rvx {
 namespace {
@@ -70,6 +73,42 @@ TEST(Pipeline, ConsoleProgramPrintsLineAndReportAndSavesIt) {
   HandleException(p);
   out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "");
+  SetMainSettings(nullptr);
+  ClearMemoryModules();
+}
+
+TEST(Pipeline, CgiProgramWritesThePageAndNoConsoleLine) {
+  UseConsoleSettings(0x7240000, rvxtest::SettingsStream().Bool("Enabled", true).Bool("NoSettings", false)
+                                    .Text("TitleBar", "shop").Text("ExceptMsg", "failed: %exceptMsg%")
+                                    .Bool("AutoSave", false));
+  ASSERT_EQ(setenv("GATEWAY_INTERFACE", "CGI/1.1", 1), 0);
+  testing::internal::CaptureStdout();
+  HandleParams p;
+  p.object = MakeOwnException("no <b>stock</b>");
+  p.address = 0x401000;
+  HandleException(p);
+  std::string out = testing::internal::GetCapturedStdout();
+  const std::string head = "Content-Type: text/html\r\n\r\n<html><head><title>shop</title></head><body>\r\n";
+  EXPECT_EQ(out.rfind(head, 0), 0u) << out;
+  EXPECT_NE(out.find(">failed: no &lt;b&gt;stock&lt;/b&gt;.</p>"), std::string::npos) << out;
+  size_t report = out.find("visibility:hidden;\">\r\ndate/time");
+  EXPECT_NE(report, std::string::npos) << out;
+  EXPECT_NE(out.find("\r\nexception message", report), std::string::npos);
+  EXPECT_EQ(out.substr(out.size() - 43), "</textarea></td></tr></table></body></html>");
+  EXPECT_EQ(out.find("failed: no <b>"), std::string::npos);  // no console line
+
+  // A replaced builder writes the page; without the CGI variable the console line comes back.
+  SetWebExceptionPageBuilder([](const std::string&, IRVException* record) { return "page of " + record->ExceptMessage(); });
+  testing::internal::CaptureStdout();
+  p.object = MakeOwnException("again");
+  HandleException(p);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Content-Type: text/html\r\n\r\npage of again.");
+  SetWebExceptionPageBuilder(nullptr);
+  unsetenv("GATEWAY_INTERFACE");
+  testing::internal::CaptureStdout();
+  HandleException(p);
+  out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.rfind("failed: again.\r\n", 0), 0u) << out;
   SetMainSettings(nullptr);
   ClearMemoryModules();
 }
