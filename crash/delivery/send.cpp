@@ -318,4 +318,9 @@ bool DeliverRecordReport(IRVException* record, void* parent, void** sendThread, 
                           Ref<IRVSettings>(record), false, sendThread);
 }
 
+bool SaveScreenshotPicture(IRefCounted& picture, const std::wstring& file, int format) {
+  auto* png = dynamic_cast<IScreenshotPicture*>(&picture);
+  return png && png->SaveAsPng(file, format);
+}
+
 }  // namespace rvx
