@@ -1,8 +1,9 @@
 // Encoding 1920 x 1080 pictures as 256-colour PNG files (format 0) against PIL's quantize(256) and PNG save of
 // the same picture, measured in the same run: best time of several rounds, file size, and the PSNR of both
-// decoded pictures against the source. Pictures: a synthetic screen-like scene and a real desktop grabbed
-// from a private X display with application windows (bench/png/desktop_picture.sh; skipped when the X
-// programs are missing). The 16-level grey file and format 2's choice are shown for comparison.
+// decoded pictures against the source. Pictures: a synthetic screen-like scene, a smooth colour gradient
+// (the hardest case for 256 colours) and a real desktop grabbed from a private X display with application
+// windows (bench/png/desktop_picture.sh; skipped when the X programs are missing). The 16-level grey file
+// and format 2's choice are shown for comparison.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -98,6 +99,7 @@ void Measure(const char* name, const rvx::INVBitmap& picture) {
 
 int main() {
   Measure("synthetic screen-like scene", rvx::test::Scene(1920, 1080));
+  Measure("synthetic colour gradient", rvx::test::Gradient(1920, 1080));
   if (const rvx::INVBitmap desktop = DesktopPicture())
     Measure("real desktop (X applications)", desktop);
   else
