@@ -29,7 +29,7 @@ export DISPLAY=:$number
 
 # Wallpaper: soft colour waves with a little grain, as a photograph has.
 /usr/bin/python3 - "$work/wall.png" <<'EOF'
-import math, random, sys
+import math, sys
 from PIL import Image, ImageFilter
 w, h = 480, 270
 img = Image.new("RGB", (w, h))
@@ -41,7 +41,6 @@ for y in range(h):
                     int(90 + 60 * math.cos(v * 4 - u * 3)),
                     int(150 + 70 * math.sin(u * v * 9 + 1)))
 img = img.resize((1920, 1080), Image.BICUBIC).filter(ImageFilter.GaussianBlur(3))
-rnd = random.Random(7)
 grain = Image.effect_noise((1920, 1080), 6).convert("RGB")
 img = Image.blend(img, grain, 0.06)
 img.save(sys.argv[1])
