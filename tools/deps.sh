@@ -15,7 +15,8 @@ for goal in "$@"; do
     run)   want+=("${desk[@]}") ;;
     test)  want+=("${desk[@]}" zlib1g-dev unzip python3-pil pngcheck libzydis-dev libcapstone-dev
                  openssl python3-aiosmtpd dnsmasq-base python3-werkzeug) ;;
-    bench) want+=(zlib1g-dev libbenchmark-dev libzydis-dev libcapstone-dev python3-aiosmtpd) ;;
+    bench) want+=(zlib1g-dev libbenchmark-dev libzydis-dev libcapstone-dev python3-aiosmtpd python3-pil
+                  "${desk[@]}" twm xterm x11-apps xfonts-base) ;;  # the PNG bench's real desktop picture
     fuzz)  want+=(clang libclang-rt-14-dev zlib1g-dev) ;;
     *) echo "deps.sh: unknown goal '$goal'" >&2; exit 2 ;;
   esac

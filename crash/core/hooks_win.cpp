@@ -679,7 +679,7 @@ bool StartCrashReporter() {
   if (!settings || !settings->Valid() || !settings->Enabled()) return false;
   SetMainSettings(settings);
 
-  RecordHooks hooks;
+  RecordHooks hooks = GetRecordHooks();  // keeps what the crash dialogs installed (the screenshot)
   hooks.show = ShowExceptionRecord;
   hooks.finishAutoActions = FinishAutomaticActions;
   hooks.endProgram = pipeline_platform::EndProgram;

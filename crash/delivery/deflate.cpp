@@ -1,5 +1,6 @@
-// Raw deflate compressor: greedy matching over 3-byte hash chains, one block per 16383 symbols, each block
-// sent stored, with the fixed codes or with its own length-limited Huffman codes, whichever is shortest.
+// Raw deflate compressor: greedy (standard) or lazy (thorough) matching over 3-byte hash chains, one block
+// per 16383 symbols, each block sent stored, with the fixed codes or with its own length-limited Huffman
+// codes, whichever is shortest.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -28,12 +29,19 @@ constexpr uint32_t kMinLookahead = kMaxMatch + kMinMatch + 1;  // 262
 constexpr uint32_t kMaxDistance = kWindowSize - kMinLookahead;  // longest distance searched
 constexpr int kSymbolBufferSize = 16384;
 constexpr int kFlushSymbols = kSymbolBufferSize - 1;  // a block is flushed with this many symbols
-// Candidates searched per position. The configuration shortens the chain to 2 when the match found at
-// the previous position is already 4 long; greedy parsing never searches a position inside a match, so
-// that length is always below 3 here and every search may visit 8 candidates.
+// Standard effort: candidates searched per position. The configuration shortens the chain to 2 when the
+// match found at the previous position is already 4 long; greedy parsing never searches a position inside
+// a match, so that length is always below 3 here and every search may visit 8 candidates.
 constexpr int kMaxChain = 8;
 constexpr uint32_t kNiceLength = 16;      // a match this long ends the search
 constexpr uint32_t kMaxInsertLength = 5;  // positions inside longer matches are not hashed
+
+// Thorough effort (lazy matching).
+constexpr int kThoroughChain = 128;
+constexpr uint32_t kThoroughNice = 128;
+constexpr uint32_t kGoodLength = 8;    // with a match this long in hand, a quarter of the chain is searched
+constexpr uint32_t kMaxLazy = 16;      // with a match this long in hand, the next position is not searched
+constexpr uint32_t kTooFar = 4096;     // a 3-byte match farther back costs more than its literals
 
 // Hash heads and chain links hold positions modulo 65536: a candidate's distance is recovered as
 // (pos - stored) mod 65536. Stale or never-written entries can only name some earlier position within
@@ -106,11 +114,39 @@ class Compressor {
     std::fill(std::begin(head_), std::end(head_), Link(0));
   }
 
-  // Returns the stream length, or 0 when it does not fit.
+  // Return the stream length, or 0 when it does not fit.
   int32_t Run();
+  int32_t RunLazy();
 
  private:
-  uint32_t LongestMatch(uint32_t pos, uint32_t distance, uint32_t* bestDistance) const;
+  // Longest match for pos longer than `atLeast` among the chain that starts `distance` bytes back
+  // (distance within reach), searching at most `chain` candidates and stopping at `nice` bytes; 0 when
+  // there is none of at least 3 bytes.
+  uint32_t LongestMatch(uint32_t pos, uint32_t distance, uint32_t* bestDistance, int chain = kMaxChain,
+                        uint32_t nice = kNiceLength, uint32_t atLeast = kMinMatch - 1) const;
+  // Enters pos into its hash chain; returns the distance of the previous position with the same hash, or 0
+  // when there is none within reach.
+  uint32_t Insert(uint32_t pos) {
+    const uint32_t h = HashAt(src_ + pos);
+    const Link candidate = head_[h];
+    head_[h] = static_cast<Link>(pos);
+    prev_[pos & kWindowMask] = candidate;
+    const uint32_t distance = (pos - candidate) & 0xFFFF;
+    return distance != 0 && distance <= std::min(pos, kMaxDistance) ? distance : 0;
+  }
+  void AddLiteral(uint8_t value) {
+    lit_[symbols_] = value;
+    dist_[symbols_] = 0;
+    ++symbols_;
+    ++litFreq_[value];
+  }
+  void AddMatch(uint32_t length, uint32_t distance) {
+    lit_[symbols_] = static_cast<uint8_t>(length - kMinMatch);
+    dist_[symbols_] = static_cast<uint16_t>(distance);
+    ++symbols_;
+    ++litFreq_[kEndOfBlock + 1 + kLengthCode[length - kMinMatch]];
+    ++distFreq_[DistCodeOf(distance - 1)];
+  }
   void StartBlock();
   bool FlushBlock(bool final, uint32_t end);
   void WriteStored(bool final, uint32_t end);
@@ -159,15 +195,15 @@ class Compressor {
   int bitCount_ = 0;
 };
 
-// Longest match for pos among the chain that starts `distance` bytes back (distance within reach).
-uint32_t Compressor::LongestMatch(uint32_t pos, uint32_t distance, uint32_t* bestDistance) const {
+uint32_t Compressor::LongestMatch(uint32_t pos, uint32_t distance, uint32_t* bestDistance, int chain,
+                                  uint32_t niceLength, uint32_t atLeast) const {
   const uint8_t* scan = src_ + pos;
   const uint32_t available = length_ - pos;
   const uint32_t maxLen = std::min<uint32_t>(available, kMaxMatch);
-  const uint32_t nice = std::min(maxLen, kNiceLength);
+  const uint32_t nice = std::min(maxLen, niceLength);
   const uint32_t reach = std::min(pos, kMaxDistance);
-  int chain = kMaxChain;
-  uint32_t best = kMinMatch - 1;
+  uint32_t best = std::max<uint32_t>(atLeast, kMinMatch - 1);
+  if (best >= maxLen) return 0;
   if (maxLen >= 8) {
     const uint64_t head = Load64(scan);
     for (;;) {
@@ -211,7 +247,7 @@ uint32_t Compressor::LongestMatch(uint32_t pos, uint32_t distance, uint32_t* bes
       distance = next;
     }
   }
-  return best >= kMinMatch ? best : 0;
+  return best > std::max<uint32_t>(atLeast, kMinMatch - 1) ? best : 0;
 }
 
 void Compressor::StartBlock() {
@@ -229,33 +265,17 @@ int32_t Compressor::Run() {
     uint32_t matchLen = 0;
     uint32_t matchDist = 0;
     if (n - pos >= kMinMatch) {
-      const uint32_t h = HashAt(s + pos);
-      const Link candidate = head_[h];
-      head_[h] = static_cast<Link>(pos);
-      prev_[pos & kWindowMask] = candidate;
-      const uint32_t distance = (pos - candidate) & 0xFFFF;
-      if (distance != 0 && distance <= std::min(pos, kMaxDistance)) matchLen = LongestMatch(pos, distance, &matchDist);
+      if (const uint32_t distance = Insert(pos)) matchLen = LongestMatch(pos, distance, &matchDist);
     }
     if (matchLen) {
-      lit_[symbols_] = static_cast<uint8_t>(matchLen - kMinMatch);
-      dist_[symbols_] = static_cast<uint16_t>(matchDist);
-      ++symbols_;
-      ++litFreq_[kEndOfBlock + 1 + kLengthCode[matchLen - kMinMatch]];
-      ++distFreq_[DistCodeOf(matchDist - 1)];
+      AddMatch(matchLen, matchDist);
       const uint32_t end = pos + matchLen;
       if (matchLen <= kMaxInsertLength && n - end >= kMinMatch) {
-        for (uint32_t p = pos + 1; p < end; ++p) {
-          const uint32_t h = HashAt(s + p);
-          prev_[p & kWindowMask] = head_[h];
-          head_[h] = static_cast<Link>(p);
-        }
+        for (uint32_t p = pos + 1; p < end; ++p) Insert(p);
       }
       pos = end;
     } else {
-      lit_[symbols_] = s[pos];
-      dist_[symbols_] = 0;
-      ++symbols_;
-      ++litFreq_[s[pos]];
+      AddLiteral(s[pos]);
       ++pos;
     }
     if (symbols_ == kFlushSymbols) {
@@ -264,6 +284,59 @@ int32_t Compressor::Run() {
     }
   }
   if (!FlushBlock(true, pos)) return 0;
+  return written_ < capacity_ ? static_cast<int32_t>(written_) : 0;
+}
+
+// Lazy matching: the match found at a position is held back while the next position is searched; when
+// that one starts a longer match, the held position goes out as a literal and the longer match is held
+// instead. Every position is entered into the hash chains.
+int32_t Compressor::RunLazy() {
+  const uint8_t* s = src_;
+  const uint32_t n = length_;
+  StartBlock();
+  uint32_t pos = 0;
+  uint32_t covered = 0;      // the symbols so far stand for the bytes before this position
+  bool held = false;         // the byte at pos - 1 is not sent yet
+  uint32_t heldLen = 0;      // the match starting at pos - 1, 0 for none
+  uint32_t heldDist = 0;
+  while (pos < n) {
+    uint32_t matchLen = 0;
+    uint32_t matchDist = 0;
+    if (n - pos >= kMinMatch) {
+      const uint32_t distance = Insert(pos);
+      if (distance && heldLen < kMaxLazy) {
+        const int chain = heldLen >= kGoodLength ? kThoroughChain / 4 : kThoroughChain;
+        matchLen = LongestMatch(pos, distance, &matchDist, chain, kThoroughNice, heldLen);
+        if (matchLen == kMinMatch && matchDist > kTooFar) matchLen = 0;
+      }
+    }
+    if (held && heldLen >= kMinMatch && matchLen <= heldLen) {
+      // The held match wins: send it and enter the positions it covers.
+      AddMatch(heldLen, heldDist);
+      const uint32_t end = pos - 1 + heldLen;
+      for (uint32_t p = pos + 1; p < end && n - p >= kMinMatch; ++p) Insert(p);
+      pos = end;
+      covered = end;
+      held = false;
+      heldLen = 0;
+    } else {
+      if (held) {
+        AddLiteral(s[pos - 1]);
+        covered = pos;
+      }
+      held = true;
+      heldLen = matchLen;
+      heldDist = matchDist;
+      ++pos;
+    }
+    if (symbols_ == kFlushSymbols) {
+      if (!FlushBlock(false, covered)) return 0;
+      StartBlock();
+    }
+  }
+  // A match held at the last position cannot exist: it would reach beyond the end.
+  if (held) AddLiteral(s[n - 1]);
+  if (!FlushBlock(true, n)) return 0;
   return written_ < capacity_ ? static_cast<int32_t>(written_) : 0;
 }
 
@@ -411,7 +484,8 @@ bool Compressor::FlushBlock(bool final, uint32_t end) {
 
 }  // namespace
 
-int32_t DeflateBuffer(const void* source, void* destination, int32_t sourceLength, int32_t destinationCapacity) {
+int32_t DeflateBuffer(const void* source, void* destination, int32_t sourceLength, int32_t destinationCapacity,
+                      DeflateEffort effort) {
   if (sourceLength < 0 || destinationCapacity <= 0 || !destination || (!source && sourceLength > 0)) return 0;
   try {
     std::unique_ptr<Compressor> c(new (std::nothrow) Compressor(static_cast<const uint8_t*>(source),
@@ -419,7 +493,7 @@ int32_t DeflateBuffer(const void* source, void* destination, int32_t sourceLengt
                                                                  static_cast<uint8_t*>(destination),
                                                                  destinationCapacity));
     if (!c) return 0;
-    return c->Run();
+    return effort == DeflateEffort::kThorough ? c->RunLazy() : c->Run();
   } catch (...) {
     return 0;
   }

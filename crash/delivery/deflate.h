@@ -11,12 +11,20 @@
 
 namespace rvx {
 
+// How hard the compressor looks for matches.
+//  - kStandard: the configuration archives and checked strings are written with: 32 KiB window, greedy
+//    matching over hash chains of 8 candidates, matches of 16 bytes end the search.
+//  - kThorough: for picture data, where a few percent of size are worth a few milliseconds: lazy matching
+//    (a match is kept only when the next position does not start a longer one) over chains of up to 128
+//    candidates (32 once a match of 8 is in hand), matches of 128 bytes end the search, and a 3-byte match
+//    farther than 4096 bytes back is sent as literals.
+enum class DeflateEffort { kStandard, kThorough };
+
 // Compresses the whole source into one raw deflate stream whose last block carries the final-block bit.
 // Returns the number of bytes written, or 0 when the stream does not fit: a stream that would fill the
-// destination exactly also gives 0, so size it with DeflateCapacity(). One fixed configuration: 32 KiB
-// window, greedy matching over hash chains of 8 candidates (2 after a match of 4 or more), matches of 16
-// bytes end the search.
-int32_t DeflateBuffer(const void* source, void* destination, int32_t sourceLength, int32_t destinationCapacity);
+// destination exactly also gives 0, so size it with DeflateCapacity().
+int32_t DeflateBuffer(const void* source, void* destination, int32_t sourceLength, int32_t destinationCapacity,
+                      DeflateEffort effort = DeflateEffort::kStandard);
 
 // The destination size every caller gives DeflateBuffer: length * 11 / 10 + 12.
 constexpr int64_t DeflateCapacity(int64_t sourceLength) { return sourceLength * 11 / 10 + 12; }

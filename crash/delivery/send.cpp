@@ -314,8 +314,16 @@ bool DeliverRecordReport(IRVException* record, void* parent, void** sendThread, 
     if (platform.closeHandle) platform.closeHandle(*sendThread);
     *sendThread = nullptr;
   }
-  return DeliverBugReport(record->CompleteBugReport(), record->ScreenShot(), parent, silent, background,
+  // The screenshot goes along only while the record says so: the user may have unticked "attach" in the
+  // assistant after it was taken.
+  Ref<IRefCounted> screenshot = record->AppendScreenShot() ? record->ScreenShot() : nullptr;
+  return DeliverBugReport(record->CompleteBugReport(), screenshot, parent, silent, background,
                           Ref<IRVSettings>(record), false, sendThread);
+}
+
+bool SaveScreenshotPicture(IRefCounted& picture, const std::wstring& file, int format) {
+  auto* png = dynamic_cast<IScreenshotPicture*>(&picture);
+  return png && png->SaveAsPng(file, format);
 }
 
 }  // namespace rvx

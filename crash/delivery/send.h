@@ -28,6 +28,10 @@ class IScreenshotPicture : public virtual IRefCounted {
   virtual bool SaveAsPng(const std::wstring& file, int format) = 0;
 };
 
+// Saves a screenshot object as a PNG file; false for an object that is no IScreenshotPicture or a file
+// that was not written completely. Both platforms' saveScreenshot.
+bool SaveScreenshotPicture(IRefCounted& picture, const std::wstring& file, int format);
+
 struct SendRequest {
   std::string report;             // the complete bug report text
   Ref<IRefCounted> screenshot;    // or none

@@ -27,6 +27,7 @@ SendPlatform MakeHostPlatform() {
   p.isOnline = [](bool tryDial) { return IsOnline(tryDial); };
   p.sendJob = [](MailJob& job) { return SendJob(job); };
   p.programFile = record_platform::ProgramPath();
+  p.saveScreenshot = SaveScreenshotPicture;
   return p;
 }
 }  // namespace

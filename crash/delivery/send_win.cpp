@@ -61,10 +61,7 @@ SendPlatform MakeSystemPlatform() {
     DeleteFileW(file.c_str());
   };
   p.programFile = record_platform::ProgramPath();
-  p.saveScreenshot = [](IRefCounted& picture, const std::wstring& file, int format) {
-    auto* png = dynamic_cast<IScreenshotPicture*>(&picture);
-    return png && png->SaveAsPng(file, format);
-  };
+  p.saveScreenshot = SaveScreenshotPicture;
   return p;
 }
 

@@ -4,10 +4,11 @@
 namespace rvx {
 
 namespace {
-class TRVPicture final : public RefObject<IRVPicture> {
+class TRVPicture final : public RefObject<IRVPicture, IScreenshotPicture> {
  public:
   explicit TRVPicture(INVBitmap bitmap) : bitmap_(std::move(bitmap)) {}
   INVBitmap Bitmap() override { return bitmap_; }
+  bool SaveAsPng(const std::wstring& file, int format) override { return bitmap_->SaveAsPng(file, format); }
 
  private:
   INVBitmap bitmap_;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "crash/core/refobject.h"
+#include "crash/delivery/send.h"
 #include "crash/ui/bitmap.h"
 
 namespace rvx {
@@ -12,7 +13,7 @@ class IRVPicture : public virtual IRefCounted {
   virtual INVBitmap Bitmap() = 0;
 };
 
-// None for no bitmap.
+// None for no bitmap. The object is also an IScreenshotPicture, so that sending can attach it as a PNG file.
 Ref<IRefCounted> MakePictureObject(INVBitmap bitmap);
 // The bitmap of an object made by MakePictureObject; none for anything else.
 INVBitmap PictureOf(const Ref<IRefCounted>& object);

@@ -72,7 +72,7 @@ std::string PngContainer(int width, int height, int bitDepth, std::string_view p
   std::string idat("\x78\x01", 2);
   idat.resize(2 + static_cast<size_t>(capacity));
   const int32_t n = DeflateBuffer(scanlines.data(), idat.data() + 2, static_cast<int32_t>(scanlines.size()),
-                                  static_cast<int32_t>(capacity));
+                                  static_cast<int32_t>(capacity), DeflateEffort::kThorough);
   if (n <= 0) return {};
   idat.resize(2 + static_cast<size_t>(n));
   PutBigEndian(idat, Adler32(scanlines.data(), scanlines.size()));

@@ -10,11 +10,12 @@
 
 namespace {
 
-std::string Deflate(std::string_view data, int64_t capacity = -1) {
+std::string Deflate(std::string_view data, int64_t capacity = -1,
+                    rvx::DeflateEffort effort = rvx::DeflateEffort::kStandard) {
   if (capacity < 0) capacity = rvx::DeflateCapacity(static_cast<int64_t>(data.size()));
   std::string out(static_cast<size_t>(capacity), '\0');
   const int32_t n = rvx::DeflateBuffer(data.data(), out.data(), static_cast<int32_t>(data.size()),
-                                       static_cast<int32_t>(capacity));
+                                       static_cast<int32_t>(capacity), effort);
   out.resize(n > 0 ? static_cast<size_t>(n) : 0);
   return out;
 }
@@ -67,6 +68,33 @@ TEST(Deflate, EveryCorpusItemRoundTripsWithinTheCallersCapacity) {
     std::string back;
     EXPECT_EQ(Inflate(packed, back, item.data.size()), static_cast<int32_t>(item.data.size()));
     EXPECT_TRUE(back == item.data);
+  }
+}
+
+// Lazy matching holds one byte back while it looks one position further; blocks end every 16383 symbols,
+// so with data that switches between noise (stored blocks) and repeats (matches), blocks end while a byte
+// is held, right after a match and at the very end.
+TEST(Deflate, ThoroughEffortRoundTripsAcrossBlockEndsWithAHeldByte) {
+  rvxtest::Prng r(11);
+  const std::string text = rvxtest::BugReportText(r);
+  std::string mixed;
+  while (mixed.size() < 600000) {
+    mixed += rvxtest::RandomData(r, 1 + r.Below(20000));
+    const size_t from = r.Below(static_cast<uint32_t>(text.size() - 600));
+    mixed += text.substr(from, 3 + r.Below(500));
+    mixed.append(r.Below(300), static_cast<char>(r.Below(256)));
+  }
+  std::vector<std::string> inputs = {"", "a", "ab", "abc", "abcabc", "aaaa", mixed};
+  for (size_t cut : {16383u, 16384u, 32768u, 65535u, 65536u, 65537u}) inputs.push_back(mixed.substr(0, cut));
+  for (const auto& item : rvxtest::DeflateCorpus()) inputs.push_back(item.data);
+  for (const std::string& data : inputs) {
+    SCOPED_TRACE(data.size());
+    const std::string packed = Deflate(data, -1, rvx::DeflateEffort::kThorough);
+    ASSERT_FALSE(packed.empty());
+    std::string back(data.size(), '\0');
+    EXPECT_TRUE(rvx::InflateExact(packed.data(), static_cast<int32_t>(packed.size()), back.data(),
+                                  static_cast<int32_t>(back.size())));
+    EXPECT_TRUE(back == data);
   }
 }
 

@@ -11,16 +11,19 @@
 
 #include "core/settings_stream.h"
 #include "tests/delivery/send_settings.h"
+#include "crash/core/exception_record.h"
 #include "crash/core/settings.h"
 #include "crash/delivery/dns.h"
 #include "crash/delivery/online.h"
 #include "crash/delivery/send.h"
 #include "crash/delivery/smtp.h"
 #include "crash/stack/text.h"
+#include "crash/ui/picture_object.h"
 #include "support/oracle_files.h"
 #include "support/peer_process.h"
 #include "tests/delivery/child_process.h"
 #include "tests/delivery/upload_server.h"
+#include "tests/ui/test_pictures.h"
 
 namespace rvx {
 namespace {
@@ -112,6 +115,50 @@ TEST_F(SendToPeers, ThroughTheSmtpServerWithLogin) {
   EXPECT_NE(ReadAll(dir_ / "message-1.json").find("\"login\": true"), std::string::npos);
   // Sent with a copy of the report file attached: the file goes.
   EXPECT_FALSE(fs::exists(ReportFile()));
+}
+
+// The attachment of a mail as it arrived, decoded by Python's email package; empty when there is none.
+std::string MailAttachment(const fs::path& mail, const std::string& name, const fs::path& out) {
+  const std::string command = "/usr/bin/python3 -c 'import email, sys\n"
+                              "m = email.message_from_binary_file(open(sys.argv[1], \"rb\"))\n"
+                              "for p in m.walk():\n"
+                              "  if p.get_filename() == sys.argv[2]: open(sys.argv[3], \"wb\").write(p.get_payload(decode=True))' " +
+                              mail.string() + " " + name + " " + out.string();
+  fs::remove(out);
+  if (std::system(command.c_str()) != 0) return {};
+  return ReadAll(out);
+}
+
+// A record's screenshot goes along as a PNG file of the format its ScrShotDepth gives, unless the user
+// unticked "attach" after it was taken.
+TEST_F(SendToPeers, RecordsScreenshotIsAttachedAsPngOnlyWhileAppendIsOn) {
+  Peer sink(SinkScript(), {dir_.string(), "support", "s3cret"}, dir_);
+  const uint16_t port = sink.Port();
+  ASSERT_NE(port, 0) << ReadAll(dir_ / "peer.log");
+  Settings([&](auto& s) {
+    s.Bool("MailAsSmtpClient", true).Text("SmtpServer", "127.0.0.1").Int("SmtpPort", port);
+    s.Text("SmtpAccount", "support").Text("SmtpPassword", EncodeStoredPassword("s3cret", "127.0.0.1", "support"));
+    s.Int("ScrShotDepth", 4).Text("ScrShotSendAs", "tela.png");
+  });
+  ExceptionParams p;
+  p.settings = SettingsOfModule(module_);
+  p.address = 0x401234;
+  p.dontCompleteYet = true;
+  Ref<TIRVException> record = NewExceptionRecord(p);
+  ASSERT_TRUE(record);
+  const INVBitmap shot = test::Scene(160, 100);
+  const std::string grey = shot->PngBytes(1);  // ScrShotDepth 4: the 16-level grey file
+  record->SetScreenShot(MakePictureObject(shot));
+  record->SetAppendScreenShot(true);
+  ASSERT_TRUE(DeliverRecordReport(record.get(), nullptr, nullptr, false, true)) << ReadAll(dir_ / "peer.log");
+  EXPECT_TRUE(MailAttachment(dir_ / "message-1.eml", "tela.png", dir_ / "tela-1.png") == grey)
+      << ReadAll(dir_ / "message-1.eml").substr(0, 4000);
+
+  record->SetAppendScreenShot(false);
+  ASSERT_TRUE(DeliverRecordReport(record.get(), nullptr, nullptr, false, true)) << ReadAll(dir_ / "peer.log");
+  const std::string second = ReadAll(dir_ / "message-2.eml");
+  EXPECT_NE(second.find("exception"), std::string::npos) << "the report itself still goes";
+  EXPECT_EQ(second.find("tela.png"), std::string::npos);
 }
 
 TEST_F(SendToPeers, AFailedSendingKeepsTheReportFile) {

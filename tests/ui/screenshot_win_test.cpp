@@ -8,6 +8,10 @@
 #include <cstring>
 #include <string>
 
+#include "crash/core/exception_record.h"
+#include "crash/delivery/send.h"
+#include "crash/ui/crash_dialogs.h"
+#include "crash/ui/picture_object.h"
 #include "crash/ui/screenshot.h"
 #include "tests/ui/test_pictures.h"
 
@@ -56,6 +60,22 @@ TEST(ScreenShot, WholeScreenHasTheVirtualScreenSize) {
   EXPECT_EQ(shot->Width(), GetSystemMetrics(SM_CXVIRTUALSCREEN));
   EXPECT_EQ(shot->Height(), GetSystemMetrics(SM_CYVIRTUALSCREEN));
   EXPECT_TRUE(shot->SaveAsPng(Artefact(L"screenshot-screen.png"), 2));
+}
+
+// The exception record takes its screenshot through the hook the crash dialogs install; sending saves the
+// object it gets as a PNG file.
+TEST(ScreenShot, RecordHookGivesAPictureThatSendingSavesAsPng) {
+  const RecordHooks saved = GetRecordHooks();
+  RegisterCrashDialogs();
+  ASSERT_TRUE(GetRecordHooks().takeScreenShot);
+  const Ref<IRefCounted> object = GetRecordHooks().takeScreenShot(nullptr);  // no record: the whole screen
+  SetRecordHooks(saved);
+  ASSERT_TRUE(object);
+  const INVBitmap shot = PictureOf(object);
+  ASSERT_TRUE(shot);
+  EXPECT_EQ(shot->Width(), GetSystemMetrics(SM_CXVIRTUALSCREEN));
+  ASSERT_TRUE(SystemSendPlatform().saveScreenshot);
+  EXPECT_TRUE(SystemSendPlatform().saveScreenshot(*object, Artefact(L"screenshot-record.png"), 0));
 }
 
 TEST(LoadBitmapFile, ReadsOurBmpFilesBackAndDrawsThem) {
