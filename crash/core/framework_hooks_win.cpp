@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "crash/core/hooks.h"
+#include "crash/core/member_pointer.h"
 #include "crash/core/pipeline.h"
 #include "framework/forms.h"
 
@@ -47,24 +48,6 @@ void SyncExceptionTakeOver(std::exception_ptr* slot) {
       if (name == "EAbort") return fw::TakeOverSyncException(slot);
   }
   HandleCaughtException(kSourceSynchronize, nullptr);
-}
-
-// The pointer part of a member function pointer: the routine's address, or 1 + the virtual slot offset.
-template <class MemberFunction>
-uintptr_t MemberPointer(MemberFunction function) {
-  struct {
-    uintptr_t pointer;
-    ptrdiff_t adjust;
-  } raw;
-  static_assert(sizeof raw == sizeof function, "member function pointer layout");
-  std::memcpy(&raw, &function, sizeof raw);
-  return raw.pointer;
-}
-
-template <class MemberFunction>
-int VirtualSlot(MemberFunction function) {
-  uintptr_t pointer = MemberPointer(function);
-  return pointer & 1 ? static_cast<int>((pointer - 1) / sizeof(void*)) : -1;
 }
 
 }  // namespace
