@@ -525,10 +525,12 @@ void HandleCaughtException(uint8_t source, void* relatedObject, bool canContinue
   t_last = {};
 }
 
-void HandleExceptionObject(const void* object, const std::type_info& type, uint8_t source, void* relatedObject) {
+void HandleExceptionObject(const void* object, const std::type_info& type, uint8_t source, void* relatedObject,
+                           uintptr_t address) {
   HandleParams hp;
   hp.object = MakeThrownException(const_cast<void*>(object), &type);
   FromLastRaise(hp, object);
+  if (address) hp.address = address;
   hp.source = source;
   hp.relatedObject = relatedObject;
   HandleException(hp);

@@ -389,3 +389,14 @@ TEST(Crashlab, ThreadObjectsOfOneClassShareOneExecuteStub) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Crashlab, TheFrameworksLastResortForExceptionsIsReported) {
+  Outcome o = RunToEnd("show-exception-message");
+  EXPECT_NE(o.out.find("handler: 3 shown by the last resort"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("survived"), std::string::npos) << o.out;
+  CheckReport(o.report, "(anonymous namespace)::ELabError", "shown by the last resort.");
+}
+
+}  // namespace

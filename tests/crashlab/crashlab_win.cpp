@@ -23,6 +23,7 @@
 #include "crash/stack/map_file.h"
 #include "framework/exceptions.h"
 #include "framework/forms.h"
+#include "framework/sysutils.h"
 #include "framework/thread.h"
 
 namespace {
@@ -655,6 +656,13 @@ int Run(const std::string& s) {
     RunThreadObject(s == "thread-object-fault" ? 1 : 2);
   } else if (s == "thread-objects-one-class") {
     RunTwoThreadObjects();
+  } else if (s == "show-exception-message") {
+    rvx::RegisterExceptionHandler(PrintingHandler, rvx::kSyncFiringThread, 2);
+    try {
+      throw ELabError("shown by the last resort");
+    } catch (...) {
+      fw::ShowExceptionMessage(std::current_exception(), reinterpret_cast<const void*>(&WriteViolation));
+    }
   } else if (s == "show-no-object") {
     fw::Application->ShowException(nullptr, "shown without an object");
   } else if (s == "none") {
