@@ -49,13 +49,15 @@
 #include <cstdint>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
 #include "crash/stack/memory_reader.h"
 
 namespace rvx {
 
 // Arms the crash reporter for the calling program (the first thing its main routine does) when its
-// settings say Enabled; disarms and undoes every patch at the end of the process.
+// settings say Enabled; disarms and undoes every patch at the end of the process. Raises an RvxException
+// when the crash reporter lives in a library whose file fails the checksum check.
 bool StartCrashReporter();
 void StopCrashReporter();
 bool CrashReporterArmed();
@@ -108,6 +110,13 @@ class ImageChecksummer {
   size_t offset_ = 0;
   uint64_t sum_ = 0;
 };
+
+// What a failed check of a module file's checksum at start leads to: the program file ends the process; a
+// library's crash reporter stays disarmed and StartCrashReporter raises an RvxException.
+enum class ChecksumOutcome { Passed, EndProcess, Disarm };
+ChecksumOutcome ChecksumCheckOutcome(bool checksumOk, bool isProgramFile);
+// The modules whose files are checked: the own module, then the settings' module when that is another one.
+std::vector<uintptr_t> ModulesToChecksum(uintptr_t ownModule, uintptr_t settingsModule);
 
 // ---- the framework's application object ---------------------------------------------------------------
 

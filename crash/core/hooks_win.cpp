@@ -30,6 +30,7 @@
 #include "crash/stack/safe_read.h"
 #include "crash/stack/stack_trace.h"
 #include "crash/stack/text.h"
+#include "framework/exceptions.h"
 
 namespace rvx {
 
@@ -655,12 +656,18 @@ bool StartCrashReporter() {
                      reinterpret_cast<LPCWSTR>(&StartCrashReporter), &own);
   Ref<IRVModuleSettings> settings = SettingsOfModule(reinterpret_cast<ModuleHandle>(own));
   if (settings && settings->Valid() && settings->Enabled() && settings->CheckFileCrc()) {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(own, path, MAX_PATH);
-    if (!FileChecksumOk(path)) {
+    for (uintptr_t module : ModulesToChecksum(reinterpret_cast<uintptr_t>(own), settings->Module())) {
+      wchar_t path[MAX_PATH] = {};
+      if (!GetModuleFileNameW(reinterpret_cast<HMODULE>(module), path, MAX_PATH)) continue;
+      ChecksumOutcome outcome =
+          ChecksumCheckOutcome(FileChecksumOk(path), module == reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)));
+      if (outcome == ChecksumOutcome::Passed) continue;
       std::string text = settings->BitFaultMsg();
       MessageBoxA(nullptr, text.c_str(), "Ravex", MB_OK | MB_ICONERROR);
-      ExitProcess(1);
+      if (outcome == ChecksumOutcome::EndProcess) ExitProcess(1);
+      // A library: its crash reporter stays disarmed.
+      OpenThreadNameBuffer(GetCurrentThreadId());
+      throw RvxException(text);
     }
   }
   OpenThreadNameBuffer(GetCurrentThreadId());

@@ -48,6 +48,18 @@ TEST(FindRelativeCall, IndirectCallsAndJumpsDoNotCount) {
   EXPECT_EQ(rvx::FindRelativeCall(memory, base, 0x402000), 0u);
 }
 
+TEST(ChecksumCheck, TheProgramFileEndsTheProcessALibraryStaysDisarmed) {
+  using rvx::ChecksumOutcome;
+  EXPECT_EQ(rvx::ChecksumCheckOutcome(true, true), ChecksumOutcome::Passed);
+  EXPECT_EQ(rvx::ChecksumCheckOutcome(true, false), ChecksumOutcome::Passed);
+  EXPECT_EQ(rvx::ChecksumCheckOutcome(false, true), ChecksumOutcome::EndProcess);
+  EXPECT_EQ(rvx::ChecksumCheckOutcome(false, false), ChecksumOutcome::Disarm);
+  // The settings' module is checked too when the settings were found in another module, once otherwise.
+  EXPECT_EQ(rvx::ModulesToChecksum(0x10000000, 0x400000), (std::vector<uintptr_t>{0x10000000, 0x400000}));
+  EXPECT_EQ(rvx::ModulesToChecksum(0x400000, 0x400000), (std::vector<uintptr_t>{0x400000}));
+  EXPECT_EQ(rvx::ModulesToChecksum(0x400000, 0), (std::vector<uintptr_t>{0x400000}));
+}
+
 #ifdef _WIN32
 
 __attribute__((noipa)) int Seven() { return 7; }
