@@ -9,6 +9,16 @@
 namespace {
 using namespace rvx;
 
+// Symbol data with one routine, "Routine" at 0x1000, of the given size.
+TMapFile OneRoutineAt0x1000(uint32_t size) {
+  TMapFile map;
+  map.valid = true;
+  MapBuilder b(map);
+  b.AddSegment(true, 0x1000, size, "unit.cpp");
+  b.AddPublic(true, "Routine", 0x1000);
+  return map;
+}
+
 TEST(AddressCorrection, MovesOnlyAddressesFourBytesBeforeAnInstruction) {
   const uint8_t code[] = {
       0x55,                          // 1000 push ebp
@@ -19,11 +29,7 @@ TEST(AddressCorrection, MovesOnlyAddressesFourBytesBeforeAnInstruction) {
       0xC3,                          // 100e ret
   };
   BufferReader memory(0x1000, code, sizeof code);
-  TMapFile map;
-  map.valid = true;
-  MapBuilder b(map);
-  b.AddSegment(true, 0x1000, sizeof code, "unit.cpp");
-  b.AddPublic(true, "Routine", 0x1000);
+  TMapFile map = OneRoutineAt0x1000(sizeof code);
   EXPECT_EQ(CorrectedExceptionAddress(memory, map, 0x1004), 0x1008u);  // inside mov eax; 0x1008 starts one
   EXPECT_EQ(CorrectedExceptionAddress(memory, map, 0x1003), 0x1003u);  // already an instruction start
   EXPECT_EQ(CorrectedExceptionAddress(memory, map, 0x1005), 0x1005u);  // 0x1009 is no start either
@@ -46,11 +52,7 @@ TEST(AddressCorrection, TheReturnAddressOfACallThatDoesNotComeBackStays) {
       0xC3,                          // 100d ret
   };
   BufferReader memory(0x1000, code, sizeof code);
-  TMapFile map;
-  map.valid = true;
-  MapBuilder b(map);
-  b.AddSegment(true, 0x1000, sizeof code, "unit.cpp");
-  b.AddPublic(true, "Routine", 0x1000);
+  TMapFile map = OneRoutineAt0x1000(sizeof code);
   RuntimeRoutines before = OwnRuntimeRoutines();
   RuntimeRoutines routines = before;
   routines.halt = 0x3000;
