@@ -15,6 +15,7 @@
 #include <mutex>
 #include <vector>
 
+#include "crash/core/calibration.h"
 #include "crash/core/handlers.h"
 #include "crash/core/hooks.h"
 #include "crash/core/import_slots.h"
@@ -670,6 +671,7 @@ bool StartCrashReporter() {
       throw RvxException(text);
     }
   }
+  CalibrateModules();
   OpenThreadNameBuffer(GetCurrentThreadId());
   if (!settings || !settings->Valid() || !settings->Enabled()) return false;
   SetMainSettings(settings);
