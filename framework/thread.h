@@ -1,5 +1,6 @@
-// The framework's thread class: a thread object runs its Execute routine on a thread of its own. An
-// exception that Execute lets out ends the thread and is kept as the object's FatalException.
+// The framework's thread class: a thread object runs its Execute routine on a thread of its own, created by
+// Start once the object is complete (so that the thread's parameter, the object itself, already has its
+// final class). An exception that Execute lets out ends the thread and is kept as FatalException.
 #pragma once
 #include <windows.h>
 
@@ -11,17 +12,18 @@ namespace fw {
 
 class TThread {
  public:
-  // The thread is created at once and starts unless asked to wait for Start.
-  explicit TThread(bool createSuspended = false);
-  // Asks the thread to end and waits for it (a thread that was never started is ended unstarted).
+  TThread() = default;
+  // Asks a running thread to end and waits for it. A derived class whose Execute uses its own members waits
+  // for the thread (WaitFor) before they go.
   virtual ~TThread();
   TThread(const TThread&) = delete;
   TThread& operator=(const TThread&) = delete;
 
+  // Creates and starts the thread (once); raises EOSError when the system cannot create it.
   void Start();
   // Sets Terminated; Execute is expected to look at it and return.
   void Terminate() { terminated_ = true; }
-  // Waits until the thread has ended and returns its ReturnValue.
+  // Waits until the thread has ended and returns its ReturnValue (at once when it never started).
   DWORD WaitFor();
 
   bool Terminated() const { return terminated_; }
@@ -29,7 +31,8 @@ class TThread {
   HANDLE Handle() const { return handle_; }
   DWORD ThreadID() const { return threadId_; }
   std::exception_ptr FatalException() const { return fatal_; }
-  // A thread object with FreeOnTerminate set deletes itself when its thread ends; nobody may wait for it.
+  // A started thread object with FreeOnTerminate set deletes itself when its thread ends; nobody may wait
+  // for it or delete it.
   bool FreeOnTerminate = false;
 
  protected:
@@ -42,7 +45,6 @@ class TThread {
   static DWORD WINAPI ThreadProc(void* self);
   HANDLE handle_ = nullptr;
   DWORD threadId_ = 0;
-  bool started_ = false;
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finished_{false};
   std::exception_ptr fatal_;

@@ -7,33 +7,30 @@
 
 namespace fw {
 
-TThread::TThread(bool createSuspended) : started_(!createSuspended) {
-  // The thread object itself is the thread's parameter: the crash reporter recognises thread objects by it.
-  handle_ = CreateThread(nullptr, 0, ThreadProc, this, CREATE_SUSPENDED, &threadId_);
-  if (!handle_) throw EOSError("Thread creation error: " + std::to_string(GetLastError()), GetLastError());
-  if (!createSuspended) ResumeThread(handle_);
-}
-
 TThread::~TThread() {
   if (!handle_) return;
-  if (!FreeOnTerminate || GetCurrentThreadId() != threadId_) {
-    // A thread that was never started runs only up to the look at Terminated and ends without Execute.
+  if (GetCurrentThreadId() != threadId_) {
     Terminate();
-    Start();
     WaitForSingleObject(handle_, INFINITE);
   }
   CloseHandle(handle_);
 }
 
 void TThread::Start() {
-  if (started_) return;
-  started_ = true;
-  ResumeThread(handle_);
+  if (handle_) return;
+  // The thread object itself is the thread's parameter: the crash reporter recognises thread objects by it.
+  // Suspended until its handle is kept: a thread object that frees itself may be gone once it runs.
+  HANDLE h = CreateThread(nullptr, 0, ThreadProc, this, CREATE_SUSPENDED, &threadId_);
+  if (!h) {
+    DWORD error = GetLastError();
+    throw EOSError("Thread creation error: " + std::to_string(error), error);
+  }
+  handle_ = h;
+  ResumeThread(h);
 }
 
 DWORD TThread::WaitFor() {
-  if (!started_ || GetCurrentThreadId() == threadId_) return ReturnValue;
-  WaitForSingleObject(handle_, INFINITE);
+  if (handle_ && GetCurrentThreadId() != threadId_) WaitForSingleObject(handle_, INFINITE);
   return ReturnValue;
 }
 

@@ -10,6 +10,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "crash/core/thread_hooks.h"
+#include "framework/thread.h"
 #endif
 
 namespace {
@@ -183,6 +186,43 @@ TEST(Patching, ImportsOfEveryModuleArePatchedPastTheFirst256) {
   for (HMODULE m : loaded) FreeLibrary(m);
   for (const std::string& f : files) DeleteFileA(f.c_str());
   RemoveDirectoryA(folder.c_str());
+}
+
+class TProbe : public fw::TThread {
+ protected:
+  void Execute() override { ReturnValue = 5; }
+};
+class TOtherProbe : public TProbe {
+ protected:
+  void Execute() override { ReturnValue = 6; }
+};
+
+TEST(ThreadObjectHooks, OneExecuteStubPerClassAndExecuteStillRuns) {
+  rvx::UndoPatches();
+  TProbe a, b;
+  TOtherProbe c;
+  std::string cls;
+  ASSERT_TRUE(rvx::PrepareThreadObject(&a, cls));
+  EXPECT_EQ(cls, "(anonymous namespace)::TProbe");
+  EXPECT_EQ(rvx::PatchCount(), 1u);
+  EXPECT_TRUE(rvx::PrepareThreadObject(&b, cls));
+  EXPECT_EQ(rvx::PatchCount(), 1u) << "a second object of the same class";
+  EXPECT_TRUE(rvx::PrepareThreadObject(&c, cls));
+  EXPECT_EQ(cls, "(anonymous namespace)::TOtherProbe");
+  EXPECT_EQ(rvx::PatchCount(), 2u);
+  int plain = 0;
+  EXPECT_FALSE(rvx::PrepareThreadObject(&plain, cls));
+  EXPECT_FALSE(rvx::PrepareThreadObject(nullptr, cls));
+  // Through the stub and the execute wrapper, with the thread object and the class's own routine.
+  a.Start();
+  c.Start();
+  EXPECT_EQ(a.WaitFor(), 5u);
+  EXPECT_EQ(c.WaitFor(), 6u);
+  rvx::UndoPatches();
+  rvx::ResetThreadObjectHooks();
+  TProbe d;
+  d.Start();
+  EXPECT_EQ(d.WaitFor(), 5u);
 }
 
 #endif

@@ -192,7 +192,7 @@ void RunLateLibraryThread() {
 // Thread objects of the framework: one whose Execute faults or throws, and two of one class.
 class TLabThread : public fw::TThread {
  public:
-  explicit TLabThread(int what) : fw::TThread(true), what_(what) {}
+  explicit TLabThread(int what) : what_(what) {}
 
  protected:
   void Execute() override {
