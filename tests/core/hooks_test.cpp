@@ -188,6 +188,48 @@ TEST(Patching, ImportsOfEveryModuleArePatchedPastTheFirst256) {
   RemoveDirectoryA(folder.c_str());
 }
 
+// A copy of the probe library under a name of its own in the temporary folder.
+std::string ProbeCopy(const std::string& name) {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  std::string path = std::string(temp) + name + "_" + std::to_string(GetCurrentProcessId()) + ".dll";
+  EXPECT_TRUE(CopyFileA("patch_probe.dll", path.c_str(), FALSE)) << path;
+  return path;
+}
+
+DWORD CallProbe(HMODULE m) {
+  using Probe = DWORD (*)();
+  auto probe = reinterpret_cast<Probe>(reinterpret_cast<void*>(GetProcAddress(m, "probe_ticks")));
+  return probe ? probe() : 0;
+}
+
+TEST(ModuleLoadHooks, LibrariesLoadedLaterGetTheRegisteredReplacements) {
+  rvx::UndoPatches();
+  void* ticks = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTickCount"));
+  rvx::AddLoadedModuleReplacement(ticks, reinterpret_cast<void*>(&FixedTicks));
+  rvx::InstallModuleLoadHooks();
+  std::string first = ProbeCopy("late_probe_a"), second = ProbeCopy("late_probe_b");
+  HMODULE m = LoadLibraryA(first.c_str());
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(CallProbe(m), 4242u);
+  // Unloaded and loaded again (through another loading routine): patched afresh.
+  FreeLibrary(m);
+  std::wstring wide(first.begin(), first.end());
+  m = LoadLibraryExW(wide.c_str(), nullptr, 0);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(CallProbe(m), 4242u);
+  FreeLibrary(m);
+  // Once the hooks are removed and undone, a new library keeps its own imports.
+  rvx::RemoveModuleLoadHooks();
+  rvx::UndoPatches();
+  m = LoadLibraryA(second.c_str());
+  ASSERT_NE(m, nullptr);
+  EXPECT_NE(CallProbe(m), 4242u);
+  FreeLibrary(m);
+  DeleteFileA(first.c_str());
+  DeleteFileA(second.c_str());
+}
+
 class TProbe : public fw::TThread {
  protected:
   void Execute() override { ReturnValue = 5; }
