@@ -4,14 +4,15 @@
 
 namespace rvx {
 
-std::vector<Address> ImportSlotsHolding(const MemoryReader& memory, Address base, Address routine) {
-  std::vector<Address> slots;
+std::vector<ImportSlot> ImportSlotsHoldingAny(const MemoryReader& memory, Address base,
+                                              const std::vector<Address>& routines) {
+  std::vector<ImportSlot> slots;
   Address nt = base ? PeNtHeaders(memory, base) : 0;
   uint32_t imageSize = nt ? PeImageSize(memory, nt) : 0;
   uint32_t directory[2];
   constexpr uint32_t kImportDirectory = 0x80;  // data directory 1 of a PE32 optional header
-  if (!nt || !memory.Read(nt + kImportDirectory, directory, sizeof directory) || !directory[0] || !directory[1] ||
-      directory[0] >= imageSize)
+  if (routines.empty() || !nt || !memory.Read(nt + kImportDirectory, directory, sizeof directory) ||
+      !directory[0] || !directory[1] || directory[0] >= imageSize)
     return slots;
   constexpr uint32_t kDescriptorSize = 20;  // original first thunk, time stamp, forwarder, name, first thunk
   for (Address d = base + directory[0]; d - base + kDescriptorSize <= imageSize; d += kDescriptorSize) {
@@ -22,9 +23,19 @@ std::vector<Address> ImportSlotsHolding(const MemoryReader& memory, Address base
     for (Address slot = base + firstThunk; slot - base + 4 <= imageSize; slot += 4) {
       uint32_t value;
       if (!memory.Read32(slot, value) || !value) break;
-      if (value == routine) slots.push_back(slot);
+      for (size_t i = 0; i < routines.size(); ++i)
+        if (value == routines[i]) {
+          slots.push_back({slot, i});
+          break;
+        }
     }
   }
+  return slots;
+}
+
+std::vector<Address> ImportSlotsHolding(const MemoryReader& memory, Address base, Address routine) {
+  std::vector<Address> slots;
+  for (const ImportSlot& s : ImportSlotsHoldingAny(memory, base, {routine})) slots.push_back(s.slot);
   return slots;
 }
 

@@ -13,6 +13,7 @@
 #include "crash/core/hooks.h"
 #include "crash/core/import_slots.h"
 #include "crash/core/thread_hooks.h"
+#include "crash/stack/safe_read.h"
 
 namespace rvx {
 namespace {
@@ -100,15 +101,23 @@ void AddLoadedModuleReplacement(const void* original, const void* replacement) {
 }
 
 int PatchLoadedModules() {
-  std::vector<std::pair<const void*, const void*>> replacements;
+  std::vector<Address> originals;
+  std::vector<uintptr_t> replacements;
   {
     std::lock_guard<std::mutex> g(g_lock);
-    replacements = g_replacements;
+    for (const auto& r : g_replacements) {
+      originals.push_back(static_cast<Address>(reinterpret_cast<uintptr_t>(r.first)));
+      replacements.push_back(reinterpret_cast<uintptr_t>(r.second));
+    }
   }
-  if (replacements.empty()) return 0;
+  if (originals.empty()) return 0;
+  // One walk of each module's import tables for all replacements: this runs after every library load.
   int patched = 0;
-  for (uintptr_t m : PatchableModules())
-    for (const auto& r : replacements) patched += PatchImportTables(m, r.first, r.second);
+  for (uintptr_t m : PatchableModules()) {
+    RegionCachingReader memory;
+    for (const ImportSlot& s : ImportSlotsHoldingAny(memory, static_cast<Address>(m), originals))
+      if (PatchBytes(reinterpret_cast<void*>(static_cast<uintptr_t>(s.slot)), &replacements[s.routine], 4)) ++patched;
+  }
   return patched;
 }
 

@@ -53,6 +53,13 @@ TEST(ImportSlots, EverySlotOfEveryDescriptorHoldingTheRoutine) {
   EXPECT_EQ(m.Slots(kCreateThread), (std::vector<Address>{kBase + 0x604, kBase + 0x60C, kBase + 0x700}));
   EXPECT_EQ(m.Slots(kOther).size(), 2u);
   EXPECT_TRUE(m.Slots(0x12345678).empty());
+  // Several routines in one walk, each slot with the routine it holds.
+  rvx::BufferReader memory(kBase, m.bytes.data(), m.bytes.size());
+  using S = rvx::ImportSlot;
+  EXPECT_EQ(rvx::ImportSlotsHoldingAny(memory, kBase, {0x12345678, kCreateThread, kOther}),
+            (std::vector<S>{{kBase + 0x600, 2}, {kBase + 0x604, 1}, {kBase + 0x608, 2}, {kBase + 0x60C, 1},
+                            {kBase + 0x700, 1}}));
+  EXPECT_TRUE(rvx::ImportSlotsHoldingAny(memory, kBase, {}).empty());
 }
 
 TEST(ImportSlots, TheWalkEndsWhereTheTablesEnd) {
