@@ -13,9 +13,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   constexpr rvx::Address kBase = 0x10000;
   rvx::BufferReader memory(kBase, data, size);
+  // The last 8 bytes name an object and a routine; the first ones may be an image's headers.
   uint32_t object = 0, routine = 0;
-  memory.Read32(kBase, object);
-  memory.Read32(kBase + 4, routine);
+  if (size >= 8) {
+    memory.Read32(kBase + static_cast<uint32_t>(size) - 8, object);
+    memory.Read32(kBase + static_cast<uint32_t>(size) - 4, routine);
+  }
   if (rvx::ObjectClassNames(memory, object).size() > 1 + rvx::kThreadClassAncestors) abort();
   rvx::IsThreadObject(memory, kBase + 8);
   for (const rvx::ImportSlot& s : rvx::ImportSlotsHoldingAny(memory, kBase, {routine, object}))
