@@ -1,4 +1,5 @@
 #include "framework/forms.h"
+#include "framework/sysutils.h"
 
 #include <condition_variable>
 #include <vector>
@@ -335,7 +336,9 @@ void TApplication::HandleException(TComponent* sender) {
     return;
   } catch (...) {
   }
-  ShowException(nullptr, message.empty() && type ? "Exception " + fw::ClassName(*type) : message);
+  // A thrown value of no exception class goes to the framework's last resort.
+  if (p) return ShowExceptionMessage(p, nullptr);
+  ShowException(nullptr, message);
 }
 
 void TApplication::ShowException(const std::exception*, const std::string& message) {

@@ -8,10 +8,12 @@ namespace rvx {
 namespace {
 
 bool ValidIn(const MemoryReader& memory, const TFunctionInfo& f, Address address) {
+  // A call's return address counts as well: an exception raised by a call that does not come back (the
+  // last instruction of its area) is recorded at the return address, which lies outside every area.
   for (const FarCall& c : f.farCalls)
-    if (c.instructionStart == address) return true;
+    if (c.instructionStart == address || (c.isCall && c.nextInstruction == address)) return true;
   for (const UnresolvedBranch& b : f.unresolvedBranches)
-    if (b.isCall && b.instructionStart == address) return true;
+    if (b.isCall && (b.instructionStart == address || b.nextInstruction == address)) return true;
   for (const CodeArea& area : f.codeAreas) {
     if (area.isCaseTable || area.isExceptionTable || area.end == 0) continue;
     if (address < area.start || address > area.end) continue;

@@ -1,7 +1,9 @@
 // The adapter between the crash reporter and the framework's application object: its two exception entry
 // points (handle exception, show exception) are virtual; their slots in the class's virtual table are
 // redirected with the patching primitives, so the patches are recorded and undone at the end. The call in
-// CheckSynchronize that hands a failed synchronised call's exception to the waiting thread is redirected too.
+// CheckSynchronize that hands a failed synchronised call's exception to the waiting thread is redirected too,
+// and the framework's last resort for showing an exception (fw::ShowExceptionMessage) starts with a jump to
+// the crash reporter.
 #include <windows.h>
 
 #include <cxxabi.h>
@@ -9,8 +11,10 @@
 #include <cstring>
 
 #include "crash/core/hooks.h"
+#include "crash/core/member_pointer.h"
 #include "crash/core/pipeline.h"
 #include "framework/forms.h"
+#include "framework/sysutils.h"
 
 // The virtual table of fw::TApplication: offset to top, type information, then the slots.
 extern "C" void* _ZTVN2fw12TApplicationE[];
@@ -38,6 +42,21 @@ void __attribute__((thiscall)) HookedShowException(fw::TApplication*, const std:
   HandleException(hp);
 }
 
+// The framework's last resort for showing an exception: handled with the object and the address given.
+void HookedShowExceptionMessage(const std::exception_ptr& exception, const void* address) {
+  const std::type_info* type = exception ? exception.__cxa_exception_type() : nullptr;
+  void* object = nullptr;
+  static_assert(sizeof(exception) == sizeof object, "exception_ptr holds the thrown object's address");
+  std::memcpy(&object, &exception, sizeof object);
+  if (type) return HandleExceptionObject(object, *type, kSourceShowExceptionMessage, nullptr,
+                                         reinterpret_cast<uintptr_t>(address));
+  HandleParams hp;
+  hp.address = reinterpret_cast<uintptr_t>(address);
+  hp.framePointer = reinterpret_cast<uint32_t>(__builtin_frame_address(0));
+  hp.source = kSourceShowExceptionMessage;
+  HandleException(hp);
+}
+
 // An EAbort goes to the waiting thread as before; any other exception is handled here and the waiting
 // thread gets nothing.
 void SyncExceptionTakeOver(std::exception_ptr* slot) {
@@ -47,24 +66,6 @@ void SyncExceptionTakeOver(std::exception_ptr* slot) {
       if (name == "EAbort") return fw::TakeOverSyncException(slot);
   }
   HandleCaughtException(kSourceSynchronize, nullptr);
-}
-
-// The pointer part of a member function pointer: the routine's address, or 1 + the virtual slot offset.
-template <class MemberFunction>
-uintptr_t MemberPointer(MemberFunction function) {
-  struct {
-    uintptr_t pointer;
-    ptrdiff_t adjust;
-  } raw;
-  static_assert(sizeof raw == sizeof function, "member function pointer layout");
-  std::memcpy(&raw, &function, sizeof raw);
-  return raw.pointer;
-}
-
-template <class MemberFunction>
-int VirtualSlot(MemberFunction function) {
-  uintptr_t pointer = MemberPointer(function);
-  return pointer & 1 ? static_cast<int>((pointer - 1) / sizeof(void*)) : -1;
 }
 
 }  // namespace
@@ -77,6 +78,7 @@ bool InstallFrameworkHooks() {
   if (handle < 0 || show < 0) return false;
   Patch32(&slots[handle], reinterpret_cast<uint32_t>(&HookedHandleException));
   Patch32(&slots[show], reinterpret_cast<uint32_t>(&HookedShowException));
+  PatchJump(reinterpret_cast<void*>(&fw::ShowExceptionMessage), reinterpret_cast<void*>(&HookedShowExceptionMessage));
   // The crash reporter's modal loops on the main thread run the pending synchronised calls.
   SetIdleHook([] {
     if (fw::Application) fw::Application->CheckSynchronize();

@@ -56,6 +56,17 @@ uint32_t ImageChecksum(const uint8_t* data, size_t size, size_t checksumOffset) 
   return sum.Finish();
 }
 
+ChecksumOutcome ChecksumCheckOutcome(bool checksumOk, bool isProgramFile) {
+  if (checksumOk) return ChecksumOutcome::Passed;
+  return isProgramFile ? ChecksumOutcome::EndProcess : ChecksumOutcome::Disarm;
+}
+
+std::vector<uintptr_t> ModulesToChecksum(uintptr_t ownModule, uintptr_t settingsModule) {
+  std::vector<uintptr_t> modules{ownModule};
+  if (settingsModule && settingsModule != ownModule) modules.push_back(settingsModule);
+  return modules;
+}
+
 Address FindRelativeCall(const MemoryReader& memory, Address routine, Address oldTarget) {
   TFunctionInfo info;
   if (!AnalyseFunction(memory, routine, info)) return 0;

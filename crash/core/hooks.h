@@ -16,6 +16,16 @@
 //                                                            the import tables of every loaded module; the
 //                                                            wrappers catch C++ exceptions; faults and
 //                                                            terminate calls in a wrapped thread: source 16
+//   libraries loaded after start-up                      -> LoadLibraryA/W and LoadLibraryExA/W replaced in
+//                                                            the import tables; after a load every module
+//                                                            gets the same import replacements
+//                                                            (module_load_hooks_win.cpp)
+//   framework thread objects (fw::TThread)               -> recognised among thread parameters by their class
+//                                                            chain; the class's virtual execute slot points at
+//                                                            a stub that calls the execute wrapper: source 17
+//                                                            (thread_object_hooks_win.cpp)
+//   framework utility: show exception message            -> a jump at the start of fw::ShowExceptionMessage:
+//                                                            source 3 (framework_hooks_win.cpp)
 //   hidden exceptions (the end of the program's own      -> the linker wraps __cxa_end_catch: when the end of
 //   handler frees the exception object)                     a catch block frees the object (its last handler,
 //                                                            not thrown again, no exception_ptr keeps it) and
@@ -39,13 +49,15 @@
 #include <cstdint>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
 #include "crash/stack/memory_reader.h"
 
 namespace rvx {
 
 // Arms the crash reporter for the calling program (the first thing its main routine does) when its
-// settings say Enabled; disarms and undoes every patch at the end of the process.
+// settings say Enabled; disarms and undoes every patch at the end of the process. Raises an RvxException
+// when the crash reporter lives in a library whose file fails the checksum check.
 bool StartCrashReporter();
 void StopCrashReporter();
 bool CrashReporterArmed();
@@ -99,12 +111,21 @@ class ImageChecksummer {
   uint64_t sum_ = 0;
 };
 
+// What a failed check of a module file's checksum at start leads to: the program file ends the process; a
+// library's crash reporter stays disarmed and StartCrashReporter raises an RvxException.
+enum class ChecksumOutcome { Passed, EndProcess, Disarm };
+ChecksumOutcome ChecksumCheckOutcome(bool checksumOk, bool isProgramFile);
+// The modules whose files are checked: the own module, then the settings' module when that is another one.
+std::vector<uintptr_t> ModulesToChecksum(uintptr_t ownModule, uintptr_t settingsModule);
+
 // ---- the framework's application object ---------------------------------------------------------------
 
 // Hands the exception being handled in the current catch block to the pipeline.
 void HandleCaughtException(uint8_t source, void* relatedObject, bool canContinue = true);
-// Hands an exception object of a known type to the pipeline (not inside a catch block).
-void HandleExceptionObject(const void* object, const std::type_info& type, uint8_t source, void* relatedObject);
+// Hands an exception object of a known type to the pipeline (not inside a catch block); a non-zero address
+// is where it was raised.
+void HandleExceptionObject(const void* object, const std::type_info& type, uint8_t source, void* relatedObject,
+                           uintptr_t address = 0);
 // Installs the application-object interceptions (framework adapter; links the framework).
 bool InstallFrameworkHooks();
 

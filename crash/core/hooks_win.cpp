@@ -15,19 +15,24 @@
 #include <mutex>
 #include <vector>
 
+#include "crash/core/calibration.h"
 #include "crash/core/handlers.h"
 #include "crash/core/hooks.h"
+#include "crash/core/import_slots.h"
 #include "crash/core/pipeline.h"
 #include "crash/core/report_plugins.h"
 #include "crash/core/report_printer.h"
 #include "crash/core/shared_objects.h"
 #include "crash/core/sysinfo.h"
+#include "crash/core/thread_hooks.h"
+#include "crash/core/settings.h"
 #include "crash/delivery/send.h"
 #include "crash/stack/fault_guard.h"
 #include "crash/stack/module.h"
 #include "crash/stack/safe_read.h"
 #include "crash/stack/stack_trace.h"
 #include "crash/stack/text.h"
+#include "framework/exceptions.h"
 
 namespace rvx {
 
@@ -158,7 +163,7 @@ class ContextSlot {
 
 // Hands a processor fault over to the handling, on the faulting stack (what lies there goes into the
 // report). After a stack overflow a helper thread hands it over: no stack is left for the handling.
-void HandleFault(const FaultEvent& fault, uint8_t source, bool canContinue) {
+void HandleFault(const FaultEvent& fault, uint8_t source, bool canContinue, void* relatedObject = nullptr) {
   std::string module = ModuleNameOfAddress(fault.address);
   bool write = fault.parameterCount >= 1 && fault.parameters[0] == 1;
   uint32_t target = fault.parameterCount >= 2 ? fault.parameters[1] : 0;
@@ -173,6 +178,7 @@ void HandleFault(const FaultEvent& fault, uint8_t source, bool canContinue) {
   work.params.address = fault.address;
   work.params.context = context;
   work.params.source = source;
+  work.params.relatedObject = relatedObject;
   work.params.canContinue = canContinue;
   work.threadId = GetCurrentThreadId();
   if (fault.code == EXCEPTION_STACK_OVERFLOW) {
@@ -208,6 +214,44 @@ LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* ep) {
   pipeline_platform::EndProgram(nullptr);
 }
 
+}  // namespace
+
+bool RunGuardedThreadBody(void (*body)(void*), void* data, uint8_t source, void* relatedObject) {
+  struct Run {
+    void (*body)(void*);
+    void* data;
+    uint8_t source;
+    void* related;
+    bool failed = false;
+  } run{body, data, source, relatedObject};
+  auto guarded = [](void* p) {
+    auto* r = static_cast<Run*>(p);
+    try {
+      r->body(r->data);
+    } catch (...) {
+      HandleCaughtException(r->source, r->related);
+      r->failed = true;
+    }
+  };
+  auto observer = [](const FaultEvent& fault, void* p) {
+    auto* r = static_cast<Run*>(p);
+    HandleFault(fault, r->source, true, r->related);
+  };
+  bool wrapped = t_wrapped;
+  int terminating = t_terminating;
+  if (!RunFaultGuarded(guarded, &run, observer, &run)) {
+    // The thread goes on after the guard: its state is as it was when the body started.
+    t_wrapped = wrapped;
+    t_terminating = terminating;
+    t_inHidden = false;
+    t_last = {};
+    return false;
+  }
+  return !run.failed;
+}
+
+namespace {
+
 // Runs a wrapped start routine; an exception or a processor fault that it lets out is handled as a
 // thread's, and the result is -1. The wrapper always returns: a work item runs on a thread of the system's
 // pool, which must go on.
@@ -215,29 +259,15 @@ DWORD RunWrapped(void* p) {
   StartRecord rec = *static_cast<StartRecord*>(p);
   delete static_cast<StartRecord*>(p);
   t_wrapped = true;
-  struct Run {
+  struct Call {
     StartRecord rec;
     DWORD result = 0xFFFFFFFF;
-  } run{rec};
+  } call{rec};
   auto body = [](void* data) {
-    auto* r = static_cast<Run*>(data);
-    try {
-      r->result = r->rec.start(r->rec.parameter);
-    } catch (...) {
-      HandleCaughtException(kSourceThread, nullptr);
-      r->result = 0xFFFFFFFF;
-    }
+    auto* c = static_cast<Call*>(data);
+    c->result = c->rec.start(c->rec.parameter);
   };
-  auto observer = [](const FaultEvent& fault, void*) { HandleFault(fault, kSourceThread, true); };
-  int terminating = t_terminating;
-  if (!RunFaultGuarded(body, &run, observer)) {
-    t_wrapped = true;
-    t_terminating = terminating;
-    t_inHidden = false;
-    t_last = {};
-    return 0xFFFFFFFF;
-  }
-  return run.result;
+  return RunGuardedThreadBody(body, &call, kSourceThread, nullptr) ? call.result : 0xFFFFFFFF;
 }
 
 DWORD WINAPI ThreadEntryWrapper(void* p) {
@@ -256,6 +286,12 @@ DWORD WINAPI WorkItemWrapper(void* p) {
 HANDLE WINAPI ReplacementCreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stack, LPTHREAD_START_ROUTINE start,
                                       LPVOID parameter, DWORD flags, LPDWORD id) {
   uint32_t creator = reinterpret_cast<uint32_t>(__builtin_return_address(0));
+  // A framework thread object: its class's execute routine is wrapped before the thread can run it, and the
+  // creator is whoever created the object, one frame further up.
+  std::string className;
+  if (PrepareThreadObject(parameter, className))
+    creator = reinterpret_cast<uint32_t>(
+        settings_platform::ReturnAddressUp(__builtin_frame_address(0), 1, reinterpret_cast<const void*>(creator)));
   auto* rec = new (std::nothrow) StartRecord{start, parameter};
   if (!rec) return g_createThread(sa, stack, start, parameter, flags, id);
   DWORD newId = 0;
@@ -266,7 +302,7 @@ HANDLE WINAPI ReplacementCreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stack, LP
     return h;
   }
   if (id) *id = newId;
-  UpdateThreadEntry(newId, "", GetCurrentThreadId(), creator);
+  UpdateThreadEntry(newId, "", GetCurrentThreadId(), creator, className);
   if (!(flags & CREATE_SUSPENDED)) ResumeThread(h);
   return h;
 }
@@ -277,11 +313,6 @@ BOOL WINAPI ReplacementQueueUserWorkItem(LPTHREAD_START_ROUTINE function, PVOID 
   BOOL ok = g_queueWork(WorkItemWrapper, rec, flags);
   if (!ok) delete rec;
   return ok;
-}
-
-bool IsSystemModule(const char* name) {
-  return lstrcmpiA(name, "kernel32.dll") == 0 || lstrcmpiA(name, "kernelbase.dll") == 0 ||
-         lstrcmpiA(name, "ntdll.dll") == 0;
 }
 
 // ---- file checksum ------------------------------------------------------------------------------------
@@ -497,10 +528,12 @@ void HandleCaughtException(uint8_t source, void* relatedObject, bool canContinue
   t_last = {};
 }
 
-void HandleExceptionObject(const void* object, const std::type_info& type, uint8_t source, void* relatedObject) {
+void HandleExceptionObject(const void* object, const std::type_info& type, uint8_t source, void* relatedObject,
+                           uintptr_t address) {
   HandleParams hp;
   hp.object = MakeThrownException(const_cast<void*>(object), &type);
   FromLastRaise(hp, object);
+  if (address) hp.address = address;
   hp.source = source;
   hp.relatedObject = relatedObject;
   HandleException(hp);
@@ -591,27 +624,11 @@ size_t PatchCount() {
 int PatchImportTables(uintptr_t module, const void* oldAddress, const void* newAddress) {
   // Every header, descriptor and slot is read through the safe reader: the module may be no image at all.
   ProcessReader memory;
-  const Address base = static_cast<Address>(module);
-  Address nt = base ? PeNtHeaders(memory, base) : 0;
-  uint32_t imageSize = nt ? PeImageSize(memory, nt) : 0;
-  uint32_t directory[2];
-  constexpr uint32_t kImportDirectory = 0x80;  // data directory 1 of a PE32 optional header
-  if (!nt || !memory.Read(nt + kImportDirectory, directory, sizeof directory) || !directory[0] || !directory[1])
-    return 0;
   int patched = 0;
-  const uintptr_t wanted = reinterpret_cast<uintptr_t>(oldAddress);
-  for (Address d = base + directory[0];; d += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-    IMAGE_IMPORT_DESCRIPTOR descriptor;
-    if (!memory.Read(d, &descriptor, sizeof descriptor) || !descriptor.Name) break;
-    if (descriptor.FirstThunk >= imageSize) break;
-    for (Address slot = base + descriptor.FirstThunk;; slot += 4) {
-      uint32_t value;
-      if (!memory.Read32(slot, value) || !value) break;
-      if (value != wanted) continue;
-      uintptr_t replacement = reinterpret_cast<uintptr_t>(newAddress);
-      if (PatchBytes(reinterpret_cast<void*>(static_cast<uintptr_t>(slot)), &replacement, sizeof replacement)) ++patched;
-    }
-  }
+  const uintptr_t replacement = reinterpret_cast<uintptr_t>(newAddress);
+  for (Address slot : ImportSlotsHolding(memory, static_cast<Address>(module),
+                                         static_cast<Address>(reinterpret_cast<uintptr_t>(oldAddress))))
+    if (PatchBytes(reinterpret_cast<void*>(static_cast<uintptr_t>(slot)), &replacement, sizeof replacement)) ++patched;
   return patched;
 }
 
@@ -621,33 +638,7 @@ int PatchImportedRoutine(const char* library, const char* routine, const void* r
   if (!address) return 0;
   if (original) *original = address;
   int patched = 0;
-  // The module list of the process (a toolhelp snapshot is much slower under Wine).
-  using EnumFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
-  auto enumModules = reinterpret_cast<EnumFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "K32EnumProcessModules")));
-  std::vector<HMODULE> modules(256);
-  DWORD needed = 0;
-  bool listed = false;
-  // Libraries may be loaded meanwhile: grow the list until it holds them all.
-  for (int attempt = 0; enumModules && attempt < 8; ++attempt) {
-    DWORD capacity = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
-    if (!enumModules(GetCurrentProcess(), modules.data(), capacity, &needed)) break;
-    if (needed <= capacity) {
-      modules.resize(needed / sizeof(HMODULE));
-      listed = true;
-      break;
-    }
-    modules.resize(needed / sizeof(HMODULE) + 64);
-  }
-  if (!listed) return PatchImportTables(reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)), address, replacement);
-  for (HMODULE m : modules) {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(m, path, MAX_PATH);
-    const char* name = path;
-    for (const char* p = path; *p; ++p)
-      if (*p == '\\' || *p == '/') name = p + 1;
-    if (!IsSystemModule(name)) patched += PatchImportTables(reinterpret_cast<uintptr_t>(m), address, replacement);
-  }
+  for (uintptr_t m : PatchableModules()) patched += PatchImportTables(m, address, replacement);
   return patched;
 }
 
@@ -667,14 +658,21 @@ bool StartCrashReporter() {
                      reinterpret_cast<LPCWSTR>(&StartCrashReporter), &own);
   Ref<IRVModuleSettings> settings = SettingsOfModule(reinterpret_cast<ModuleHandle>(own));
   if (settings && settings->Valid() && settings->Enabled() && settings->CheckFileCrc()) {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(own, path, MAX_PATH);
-    if (!FileChecksumOk(path)) {
+    for (uintptr_t module : ModulesToChecksum(reinterpret_cast<uintptr_t>(own), settings->Module())) {
+      wchar_t path[MAX_PATH] = {};
+      if (!GetModuleFileNameW(reinterpret_cast<HMODULE>(module), path, MAX_PATH)) continue;
+      ChecksumOutcome outcome =
+          ChecksumCheckOutcome(FileChecksumOk(path), module == reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)));
+      if (outcome == ChecksumOutcome::Passed) continue;
       std::string text = settings->BitFaultMsg();
       MessageBoxA(nullptr, text.c_str(), "Ravex", MB_OK | MB_ICONERROR);
-      ExitProcess(1);
+      if (outcome == ChecksumOutcome::EndProcess) ExitProcess(1);
+      // A library: its crash reporter stays disarmed.
+      OpenThreadNameBuffer(GetCurrentThreadId());
+      throw RvxException(text);
     }
   }
+  CalibrateModules();
   OpenThreadNameBuffer(GetCurrentThreadId());
   if (!settings || !settings->Valid() || !settings->Enabled()) return false;
   SetMainSettings(settings);
@@ -710,6 +708,10 @@ bool StartCrashReporter() {
                            &original) ||
       original)
     g_queueWork = reinterpret_cast<QueueWorkFn>(original);
+  // Libraries loaded from now on get the same replacements.
+  AddLoadedModuleReplacement(reinterpret_cast<void*>(g_createThread), reinterpret_cast<void*>(&ReplacementCreateThread));
+  AddLoadedModuleReplacement(reinterpret_cast<void*>(g_queueWork), reinterpret_cast<void*>(&ReplacementQueueUserWorkItem));
+  InstallModuleLoadHooks();
   pipeline_platform::TakeEmergencyMemory();
   g_armed = true;
   atexit(ShutDown);
@@ -719,6 +721,8 @@ bool StartCrashReporter() {
 void StopCrashReporter() {
   if (!g_armed.exchange(false)) return;
   UndoPatches();
+  RemoveModuleLoadHooks();
+  ResetThreadObjectHooks();
   SetUnhandledExceptionFilter(nullptr);
   if (g_namingHandler) RemoveVectoredExceptionHandler(std::exchange(g_namingHandler, nullptr));
   if (g_previousTerminate) std::set_terminate(g_previousTerminate);
@@ -727,6 +731,8 @@ void StopCrashReporter() {
   StopHandlingThread();
   CloseThreadNameBuffer();
   pipeline_platform::ReleaseEmergencyMemory();
+  // The module leaves the settings registry with the last reference to its settings.
+  SetMainSettings(nullptr);
 }
 
 }  // namespace rvx

@@ -179,14 +179,6 @@ std::optional<std::string> JumpText(const TItems& items, const TColumns& columns
   return text;
 }
 
-std::string IdeJumpWindowPrefix(uint32_t threadId) { return "rvxToolsMsgHandlerWindow" + HexText(threadId); }
-
-bool IsIdeJumpWindowClass(std::string_view className, uint32_t threadId) {
-  std::string prefix = IdeJumpWindowPrefix(threadId);
-  if (!className.starts_with(prefix)) return false;
-  return className.size() == prefix.size() || className[prefix.size()] == '$';
-}
-
 NamedTexts ReadFields(IRVFields* fields) {
   NamedTexts out;
   if (!fields) return out;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "crash/core/bugreport.h"
+#include "crash/core/ide_link.h"
 #include "crash/ui/report_renderers.h"
 
 namespace rvx {
@@ -72,11 +73,7 @@ constexpr size_t kCellTextLimit = 260;
 // for the first row, rows outside the list and empty or ">" texts. TABs become blanks.
 std::optional<std::string> JumpText(const TItems& items, const TColumns& columns, int row);
 
-// The window class prefix of the environment's message window for the thread that owns its main window.
-std::string IdeJumpWindowPrefix(uint32_t threadId);
-// Whether a class name is that message window's: the prefix, then the end of the name or the "$" before the
-// rest (a thread whose id merely starts with the same digits is another thread).
-bool IsIdeJumpWindowClass(std::string_view className, uint32_t threadId);
+// The environment's message window: IdeJumpWindowPrefix, IsIdeJumpWindowClass (crash/core/ide_link.h).
 
 // ---- painting -----------------------------------------------------------------------------------------
 

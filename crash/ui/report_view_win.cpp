@@ -37,33 +37,9 @@ void FillColour(HDC dc, const RECT& r, uint32_t colour) {
   DeleteObject(brush);
 }
 
-struct JumpSearch {
-  uint32_t thread;
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK FindJumpWindow(HWND w, LPARAM p) {
-  auto* s = reinterpret_cast<JumpSearch*>(p);
-  char cls[256] = {};
-  GetClassNameA(w, cls, sizeof cls);
-  if (!IsIdeJumpWindowClass(cls, s->thread)) return TRUE;
-  s->found = w;
-  return FALSE;
-}
-
-// Asks a running development environment to show the source line of a stack line.
-void JumpToSource(const std::string& line) {
-  HWND ide = FindWindowA("TAppBuilder", nullptr);
-  if (!ide) return;
-  JumpSearch search{GetWindowThreadProcessId(ide, nullptr)};
-  EnumWindows(FindJumpWindow, reinterpret_cast<LPARAM>(&search));
-  if (!search.found) return;
-  UINT message = RegisterWindowMessageA("RavexIdeJumpCommand");
-  if (!message) return;
-  DWORD_PTR result = 0;
-  SendMessageTimeoutA(search.found, message, GetCurrentProcessId(), reinterpret_cast<LPARAM>(line.c_str()),
-                      SMTO_NORMAL | SMTO_ABORTIFHUNG, 1000, &result);
-}
+// Asks a running development environment to show the source line of a stack line: its first message
+// window receives it.
+void JumpToSource(const std::string& line) { IdeJump(line, IdeJumpScope::FirstWindow); }
 
 class Win32ReportView final : public ReportView {
  public:

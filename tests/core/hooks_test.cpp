@@ -10,6 +10,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "crash/core/thread_hooks.h"
+#include "framework/thread.h"
 #endif
 
 namespace {
@@ -46,6 +49,18 @@ TEST(FindRelativeCall, IndirectCallsAndJumpsDoNotCount) {
   for (int i = 0; i < 4; ++i) code.push_back(static_cast<uint8_t>(distance >> (8 * i)));
   rvx::BufferReader memory(base, code.data(), code.size());
   EXPECT_EQ(rvx::FindRelativeCall(memory, base, 0x402000), 0u);
+}
+
+TEST(ChecksumCheck, TheProgramFileEndsTheProcessALibraryStaysDisarmed) {
+  using rvx::ChecksumOutcome;
+  EXPECT_EQ(rvx::ChecksumCheckOutcome(true, true), ChecksumOutcome::Passed);
+  EXPECT_EQ(rvx::ChecksumCheckOutcome(true, false), ChecksumOutcome::Passed);
+  EXPECT_EQ(rvx::ChecksumCheckOutcome(false, true), ChecksumOutcome::EndProcess);
+  EXPECT_EQ(rvx::ChecksumCheckOutcome(false, false), ChecksumOutcome::Disarm);
+  // The settings' module is checked too when the settings were found in another module, once otherwise.
+  EXPECT_EQ(rvx::ModulesToChecksum(0x10000000, 0x400000), (std::vector<uintptr_t>{0x10000000, 0x400000}));
+  EXPECT_EQ(rvx::ModulesToChecksum(0x400000, 0x400000), (std::vector<uintptr_t>{0x400000}));
+  EXPECT_EQ(rvx::ModulesToChecksum(0x400000, 0), (std::vector<uintptr_t>{0x400000}));
 }
 
 #ifdef _WIN32
@@ -171,6 +186,85 @@ TEST(Patching, ImportsOfEveryModuleArePatchedPastTheFirst256) {
   for (HMODULE m : loaded) FreeLibrary(m);
   for (const std::string& f : files) DeleteFileA(f.c_str());
   RemoveDirectoryA(folder.c_str());
+}
+
+// A copy of the probe library under a name of its own in the temporary folder.
+std::string ProbeCopy(const std::string& name) {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  std::string path = std::string(temp) + name + "_" + std::to_string(GetCurrentProcessId()) + ".dll";
+  EXPECT_TRUE(CopyFileA("patch_probe.dll", path.c_str(), FALSE)) << path;
+  return path;
+}
+
+DWORD CallProbe(HMODULE m) {
+  using Probe = DWORD (*)();
+  auto probe = reinterpret_cast<Probe>(reinterpret_cast<void*>(GetProcAddress(m, "probe_ticks")));
+  return probe ? probe() : 0;
+}
+
+TEST(ModuleLoadHooks, LibrariesLoadedLaterGetTheRegisteredReplacements) {
+  rvx::UndoPatches();
+  void* ticks = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTickCount"));
+  rvx::AddLoadedModuleReplacement(ticks, reinterpret_cast<void*>(&FixedTicks));
+  rvx::InstallModuleLoadHooks();
+  std::string first = ProbeCopy("late_probe_a"), second = ProbeCopy("late_probe_b");
+  HMODULE m = LoadLibraryA(first.c_str());
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(CallProbe(m), 4242u);
+  // Unloaded and loaded again (through another loading routine): patched afresh.
+  FreeLibrary(m);
+  std::wstring wide(first.begin(), first.end());
+  m = LoadLibraryExW(wide.c_str(), nullptr, 0);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(CallProbe(m), 4242u);
+  FreeLibrary(m);
+  // Once the hooks are removed and undone, a new library keeps its own imports.
+  rvx::RemoveModuleLoadHooks();
+  rvx::UndoPatches();
+  m = LoadLibraryA(second.c_str());
+  ASSERT_NE(m, nullptr);
+  EXPECT_NE(CallProbe(m), 4242u);
+  FreeLibrary(m);
+  DeleteFileA(first.c_str());
+  DeleteFileA(second.c_str());
+}
+
+class TProbe : public fw::TThread {
+ protected:
+  void Execute() override { ReturnValue = 5; }
+};
+class TOtherProbe : public TProbe {
+ protected:
+  void Execute() override { ReturnValue = 6; }
+};
+
+TEST(ThreadObjectHooks, OneExecuteStubPerClassAndExecuteStillRuns) {
+  rvx::UndoPatches();
+  TProbe a, b;
+  TOtherProbe c;
+  std::string cls;
+  ASSERT_TRUE(rvx::PrepareThreadObject(&a, cls));
+  EXPECT_EQ(cls, "(anonymous namespace)::TProbe");
+  EXPECT_EQ(rvx::PatchCount(), 1u);
+  EXPECT_TRUE(rvx::PrepareThreadObject(&b, cls));
+  EXPECT_EQ(rvx::PatchCount(), 1u) << "a second object of the same class";
+  EXPECT_TRUE(rvx::PrepareThreadObject(&c, cls));
+  EXPECT_EQ(cls, "(anonymous namespace)::TOtherProbe");
+  EXPECT_EQ(rvx::PatchCount(), 2u);
+  int plain = 0;
+  EXPECT_FALSE(rvx::PrepareThreadObject(&plain, cls));
+  EXPECT_FALSE(rvx::PrepareThreadObject(nullptr, cls));
+  // Through the stub and the execute wrapper, with the thread object and the class's own routine.
+  a.Start();
+  c.Start();
+  EXPECT_EQ(a.WaitFor(), 5u);
+  EXPECT_EQ(c.WaitFor(), 6u);
+  rvx::UndoPatches();
+  rvx::ResetThreadObjectHooks();
+  TProbe d;
+  d.Start();
+  EXPECT_EQ(d.WaitFor(), 5u);
 }
 
 #endif

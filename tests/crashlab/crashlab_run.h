@@ -45,6 +45,7 @@ inline Outcome RunLab(const std::string& scenario, DWORD timeoutMs = 60000, cons
   std::string exe = dir + "\\crashlab.exe";
   DeleteFileA((dir + "\\bugreport.txt").c_str());
   EXPECT_TRUE(CopyFileA("crashlab.exe", exe.c_str(), FALSE)) << "copy to " << exe;
+  CopyFileA("crashlab_late.dll", (dir + "\\crashlab_late.dll").c_str(), FALSE);  // loaded by some scenarios
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
   std::string outPath = dir + "\\stdout.txt";
   HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);

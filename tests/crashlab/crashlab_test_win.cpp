@@ -354,3 +354,49 @@ TEST(Crashlab, ListingWithRoutineNamesAndLines) {
   EXPECT_NE(o.out.find(" " + line + " "), std::string::npos) << o.out;
 }
 }  // namespace
+
+namespace {
+
+TEST(Crashlab, ThreadsOfALibraryLoadedLaterAreWrapped) {
+  Outcome o = RunToEnd("late-library-thread");
+  EXPECT_EQ(o.out.find("not loaded"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("handler: 16 "), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("thread exit code ffffffff"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("survived"), std::string::npos) << o.out;
+  EXPECT_NE(Value(o.report, "exception message").find("Write of address 00000000"), std::string::npos) << o.report;
+  EXPECT_NE(o.report.find("crashlab_late.dll"), std::string::npos) << o.report;
+}
+
+TEST(Crashlab, FrameworkThreadObjectsReportWithTheirOwnSource) {
+  Outcome f = RunToEnd("thread-object-fault");
+  EXPECT_NE(f.out.find("handler: 17 "), std::string::npos) << f.out;
+  EXPECT_EQ(f.out.find("handler: 16 "), std::string::npos) << f.out;
+  EXPECT_NE(f.out.find("thread object returned 0, without a fatal exception"), std::string::npos) << f.out;
+  EXPECT_NE(Value(f.report, "exception message").find("Write of address 00000000"), std::string::npos) << f.report;
+  // The report's thread was created by the scenario, not inside the framework's thread class.
+  EXPECT_NE(f.report.find(">> created by main thread"), std::string::npos) << f.report;
+
+  Outcome t = RunToEnd("thread-object-throw");
+  EXPECT_NE(t.out.find("handler: 17 thread object failed"), std::string::npos) << t.out;
+  EXPECT_NE(t.out.find("without a fatal exception"), std::string::npos) << t.out;
+  CheckReport(t.report, "(anonymous namespace)::ELabError", "thread object failed.");
+}
+
+TEST(Crashlab, ThreadObjectsOfOneClassShareOneExecuteStub) {
+  Outcome o = RunToEnd("thread-objects-one-class");
+  EXPECT_NE(o.out.find("thread objects returned 7 7"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("execute patches: 1\r\n"), std::string::npos) << o.out;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Crashlab, TheFrameworksLastResortForExceptionsIsReported) {
+  Outcome o = RunToEnd("show-exception-message");
+  EXPECT_NE(o.out.find("handler: 3 shown by the last resort"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("survived"), std::string::npos) << o.out;
+  CheckReport(o.report, "(anonymous namespace)::ELabError", "shown by the last resort.");
+}
+
+}  // namespace

@@ -23,6 +23,8 @@
 #include "crash/stack/map_file.h"
 #include "framework/exceptions.h"
 #include "framework/forms.h"
+#include "framework/sysutils.h"
+#include "framework/thread.h"
 
 namespace {
 
@@ -84,8 +86,8 @@ DWORD WINAPI SimultaneousThread(void*) {
   return 0;
 }
 
-void RunThread(LPTHREAD_START_ROUTINE routine) {
-  HANDLE h = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
+// Waits for the thread and says its exit code.
+void AwaitThread(HANDLE h) {
   WaitForSingleObject(h, 30000);
   DWORD code = 0;
   GetExitCodeThread(h, &code);
@@ -94,6 +96,8 @@ void RunThread(LPTHREAD_START_ROUTINE routine) {
   std::snprintf(text, sizeof text, "thread exit code %08lx", code);
   Say(text);
 }
+
+void RunThread(LPTHREAD_START_ROUTINE routine) { AwaitThread(CreateThread(nullptr, 0, routine, nullptr, 0, nullptr)); }
 
 __attribute__((noinline)) void ThrowFromSameSite(int i) { throw ELabError("continued exception"); }
 
@@ -172,6 +176,56 @@ void RunFaultingWorkItem() {
   for (int i = 0; i < 6000 && GetFileAttributesA("bugreport.txt") == INVALID_FILE_ATTRIBUTES; ++i) Sleep(10);
   Say(worker && WaitForSingleObject(worker, 2000) == WAIT_TIMEOUT ? "worker thread alive" : "worker thread ended");
   if (worker) CloseHandle(worker);
+}
+
+// A library loaded after start-up starts a thread that faults.
+void RunLateLibraryThread() {
+  rvx::RegisterExceptionHandler(PrintingHandler, rvx::kSyncFiringThread, 2);
+  HMODULE library = LoadLibraryA("crashlab_late.dll");
+  using StartFn = HANDLE (*)();
+  auto start = library ? reinterpret_cast<StartFn>(reinterpret_cast<void*>(GetProcAddress(library, "StartFaultingThread")))
+                       : nullptr;
+  if (!start) return Say("crashlab_late.dll not loaded");
+  AwaitThread(start());
+}
+
+// Thread objects of the framework: one whose Execute faults or throws, and two of one class.
+class TLabThread : public fw::TThread {
+ public:
+  explicit TLabThread(int what) : what_(what) {}
+
+ protected:
+  void Execute() override {
+    if (what_ == 1) WriteViolation();
+    if (what_ == 2) throw ELabError("thread object failed");
+    ReturnValue = 7;
+  }
+
+ private:
+  int what_;
+};
+
+void RunThreadObject(int what) {
+  rvx::RegisterExceptionHandler(PrintingHandler, rvx::kSyncFiringThread, 2);
+  TLabThread thread(what);
+  thread.Start();
+  DWORD result = thread.WaitFor();
+  Say("thread object returned " + std::to_string(result) +
+      (thread.FatalException() ? ", with a fatal exception" : ", without a fatal exception"));
+}
+
+void RunTwoThreadObjects() {
+  size_t before = rvx::PatchCount();
+  {
+    TLabThread first(0), second(0);
+    first.Start();
+    second.Start();
+    Say("thread objects returned " + std::to_string(first.WaitFor()) + " " + std::to_string(second.WaitFor()));
+  }
+  TLabThread third(0);
+  third.Start();
+  third.WaitFor();
+  Say("execute patches: " + std::to_string(rvx::PatchCount() - before));
 }
 
 DWORD WINAPI OverflowingThread(void*) {
@@ -654,6 +708,19 @@ int Run(const std::string& s) {
     RunFaultingWorkItem();
   } else if (s == "thread-overflow") {
     RunThread(OverflowingThread);
+  } else if (s == "late-library-thread") {
+    RunLateLibraryThread();
+  } else if (s == "thread-object-fault" || s == "thread-object-throw") {
+    RunThreadObject(s == "thread-object-fault" ? 1 : 2);
+  } else if (s == "thread-objects-one-class") {
+    RunTwoThreadObjects();
+  } else if (s == "show-exception-message") {
+    rvx::RegisterExceptionHandler(PrintingHandler, rvx::kSyncFiringThread, 2);
+    try {
+      throw ELabError("shown by the last resort");
+    } catch (...) {
+      fw::ShowExceptionMessage(std::current_exception(), reinterpret_cast<const void*>(&WriteViolation));
+    }
   } else if (s == "show-no-object") {
     fw::Application->ShowException(nullptr, "shown without an object");
   } else if (s.rfind("box-", 0) == 0) {
