@@ -203,7 +203,10 @@ void PauseMainThreadAgain() {
   freeze_platform::WakeMainThread();
 }
 
-void EndThreadPausing() { ProcessThreadPause().Shutdown(); }
+void EndThreadPausing() {
+  ProcessThreadPause().Shutdown();
+  SetImportPatcher(nullptr);  // the patches are undone: none may come back
+}
 
 // ---- blocked process ----------------------------------------------------------------------------------
 

@@ -144,6 +144,11 @@ void PauseMainThreadAgain();
 void EndThreadPausing();
 ThreadPause& ProcessThreadPause();
 
+// How the message-fetch hooks get into the import tables: the arming code hands over its patcher (without
+// one, pausing threads pauses nobody).
+using ImportPatcher = int (*)(const char* library, const char* routine, const void* replacement, void** original);
+void SetImportPatcher(ImportPatcher patcher);
+
 namespace freeze_platform {
 uint32_t WatchThreadId();
 // The message-fetch hooks: every thread that fetches window messages passes a pause point.

@@ -10,6 +10,7 @@ bool StartFreezeWatch(uint32_t) { return false; }
 void StopFreezeWatch() {}
 bool FreezeWatchRunning() { return false; }
 void TellFreezeWatchBox(void*) {}
+void SetImportPatcher(ImportPatcher) {}
 
 namespace freeze_platform {
 uint32_t WatchThreadId() { return 0; }

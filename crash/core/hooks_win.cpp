@@ -15,6 +15,7 @@
 #include <mutex>
 #include <vector>
 
+#include "crash/core/freeze.h"
 #include "crash/core/handlers.h"
 #include "crash/core/hooks.h"
 #include "crash/core/pipeline.h"
@@ -708,6 +709,8 @@ bool StartCrashReporter() {
                            &original) ||
       original)
     g_queueWork = reinterpret_cast<QueueWorkFn>(original);
+  SetImportPatcher(PatchImportedRoutine);
+  if (settings->CheckFreeze()) StartFreezeWatch(settings->FreezeTimeout());
   pipeline_platform::TakeEmergencyMemory();
   g_armed = true;
   atexit(ShutDown);
@@ -717,6 +720,7 @@ bool StartCrashReporter() {
 void StopCrashReporter() {
   if (!g_armed.exchange(false)) return;
   UndoPatches();
+  StopFreezeWatch();
   SetUnhandledExceptionFilter(nullptr);
   if (g_namingHandler) RemoveVectoredExceptionHandler(std::exchange(g_namingHandler, nullptr));
   if (g_previousTerminate) std::set_terminate(g_previousTerminate);
@@ -724,6 +728,7 @@ void StopCrashReporter() {
   RemoveReportPlugins();
   StopHandlingThread();
   CloseThreadNameBuffer();
+  EndThreadPausing();
   pipeline_platform::ReleaseEmergencyMemory();
 }
 
