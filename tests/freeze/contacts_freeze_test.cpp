@@ -31,7 +31,7 @@ std::string FreshFolder() {
   GetTempPathA(MAX_PATH, temp);
   std::string dir = std::string(temp) + "contacts_freeze_" + std::to_string(GetCurrentProcessId());
   CreateDirectoryA(dir.c_str(), nullptr);
-  for (const char* f : {"contacts_freeze.exe", "contacts_freeze.dbg", "MIDAS.DLL"})
+  for (const char* f : {"contacts_freeze.exe", "MIDAS.DLL"})
     CopyFileA(f, (dir + "\\" + f).c_str(), FALSE);
   DeleteFileA((dir + "\\bugreport.txt").c_str());
   return dir;
