@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "crash/core/calibration.h"
+#include "crash/core/freeze.h"
 #include "crash/core/handlers.h"
 #include "crash/core/hooks.h"
 #include "crash/core/import_slots.h"
@@ -712,6 +713,8 @@ bool StartCrashReporter() {
   AddLoadedModuleReplacement(reinterpret_cast<void*>(g_createThread), reinterpret_cast<void*>(&ReplacementCreateThread));
   AddLoadedModuleReplacement(reinterpret_cast<void*>(g_queueWork), reinterpret_cast<void*>(&ReplacementQueueUserWorkItem));
   InstallModuleLoadHooks();
+  SetImportPatcher(PatchImportedRoutine);
+  if (settings->CheckFreeze()) StartFreezeWatch(settings->FreezeTimeout());
   pipeline_platform::TakeEmergencyMemory();
   g_armed = true;
   atexit(ShutDown);
@@ -723,6 +726,7 @@ void StopCrashReporter() {
   UndoPatches();
   RemoveModuleLoadHooks();
   ResetThreadObjectHooks();
+  StopFreezeWatch();
   SetUnhandledExceptionFilter(nullptr);
   if (g_namingHandler) RemoveVectoredExceptionHandler(std::exchange(g_namingHandler, nullptr));
   if (g_previousTerminate) std::set_terminate(g_previousTerminate);
@@ -730,6 +734,7 @@ void StopCrashReporter() {
   RemoveReportPlugins();
   StopHandlingThread();
   CloseThreadNameBuffer();
+  EndThreadPausing();
   pipeline_platform::ReleaseEmergencyMemory();
   // The module leaves the settings registry with the last reference to its settings.
   SetMainSettings(nullptr);

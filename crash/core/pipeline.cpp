@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "crash/core/address_correction.h"
+#include "crash/core/freeze.h"
 #include "crash/core/handlers.h"
 #include "crash/core/web_exception_page.h"
 #include "crash/stack/fault_guard.h"
@@ -28,6 +29,23 @@ bool Guarded(F&& f) {
   t_ownThread = own;  // the scopes of the abandoned frames did not end
   return false;
 }
+
+// The end of every handling, whatever way it takes: paused threads go on, the freeze count starts afresh.
+struct HandlingEnd {
+  bool threadsPaused = false;
+  ~HandlingEnd() {
+    if (threadsPaused) Guarded([] { PauseThreads(false); });
+    ResetFreezeCounter();
+  }
+};
+
+// The freeze check stands still while a raising thread waits for its exception to be handled.
+struct FreezeCheckPause {
+  FreezeCheckPause() { PauseFreezeCheck(true); }
+  ~FreezeCheckPause() { PauseFreezeCheck(false); }
+  FreezeCheckPause(const FreezeCheckPause&) = delete;
+  FreezeCheckPause& operator=(const FreezeCheckPause&) = delete;
+};
 
 std::vector<std::string> ClassesOf(IRVException& record) {
   const TExceptObject* e = record.ExceptObject();
@@ -190,6 +208,7 @@ void FinishAutomaticActions(IRVException* record, bool waitForSend) {
 }
 
 void HandleRequest(const THandlingRequest& rq) {
+  HandlingEnd end;
   Guarded([&] { pipeline_platform::RemoveTempFolder(); });
   const auto* object = reinterpret_cast<const TExceptObject*>(rq.exceptObject);
   Ref<IRVModuleSettings> settings;
@@ -228,6 +247,10 @@ void HandleRequest(const THandlingRequest& rq) {
     Guarded([&] { handled = FireHandlers(kHandlerKindException, record.get(), false); });
   }
   record->SetPhase(2);
+  if (!handled && p.type != kExceptFreeze && record->PauseThreads()) {
+    end.threadsPaused = true;
+    Guarded([&] { PauseThreads(true); });
+  }
   if (!handled) {
     if (record->CreateScreenShot()) record->ScreenShot();
     if (record->CreateBugReport()) Guarded([&] { record->BugReportSections(); });
@@ -305,6 +328,7 @@ void HandleException(const HandleParams& params) {
   rq.relatedObject = reinterpret_cast<uintptr_t>(params.relatedObject);
   rq.package = params.package;
   bool sent = false;
+  FreezeCheckPause freezeCheckPaused;
   Guarded([&] {
     bool keepLoop = self == MainThreadId();
     if (keepLoop) {

@@ -109,7 +109,7 @@ void WriteStdOut(const std::string& text) {
 
 void PlainMessageBox(IRVException* record) {
   std::string title = record->TitleBar();
-  std::string text = record->ExceptMessage();
+  std::string text = record->ExceptType() == kExceptFreeze ? record->FrozenMsg() : record->ExceptMessage();
   MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
 }
 

@@ -91,6 +91,8 @@ uint32_t CurrentThreadId();
 // Creates or joins the process-wide thread-name buffer and names the main thread "main thread".
 bool OpenThreadNameBuffer(uint32_t mainThreadId);
 void CloseThreadNameBuffer();
+// Mutex 1 of the buffer: held by the one freeze watch of the process. Null without a buffer.
+void* FreezeWatchMutex();
 uint32_t MainThreadId();
 void SetMainThreadIdForNames(uint32_t id);
 // Creates, updates or (empty name and no creator) removes a thread's entry.

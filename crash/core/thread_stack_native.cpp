@@ -25,6 +25,7 @@ bool OpenThreadNameBuffer(uint32_t mainThreadId) {
   return true;
 }
 void CloseThreadNameBuffer() {}
+void* FreezeWatchMutex() { return nullptr; }
 
 }  // namespace rvx
 #endif

@@ -199,6 +199,8 @@ bool OpenThreadNameBuffer(uint32_t mainThreadId) {
   return true;
 }
 
+void* FreezeWatchMutex() { return g_buffer ? g_buffer->mutex1 : nullptr; }
+
 void CloseThreadNameBuffer() {
   if (!g_buffer) return;
   InterlockedDecrement(&g_buffer->refCount);

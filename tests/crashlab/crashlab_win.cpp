@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "crash/core/freeze.h"
 #include "crash/core/handlers.h"
 #include "crash/core/hooks.h"
 #include "crash/ui/crash_dialogs.h"
@@ -588,6 +590,125 @@ void RunBox(const std::string& s) {
   Say("box closed");
 }
 
+// ---- freezes and paused threads ------------------------------------------------------------------------
+
+// The main thread's message loop for a while.
+void PumpMessages(DWORD ms) {
+  DWORD start = GetTickCount();
+  for (DWORD passed; (passed = GetTickCount() - start) < ms;) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - passed, QS_ALLINPUT);
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&m);
+      DispatchMessageA(&m);
+    }
+  }
+}
+
+// Where the main thread hangs; the freeze report must name it.
+__attribute__((noinline)) void BlockMainThread(DWORD ms) {
+  Sleep(ms);
+  asm volatile("");
+}
+
+// "freeze TIMEOUT BLOCK": the freeze watch with this timeout; the main thread stops answering for BLOCK ms and
+// then answers for half a timeout more.
+void RunFreeze(DWORD timeout, DWORD block) {
+  if (!rvx::StartFreezeWatch(timeout)) {
+    Say("no freeze watch");
+    return;
+  }
+  PumpMessages(timeout / 5);
+  Say("blocking");
+  BlockMainThread(block);
+  Say("answering again");
+  PumpMessages(timeout / 2);
+  rvx::StopFreezeWatch();
+}
+
+// The watch paused twice stands still until the second resume: two blocks of one and a half timeouts are not
+// reported, the third one (after the second resume) is.
+void RunFreezePaused() {
+  const DWORD timeout = 3000;
+  rvx::StartFreezeWatch(timeout);
+  PumpMessages(timeout / 5);
+  rvx::PauseFreezeCheck(true);
+  rvx::PauseFreezeCheck(true);
+  Say("paused twice");
+  BlockMainThread(timeout * 3 / 2);
+  PumpMessages(timeout / 5);
+  rvx::PauseFreezeCheck(false);
+  Say("resumed once");
+  BlockMainThread(timeout * 3 / 2);
+  PumpMessages(timeout / 5);
+  rvx::PauseFreezeCheck(false);
+  Say("resumed twice");
+  BlockMainThread(timeout * 3 / 2);
+  PumpMessages(timeout / 2);
+  rvx::StopFreezeWatch();
+}
+
+std::atomic<int> g_fetched{0};
+std::atomic<long> g_busyRounds{0};
+std::atomic<bool> g_stopBusy{false};
+DWORD g_fetchingId = 0;
+
+DWORD WINAPI FetchingWorker(void* ready) {
+  MSG m;
+  PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE);
+  SetEvent(ready);
+  while (GetMessageA(&m, nullptr, 0, 0) > 0) ++g_fetched;
+  return 0;
+}
+
+DWORD WINAPI BusyWorker(void*) {
+  while (!g_stopBusy) {
+    ++g_busyRounds;
+    Sleep(1);
+  }
+  return 0;
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD ms) {
+  for (DWORD start = GetTickCount(); !done(); Sleep(10))
+    if (GetTickCount() - start > ms) return false;
+  return true;
+}
+
+// Runs in the handling thread while the other threads are paused. The fetching worker is woken from the
+// fetch it was in when the pause began; it must stand still at its next one, while the busy worker goes on.
+void PauseCheckingHandler(rvx::IRVException*, bool&) {
+  int before = g_fetched;
+  PostThreadMessageA(g_fetchingId, WM_USER, 0, 0);
+  bool woke = WaitUntil([&] { return g_fetched > before; }, 5000);
+  int fetched = g_fetched;
+  long busy = g_busyRounds;
+  PostThreadMessageA(g_fetchingId, WM_USER, 0, 0);
+  Sleep(500);
+  Say(std::string("while handled: fetching worker ") + (woke && g_fetched == fetched ? "paused" : "running") +
+      ", busy worker " + (g_busyRounds > busy ? "running" : "stopped"));
+}
+
+void RunPauseThreads() {
+  rvx::MainSettings()->SetPauseThreads(true);
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE fetching = CreateThread(nullptr, 0, FetchingWorker, ready, 0, &g_fetchingId);
+  HANDLE busy = CreateThread(nullptr, 0, BusyWorker, nullptr, 0, nullptr);
+  WaitForSingleObject(ready, 10000);
+  rvx::RegisterExceptionHandler(PauseCheckingHandler, rvx::kSyncFiringThread, 2);
+  RunThread(ThrowingThread);
+  rvx::UnregisterExceptionHandler(PauseCheckingHandler);
+  // The message posted during the pause arrives once the handling is over.
+  int expected = 2;
+  Say(std::string("after handling: fetching worker ") +
+      (WaitUntil([&] { return g_fetched >= expected; }, 5000) ? "resumed" : "still paused"));
+  g_stopBusy = true;
+  PostThreadMessageA(g_fetchingId, WM_QUIT, 0, 0);
+  HANDLE both[2] = {fetching, busy};
+  WaitForMultipleObjects(2, both, TRUE, 10000);
+  for (HANDLE h : {fetching, busy, ready}) CloseHandle(h);
+}
+
 int Run(const std::string& s) {
   if (s == "av-read") ReadViolation();
   else if (s == "av-write") WriteViolation();
@@ -725,6 +846,10 @@ int Run(const std::string& s) {
     fw::Application->ShowException(nullptr, "shown without an object");
   } else if (s.rfind("box-", 0) == 0) {
     RunBox(s);
+  } else if (s == "freeze-paused") {
+    RunFreezePaused();
+  } else if (s == "pause-threads") {
+    RunPauseThreads();
   } else if (s == "none") {
   } else {
     Say("unknown scenario");
@@ -859,6 +984,11 @@ int main(int argc, char** argv) {
   }
   if (scenario == "fault-cost") {
     MeasureFaults(argc > 2 ? std::atoi(argv[2]) : 21);
+    return 0;
+  }
+  if (scenario == "freeze") {
+    RunFreeze(argc > 2 ? std::atoi(argv[2]) : 3000, argc > 3 ? std::atoi(argv[3]) : 4500);
+    Say("survived");
     return 0;
   }
   return Run(scenario);
