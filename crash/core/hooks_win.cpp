@@ -685,6 +685,7 @@ bool StartCrashReporter() {
   hooks.restartProgram = pipeline_platform::RestartProgram;
   hooks.deliver = DeliverRecordReport;
   hooks.fireExceptionHandlers = [](IRVException* record) { FireHandlers(kHandlerKindException, record, false); };
+  hooks.fireActionHandlers = FireActionHandlers;
   SetRecordHooks(hooks);
 
   g_previousTerminate = std::set_terminate(OnTerminate);
