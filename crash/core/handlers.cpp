@@ -223,10 +223,11 @@ bool FireRound(uint8_t kind, uint8_t action, IRVException* record, bool handled)
   p.record = record;
   p.handled = handled;
   bool called = FireHandlerLists(p);
-  if ((!p.handled || !called) && MainThreadReachable() && SynchronousEntryExists(kind, record->Phase())) {
+  if ((!p.handled || !called) && SynchronousEntryExists(kind, record->Phase())) {
     p.callSync = true;
-    // A frozen main thread cannot run anything.
-    bool done = record->ExceptType() != kExceptFreeze && CallOnMainThread(p);
+    // A frozen main thread cannot run anything; without routing it cannot be reached either, and the entries
+    // of mode 2 run here.
+    bool done = record->ExceptType() != kExceptFreeze && MainThreadReachable() && CallOnMainThread(p);
     if (!done) {
       p.syncFailed = true;
       FireHandlerLists(p);

@@ -413,6 +413,10 @@ TEST_F(ActionHandlersTest, SyncModesRunWhereTheyAskAndModeTwoFallsBackToTheFirin
   RegisterActionHandler(SyncProc0, kSyncFiringThread);
   RegisterActionHandler(SyncProc1, kSyncMainThread);
   RegisterActionHandler(SyncProc2, kSyncMainThreadOrFiring);
+  // No routing to the main thread at all (none was made): mode 2 still runs, in the firing thread.
+  g_where.clear();
+  FireActionHandlers(record_.get(), kActionContinue, nullptr);
+  EXPECT_EQ(g_where, "0F 2F ");
   g_where.clear();
   SetMainThreadRouter(RouteToOtherThread);
   FireActionHandlers(record_.get(), kActionContinue, nullptr);
