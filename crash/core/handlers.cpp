@@ -242,22 +242,6 @@ std::string AssistantNameFor(IRVException& record, int action) {
   return record.PrintAssis();
 }
 
-// Runs the assistant in front of send, save or print; false when the user cancelled it.
-bool RunAssistant(IRVException& record, int action, WindowHandle window) {
-  std::string name = AssistantNameFor(record, action);
-  if (name.empty()) return true;
-  Ref<INVAssistant> assistant = record.Assistant(name);
-  if (!assistant) return true;
-  bool topmost = handlers_platform::DropTopmost(window);
-  int result = 3;
-  FaultGuarded([&] { result = assistant->ShowModal(window); });
-  if (topmost) handlers_platform::RestoreTopmost(window);
-  bool finished = result == 1;
-  if (finished) PutAssistantEntriesIntoReport(*assistant, record);
-  if (auto access = Query<ISettingsAccess>(&record)) FaultGuarded([&] { access->FillFormCache(*assistant); });
-  return finished;
-}
-
 }  // namespace
 
 bool FireHandlers(uint8_t kind, IRVException* record, bool handled) {
@@ -275,9 +259,23 @@ ActionOutcome FireActionHandlers(IRVException* record, int action, WindowHandle 
   }
   if (FireRound(kHandlerKindAction, static_cast<uint8_t>(action), record, false)) return kActionHandled;
   if (action > kActionPrint || !window) return kActionGoesOn;
-  if (!RunAssistant(*record, action, window)) return kActionCancelled;
+  std::string name = AssistantNameFor(*record, action);
+  if (!name.empty() && !RunAssistant(*record, name, window)) return kActionCancelled;
   if (FireRound(kHandlerKindAction, static_cast<uint8_t>(action + 3), record, false)) return kActionHandled;
   return kActionGoesOn;
+}
+
+bool RunAssistant(IRVException& record, std::string_view name, WindowHandle window) {
+  Ref<INVAssistant> assistant = record.Assistant(name);
+  if (!assistant) return true;
+  bool topmost = handlers_platform::DropTopmost(window);
+  int result = 3;
+  FaultGuarded([&] { result = assistant->ShowModal(window); });
+  if (topmost) handlers_platform::RestoreTopmost(window);
+  bool finished = result == 1;
+  if (finished) PutAssistantEntriesIntoReport(*assistant, record);
+  if (auto access = Query<ISettingsAccess>(&record)) FaultGuarded([&] { access->FillFormCache(*assistant); });
+  return finished;
 }
 
 void PutAssistantEntriesIntoReport(INVAssistant& assistant, IRVException& record) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "crash/core/exception_record.h"
@@ -107,6 +108,11 @@ bool FireHandlers(uint8_t kind, IRVException* record, bool handled);
 ActionOutcome FireActionHandlers(IRVException* record, int action, WindowHandle window);
 // One pass over the lists with the given parameters; true when any entry was called.
 bool FireHandlerLists(TFireHandlersParams& params);
+
+// Runs the assistant of that name modally over the window (a topmost window leaves the topmost band
+// meanwhile); finished, its entries go into the record's report; either way they are remembered in the form
+// cache. False only when the user cancelled it; true also when there is no such assistant.
+bool RunAssistant(IRVException& record, std::string_view name, WindowHandle window);
 
 // What the user entered in an assistant's pages closed with Continue, into the record's report: check boxes
 // with an output name as header items ("yes" or "no"), edits with an output name and a text as header items,

@@ -318,6 +318,10 @@ TEST_F(ActionHandlersTest, CancellingTheAssistantCancelsTheActionAndIsNoSuccess)
   EXPECT_EQ(record_->BugReportHeader()->Find("contact name"), -1);
   EXPECT_FALSE(record_->PrintBugReport(kBox));
   EXPECT_EQ(WorkSpy::printed, 0);
+  EXPECT_FALSE(record_->FormCache()->Find("contact name") >= 0);  // nothing was continued
+  // An assistant the settings do not define cancels nothing.
+  EXPECT_TRUE(RunAssistant(*record_, "NoSuchAssistant", kBox));
+  EXPECT_EQ(FakeAssistant::shown, 2);
 }
 
 TEST_F(ActionHandlersTest, AHandlerThatHandlesSendSkipsAssistantAndDelivery) {
