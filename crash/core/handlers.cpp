@@ -29,6 +29,13 @@ Lists g_lists;
 std::atomic<bool> g_onMainThread{false};
 std::atomic<bool> g_initialised{false};
 std::atomic<MainThreadRouter> g_router{nullptr};
+std::mutex g_pausingMutex;
+MainThreadPausing g_pausing;
+
+MainThreadPausing Pausing() {
+  std::lock_guard<std::mutex> g(g_pausingMutex);
+  return g_pausing;
+}
 
 template <class Entry>
 constexpr bool kIsProcedure = std::is_same_v<Entry, TExceptHandler> || std::is_same_v<Entry, TActionHandler>;
@@ -227,7 +234,14 @@ bool FireRound(uint8_t kind, uint8_t action, IRVException* record, bool handled)
     p.callSync = true;
     // A frozen main thread cannot run anything; without routing it cannot be reached either, and the entries
     // of mode 2 run here.
-    bool done = record->ExceptType() != kExceptFreeze && MainThreadReachable() && CallOnMainThread(p);
+    bool done = false;
+    if (record->ExceptType() != kExceptFreeze && MainThreadReachable()) {
+      // A paused main thread is let go for the time of the call.
+      MainThreadPausing pausing = Pausing();
+      bool resumed = record->PauseThreads() && pausing.resume && pausing.resume();
+      done = CallOnMainThread(p);
+      if (resumed && pausing.pauseAgain) pausing.pauseAgain();
+    }
     if (!done) {
       p.syncFailed = true;
       FireHandlerLists(p);
@@ -283,7 +297,13 @@ void PutAssistantEntriesIntoReport(INVAssistant& assistant, IRVException& record
   if (header && sections) FaultGuarded([&] { assistant.PutIntoReport(*header, *sections); });
 }
 
+void SetMainThreadPausing(const MainThreadPausing& pausing) {
+  std::lock_guard<std::mutex> g(g_pausingMutex);
+  g_pausing = pausing;
+}
+
 intptr_t MainThreadHandlersMessage(bool execute, TFireHandlersParams* params) {
+  if (MainThreadPausing pausing = Pausing(); pausing.pausePoint) FaultGuarded([&] { pausing.pausePoint(); });
   if (execute && params) FaultGuarded([&] { FireHandlerLists(*params); });
   return kMainThreadAnswer;
 }

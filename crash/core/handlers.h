@@ -127,6 +127,17 @@ bool HandlersRunningOnMainThread();
 constexpr intptr_t kMainThreadAnswer = 777;
 intptr_t MainThreadHandlersMessage(bool execute, TFireHandlersParams* params);
 
+// How the registry meets the pausing of threads: the main thread's message routine is a pause point (it
+// pauses there while it is asked to), and a paused main thread is resumed for the time of a synchronous call
+// when the record's PauseThreads is on (resume answers whether it resumed it). Set by the pausing; each may
+// stay empty.
+struct MainThreadPausing {
+  void (*pausePoint)() = nullptr;
+  bool (*resume)() = nullptr;
+  void (*pauseAgain)() = nullptr;
+};
+void SetMainThreadPausing(const MainThreadPausing& pausing);
+
 // Replaces the platform's way to the main thread (tests; null restores it). The router runs the parameters
 // on the main thread through MainThreadHandlersMessage and answers whether that succeeded.
 using MainThreadRouter = bool (*)(TFireHandlersParams& params);

@@ -451,6 +451,28 @@ TEST_F(ActionHandlersTest, SyncModesRunWhereTheyAskAndModeTwoFallsBackToTheFirin
   for (auto* proc : {SyncProc0, SyncProc1Handles, SyncProc2}) UnregisterActionHandler(proc);
 }
 
+std::string g_pauses;
+TEST_F(ActionHandlersTest, APausedMainThreadIsLetGoForTheCallAndPausesInItsRoutine) {
+  RegisterActionHandler(SyncProc1, kSyncMainThread);
+  MainThreadPausing pausing;
+  pausing.pausePoint = [] { g_pauses += "point "; };
+  pausing.resume = [] { return g_pauses += "resume ", true; };
+  pausing.pauseAgain = [] { g_pauses += "pause "; };
+  SetMainThreadPausing(pausing);
+  SetMainThreadRouter(RouteToOtherThread);
+  g_pauses.clear();
+  record_->SetPauseThreads(true);
+  FireActionHandlers(record_.get(), kActionContinue, nullptr);
+  EXPECT_EQ(g_pauses, "resume point point pause ");  // the probe and the call each pass the pause point
+  // Threads not paused for this record: nobody is resumed.
+  g_pauses.clear();
+  record_->SetPauseThreads(false);
+  FireActionHandlers(record_.get(), kActionContinue, nullptr);
+  EXPECT_EQ(g_pauses, "point point ");
+  SetMainThreadPausing({});
+  UnregisterActionHandler(SyncProc1);
+}
+
 TEST_F(ActionHandlersTest, ExceptionHandlersOfModeOneRunOnTheMainThread) {
   RegisterExceptionHandler(ProcA, kSyncMainThread, 2);
   g_calls.clear();
