@@ -152,7 +152,8 @@ void SetSection(Exception* exception, std::string_view name, std::string_view te
 
 // Reports a problem that the program found itself, as an exception of the class given, from the caller's
 // place: handlers, exception box, automatic actions as for any exception. Returns when it is handled (unless
-// the user ends or restarts the program). False when the crash reporter is not armed.
+// the user ends or restarts the program). False when the crash reporter is not armed, and inside the
+// handling itself (from a handler or a plug-in), where a report would wait for itself.
 bool ReportProblem(std::string_view message, std::string_view className = "Exception");
 // The same for an exception object that the program caught.
 bool ReportException(const std::exception& exception);

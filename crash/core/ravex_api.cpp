@@ -56,6 +56,11 @@ T Ask(Exception* exception, F&& ask) {
 
 bool Raise(rvx::ExceptObjectPtr object, uintptr_t address, std::string* report) {
   if (!rvx::MainSettings()) return false;
+  // Inside the handling (a handler, a plug-in) a new report would wait for itself: it is not raised.
+  uint32_t self = rvx::CurrentThreadId();
+  if ((rvx::HandlingThreadId() && self == rvx::HandlingThreadId()) ||
+      (self == rvx::MainThreadId() && rvx::HandlersRunningOnMainThread()))
+    return false;
   rvx::HandleParams p;
   p.object = std::move(object);
   p.address = address;

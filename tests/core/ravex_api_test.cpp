@@ -189,4 +189,25 @@ TEST_F(RavexInterface, AProblemRaisedByTheProgramGoesThroughTheWholeHandling) {
   ravex::RemoveReportPlugin("program");
 }
 
+// A report raised from inside the handling would wait for itself: it is refused, not claimed as done.
+bool g_raisedInside = true;
+void RaisingInside(ravex::Exception*, bool&) { g_raisedInside = ravex::ReportProblem("from a handler"); }
+
+TEST_F(RavexInterface, ARaiseFromInsideTheHandlingIsRefused) {
+  uint32_t main = rvx::MainThreadId();
+  rvx::SetMainThreadIdForNames(rvx::CurrentThreadId());
+  ravex::RegisterExceptionHandler(RaisingInside, ravex::kFirstRound, ravex::Sync::MainThread);
+  auto record = NewRecord("outer");
+  record->SetPhase(1);
+  rvx::TFireHandlersParams p;  // as the main thread's routine runs it
+  p.record = record.get();
+  p.callSync = true;
+  testing::internal::CaptureStdout();
+  rvx::MainThreadHandlersMessage(true, &p);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_FALSE(g_raisedInside);
+  ravex::UnregisterExceptionHandler(RaisingInside);
+  rvx::SetMainThreadIdForNames(main);
+}
+
 }  // namespace
