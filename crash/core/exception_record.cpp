@@ -207,7 +207,7 @@ void TIRVException::ComposeHeader() {
   item("compiled with", [] { return std::string(kCompilerText); });
   item("Ravex version", [] { return std::string("3.0o"); });
   for (const TReportPlugin& p : ChosenReportPlugins(ReadText("Plugins"), false))
-    item(p.name.c_str(), [&] { return ReportPluginText(p); }, false);
+    item(p.name.c_str(), [&] { return ReportPluginText(p, this); }, false);
   int insertion = counted - 1;
   items.emplace_back("callstack crc", "will be calculated soon");
   items.emplace_back("exception number", DecimalText(++g_reportNumber));
@@ -463,7 +463,7 @@ void TIRVException::RunCompletion() {
   }
   for (const TReportPlugin& p : plugins) {
     if (abortCompletion) break;
-    UpdateSection(p.name, ReportPluginText(p));
+    UpdateSection(p.name, ReportPluginText(p, this));
   }
   for (size_t i = 1; i < threads_.size() && !abortCompletion; ++i) {
     TraceResult r = threadSection(i);
@@ -648,6 +648,7 @@ Ref<IRefCounted> TIRVException::ScreenShot() {
   std::lock_guard<std::mutex> g(screenshotMutex_);
   if (!screenshotTaken_.exchange(true) && createScreenShot_) {
     if (g_hooks.takeScreenShot) FaultGuarded([&] { screenshot_ = g_hooks.takeScreenShot(this); });
+    else record_platform::TellUnavailable(nullptr, "This program cannot take screenshots: none is connected.");
     if (!screenshot_) createScreenShot_ = false;
   }
   return screenshot_;
@@ -696,14 +697,15 @@ bool TIRVException::SaveReport(const std::wstring& fileName, bool automatic) {
 
 // ---- user actions -------------------------------------------------------------------------------------
 
-bool TIRVException::FireAction(int action) {
-  bool handled = false;
-  if (g_hooks.fireActionHandlers) FaultGuarded([&] { handled = g_hooks.fireActionHandlers(this, action); });
-  return handled;
+ActionOutcome TIRVException::FireAction(int action, WindowHandle window) {
+  ActionOutcome outcome = kActionGoesOn;
+  if (g_hooks.fireActionHandlers) FaultGuarded([&] { outcome = g_hooks.fireActionHandlers(this, action, window); });
+  return outcome;
 }
 
 void TIRVException::Show() {
   if (g_hooks.show) g_hooks.show(this);
+  else record_platform::TellUnavailable(nullptr, "This program cannot show exceptions: no exception box is connected.");
 }
 
 void TIRVException::ShowBugReport(WindowHandle parent) {
@@ -711,26 +713,36 @@ void TIRVException::ShowBugReport(WindowHandle parent) {
   if (w) record_platform::PostToWindow(w, 0x70A);
 }
 
+// Handled by a handler: done; cancelled in the assistant: not done.
 bool TIRVException::SendBugReport(WindowHandle parent) {
-  if (FireAction(kActionSend)) return true;
   WindowHandle w = parent ? parent : record_platform::OpenExceptionBox();
+  if (ActionOutcome o = FireAction(kActionSend, w)) return o == kActionHandled;
+  if (!g_hooks.deliver) {
+    record_platform::TellUnavailable(w, "This program cannot send bug reports: no delivery is connected.");
+    return false;
+  }
   if (appendScreenShot_) ScreenShot();
-  bool ok = g_hooks.deliver && g_hooks.deliver(this, w, &sendThread_, SendInBackgr(), false);
+  bool ok = g_hooks.deliver(this, w, &sendThread_, SendInBackgr(), false);
   record_platform::RestoreArrowCursor();
   return ok;
 }
 
-bool TIRVException::SaveBugReport(WindowHandle) {
-  if (FireAction(kActionSave)) return true;
+bool TIRVException::SaveBugReport(WindowHandle parent) {
+  WindowHandle w = parent ? parent : record_platform::OpenExceptionBox();
+  if (ActionOutcome o = FireAction(kActionSave, w)) return o == kActionHandled;
   bool ok = SaveReport({}, false);
   record_platform::RestoreArrowCursor();
   return ok;
 }
 
 bool TIRVException::PrintBugReport(WindowHandle parent) {
-  if (FireAction(kActionPrint)) return true;
   WindowHandle w = parent ? parent : record_platform::OpenExceptionBox();
-  bool ok = g_hooks.print && g_hooks.print(this, w);
+  if (ActionOutcome o = FireAction(kActionPrint, w)) return o == kActionHandled;
+  if (!g_hooks.print) {
+    record_platform::TellUnavailable(w, "This program cannot print bug reports: no printing is connected.");
+    return false;
+  }
+  bool ok = g_hooks.print(this, w);
   record_platform::RestoreArrowCursor();
   return ok;
 }
@@ -741,22 +753,24 @@ void TIRVException::SendCloseMessage(WindowHandle parent) {
 }
 
 void TIRVException::ContinueApplication(WindowHandle parent) {
-  FireAction(kActionContinue);  // the box closes even when a handler claims the action
+  FireAction(kActionContinue, parent);  // the box closes even when a handler claims the action
   SendCloseMessage(parent);
 }
 
 void TIRVException::RestartApplication(WindowHandle parent) {
-  if (FireAction(kActionRestart)) return;
+  if (FireAction(kActionRestart, parent)) return;
   SendCloseMessage(parent);
   if (g_hooks.finishAutoActions) g_hooks.finishAutoActions(this, true);
   if (g_hooks.restartProgram) g_hooks.restartProgram(this);
+  else record_platform::TellUnavailable(parent, "This program cannot restart itself: it goes on running.");
 }
 
 void TIRVException::CloseApplication(WindowHandle parent) {
-  if (FireAction(kActionClose)) return;
+  if (FireAction(kActionClose, parent)) return;
   SendCloseMessage(parent);
   if (g_hooks.finishAutoActions) g_hooks.finishAutoActions(this, true);
   if (g_hooks.endProgram) g_hooks.endProgram(this);
+  else record_platform::TellUnavailable(parent, "This program cannot end itself here: it goes on running.");
 }
 
 }  // namespace rvx

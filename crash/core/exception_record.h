@@ -117,9 +117,19 @@ struct ExceptionParams {
 enum : int { kActionSend = 0, kActionSave = 1, kActionPrint = 2, kActionShowBugRep = 6, kActionHelp = 7,
              kActionContinue = 8, kActionRestart = 9, kActionClose = 10 };
 
-// What the record asks of the rest of the crash reporter; each hook may stay empty.
+// What firing the action handlers decided.
+enum ActionOutcome : uint8_t {
+  kActionGoesOn = 0,     // nobody claimed it: the default work follows
+  kActionHandled = 1,    // a handler did the work (or claimed it)
+  kActionCancelled = 2,  // the user cancelled the assistant in front of it
+};
+
+// What the record asks of the rest of the crash reporter. A hook may stay empty; an action whose work is
+// missing then says so (TellUnavailable) instead of pretending.
 struct RecordHooks {
-  bool (*fireActionHandlers)(IRVException* record, int action) = nullptr;  // true: handled
+  // The window is the owner of the assistant that runs in front of send, save and print; none for the
+  // automatic actions.
+  ActionOutcome (*fireActionHandlers)(IRVException* record, int action, WindowHandle window) = nullptr;
   void (*fireExceptionHandlers)(IRVException* record) = nullptr;           // phase-4 round
   void (*show)(IRVException* record) = nullptr;
   // Sends the record's report (silent: the automatic send, without dialogs).
@@ -239,7 +249,7 @@ class TIRVException final : public TIRVSettings,
   void FireChange();
   void WaitForCompletion();
   std::string Render();
-  bool FireAction(int action);
+  ActionOutcome FireAction(int action, WindowHandle window);
   void SendCloseMessage(WindowHandle parent);
 
   ExceptObjectPtr object_;
@@ -333,6 +343,9 @@ void Beep();
 bool AskSaveFileName(IRVException* record, WindowHandle parent, std::wstring& fileName);
 void RestoreArrowCursor();
 void CloseThreadHandle(void* thread);
+// Tells that a part of the crash reporter is not available: in a message box over `parent` when one is given
+// (an interactive action), and in the system's debug output (on the host: standard error).
+void TellUnavailable(WindowHandle parent, const std::string& text);
 }  // namespace record_platform
 
 }  // namespace rvx

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 
@@ -107,6 +108,10 @@ void Beep() {}
 bool AskSaveFileName(IRVException*, WindowHandle, std::wstring&) { return false; }
 void RestoreArrowCursor() {}
 void CloseThreadHandle(void*) {}
+void TellUnavailable(WindowHandle, const std::string& text) {
+  std::string line = "Ravex: " + text + "\n";
+  fwrite(line.data(), 1, line.size(), stderr);
+}
 
 }  // namespace rvx::record_platform
 #endif

@@ -217,4 +217,10 @@ void RestoreArrowCursor() { SetCursor(LoadCursor(nullptr, IDC_ARROW)); }
 
 void CloseThreadHandle(void* thread) { CloseHandle(static_cast<HANDLE>(thread)); }
 
+void TellUnavailable(WindowHandle parent, const std::string& text) {
+  OutputDebugStringA(("Ravex: " + text + "\r\n").c_str());
+  HWND owner = static_cast<HWND>(parent);
+  if (owner && IsWindow(owner)) MessageBoxA(owner, text.c_str(), "Ravex", MB_OK | MB_ICONWARNING);
+}
+
 }  // namespace rvx::record_platform

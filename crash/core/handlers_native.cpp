@@ -8,6 +8,8 @@ void OpenRouting() {}
 void CloseRouting() {}
 bool CallOnMainThread(TFireHandlersParams&) { return false; }
 bool MainThreadReachable() { return false; }
+bool DropTopmost(WindowHandle) { return false; }
+void RestoreTopmost(WindowHandle) {}
 }  // namespace handlers_platform
 }  // namespace rvx
 #endif

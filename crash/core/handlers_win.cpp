@@ -11,13 +11,11 @@ namespace rvx {
 
 namespace {
 
-constexpr intptr_t kAnswer = 777;
 std::atomic<HWND> g_window{nullptr};
 std::atomic<uint32_t> g_message{0};
 
 void MainThreadRoutine(void*, uint32_t, uintptr_t wParam, intptr_t lParam, intptr_t& result) {
-  if (wParam == 0 && lParam) FireHandlerLists(*reinterpret_cast<TFireHandlersParams*>(lParam));
-  result = kAnswer;
+  result = MainThreadHandlersMessage(wParam == 0, reinterpret_cast<TFireHandlersParams*>(lParam));
 }
 
 MessageHandler Routine() {
@@ -51,9 +49,20 @@ bool CallOnMainThread(TFireHandlersParams& params) {
   if (!window || !message) return false;
   DWORD_PTR answer = 0;
   LPARAM p = reinterpret_cast<LPARAM>(&params);
-  if (!SendMessageTimeoutA(window, message, 1, p, SMTO_NORMAL | SMTO_ABORTIFHUNG, 1500, &answer) || answer != kAnswer)
+  if (!SendMessageTimeoutA(window, message, 1, p, SMTO_NORMAL | SMTO_ABORTIFHUNG, 1500, &answer) || answer != static_cast<DWORD_PTR>(kMainThreadAnswer))
     return false;
-  return SendMessageA(window, message, 0, p) == kAnswer;
+  return SendMessageA(window, message, 0, p) == kMainThreadAnswer;
+}
+
+bool DropTopmost(WindowHandle window) {
+  HWND w = static_cast<HWND>(window);
+  if (!w || !IsWindow(w) || !(GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_TOPMOST)) return false;
+  return SetWindowPos(w, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE) != 0;
+}
+
+void RestoreTopmost(WindowHandle window) {
+  HWND w = static_cast<HWND>(window);
+  if (w && IsWindow(w)) SetWindowPos(w, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 }  // namespace handlers_platform

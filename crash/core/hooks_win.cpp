@@ -686,6 +686,7 @@ bool StartCrashReporter() {
   hooks.deliver = DeliverRecordReport;
   hooks.print = PrintRecordReport;
   hooks.fireExceptionHandlers = [](IRVException* record) { FireHandlers(kHandlerKindException, record, false); };
+  hooks.fireActionHandlers = FireActionHandlers;
   SetRecordHooks(hooks);
 
   g_previousTerminate = std::set_terminate(OnTerminate);

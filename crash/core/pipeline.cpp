@@ -59,7 +59,7 @@ void AutoActionsCallback(bool complete, const std::string& report, IRVException*
   auto ex = Query<IRVExceptionEx>(record);
   if (complete && ex && ex->FirstCompleteCallback() && record->AutoSend()) {
     const RecordHooks& hooks = GetRecordHooks();
-    bool handled = hooks.fireActionHandlers && hooks.fireActionHandlers(record, kActionSend);
+    bool handled = hooks.fireActionHandlers && hooks.fireActionHandlers(record, kActionSend, nullptr);
     if (!handled) {
       if (record->AppendScreenShot()) record->ScreenShot();
       if (hooks.deliver) hooks.deliver(record, nullptr, ex->SendThreadSlot(), true, true);
@@ -198,7 +198,7 @@ void FinishAutomaticActions(IRVException* record, bool waitForSend) {
   if (record->CreateBugReport() && record->AutoSave() && !(record->AutoSaveIfNotSent() && ex->Sent()) &&
       ex->FirstAutoSave()) {
     const RecordHooks& hooks = GetRecordHooks();
-    bool handled = hooks.fireActionHandlers && hooks.fireActionHandlers(record, kActionSave);
+    bool handled = hooks.fireActionHandlers && hooks.fireActionHandlers(record, kActionSave, nullptr);
     if (!handled) {
       if (auto* t = dynamic_cast<TIRVException*>(record)) t->SaveReport({}, true);
     }
@@ -279,7 +279,7 @@ void HandleRequest(const THandlingRequest& rq) {
     bool autoRestart = AutoRuleApplies(record->AutoRestart(), history, now);
     const RecordHooks& hooks = GetRecordHooks();
     auto fire = [&](int action) {
-      if (hooks.fireActionHandlers) Guarded([&] { hooks.fireActionHandlers(record.get(), action); });
+      if (hooks.fireActionHandlers) Guarded([&] { hooks.fireActionHandlers(record.get(), action, nullptr); });
     };
     if (autoClose || (!record->CanContinue() && !autoRestart)) {
       fire(kActionClose);

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "crash/core/thread_stack.h"
+#include "crash/stack/fault_guard.h"
 #include "crash/stack/stack_trace.h"
 #include "crash/stack/text.h"
 
@@ -20,7 +21,13 @@ std::vector<TReportPlugin>& Registry() {
 void AddReportPlugin(const std::string& name, const std::string& description, std::function<std::string()> producer,
                      bool ownSection) {
   std::lock_guard<std::mutex> g(g_pluginMutex);
-  Registry().push_back({name, description, std::move(producer), ownSection});
+  Registry().push_back({name, description, std::move(producer), nullptr, ownSection});
+}
+
+void AddReportPlugin(const std::string& name, const std::string& description,
+                     std::function<std::string(IRVException*)> producer, bool ownSection) {
+  std::lock_guard<std::mutex> g(g_pluginMutex);
+  Registry().push_back({name, description, nullptr, std::move(producer), ownSection});
 }
 
 void RemoveReportPlugin(const std::string& name) {
@@ -48,12 +55,13 @@ std::vector<TReportPlugin> ChosenReportPlugins(const std::string& setting, bool 
   return out;
 }
 
-std::string ReportPluginText(const TReportPlugin& plugin) {
-  try {
-    return plugin.producer ? plugin.producer() : std::string();
-  } catch (...) {
-    return InternalErrorText("plugin");
-  }
+std::string ReportPluginText(const TReportPlugin& plugin, IRVException* record) {
+  std::string text;
+  bool ok = FaultGuarded([&] {
+    if (plugin.recordProducer) text = plugin.recordProducer(record);
+    else if (plugin.producer) text = plugin.producer();
+  });
+  return ok ? text : InternalErrorText("plugin");
 }
 
 namespace {

@@ -8,23 +8,29 @@
 
 namespace rvx {
 
+class IRVException;
+
 struct TReportPlugin {
   std::string name;
   std::string description;
   std::function<std::string()> producer;
+  std::function<std::string(IRVException* record)> recordProducer;  // used instead when set
   bool ownSection = true;  // true: a report section; false: a header item
 };
 
-// Appends an entry (no duplicate check).
+// Appends an entry (no duplicate check): a producer of a text, or one that reads the exception record.
 void AddReportPlugin(const std::string& name, const std::string& description, std::function<std::string()> producer,
                      bool ownSection);
+void AddReportPlugin(const std::string& name, const std::string& description,
+                     std::function<std::string(IRVException* record)> producer, bool ownSection);
 // Removes the first entry with exactly that name.
 void RemoveReportPlugin(const std::string& name);
 // The plug-ins that a `Plugins` value chooses, in its order: each name looked up without case (first match);
 // unregistered names add nothing.
 std::vector<TReportPlugin> ChosenReportPlugins(const std::string& pluginsSetting, bool ownSection);
-// The producer's text; a fault inside it gives the internal-error text for "plugin".
-std::string ReportPluginText(const TReportPlugin& plugin);
+// The producer's text for the record; a failure inside it (a C++ exception or a processor fault) gives the
+// internal-error text for "plugin".
+std::string ReportPluginText(const TReportPlugin& plugin, IRVException* record = nullptr);
 
 // Registers the built-in plug-ins and installs the disassembly hook; removes them again.
 void InstallReportPlugins();

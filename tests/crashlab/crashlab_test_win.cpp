@@ -266,6 +266,26 @@ TEST(Crashlab, ReportCompleteHandlerRunsOnceWhenTheReportIsDone) {
   EXPECT_FALSE(o.report.empty());
 }
 
+TEST(Crashlab, ProgramsTakePartThroughThePublicInterface) {
+  Outcome o = RunToEnd("public-interface");
+  EXPECT_NE(o.out.find("plug-in enabled 1"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("AutoSave on"), std::string::npos) << o.out;
+  // The changed message, then "continue" (a console program) and the automatic save reach the method first and,
+  // past the procedure that faults, the procedure after it.
+  EXPECT_NE(o.out.find("lab says: raised by the program."), std::string::npos) << o.out;
+  size_t cont = o.out.find("action method: 8 raised by the program.");
+  ASSERT_NE(cont, std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("action procedure: 8", cont), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("action method: 1 raised by the program."), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("raised 1"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("composed report: lab section 1, note 1"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("survived"), std::string::npos) << o.out;
+  // Both reports were saved automatically (the composed one too), each with the handler's note.
+  EXPECT_EQ(Value(o.report, "exception class"), "ELabProblem") << o.report;
+  EXPECT_NE(o.report.find("raised by the program."), std::string::npos) << o.report;
+  EXPECT_EQ(Value(o.report, "lab note"), "noted in phase 2") << o.report;
+}
+
 TEST(Crashlab, ThreadNamingExceptionNamesTheThread) {
   Outcome o = RunToEnd("thread-name");
   EXPECT_NE(o.out.find("named\r\n"), std::string::npos) << o.out;

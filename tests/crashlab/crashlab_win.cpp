@@ -18,6 +18,7 @@
 #include "crash/core/handlers.h"
 #include "crash/core/hooks.h"
 #include "crash/ui/crash_dialogs.h"
+#include "crash/ravex.h"
 #include "crash/core/exception_record.h"
 #include "crash/core/pipeline.h"
 #include "crash/delivery/online.h"
@@ -709,6 +710,45 @@ void RunPauseThreads() {
   for (HANDLE h : {fetching, busy, ready}) CloseHandle(h);
 }
 
+// The interface for programs: an exception handler that writes into the report, action handlers (a method,
+// a procedure that faults and one after it), a plug-in that reads the exception, settings read and changed,
+// and reports that the program raises itself.
+struct LabWatcher {
+  void OnAction(uint8_t action, ravex::Exception* e, bool&) {
+    Say("action method: " + std::to_string(action) + " " + ravex::Message(e));
+  }
+};
+void NotingHandler(ravex::Exception* e, bool&) {
+  ravex::SetHeaderItem(e, "lab note", "noted in phase " + std::to_string(ravex::PhaseOf(e)));
+}
+void FaultingActionHandler(uint8_t, ravex::Exception*, bool&) { WriteViolation(); }
+void PrintingActionHandler(uint8_t action, ravex::Exception*, bool&) {
+  Say("action procedure: " + std::to_string(action));
+}
+void RunPublicInterface() {
+  static LabWatcher watcher;
+  ravex::RegisterExceptionHandler(NotingHandler, ravex::kReportPrepared);
+  ravex::RegisterActionHandler(ravex::Method<&LabWatcher::OnAction>(&watcher));
+  ravex::RegisterActionHandler(FaultingActionHandler);
+  ravex::RegisterActionHandler(PrintingActionHandler);
+  ravex::AddReportPlugin("lab", "the lab's own section",
+                         [](ravex::Exception* e) { return "seen class " + ravex::ClassName(e); });
+  Say(std::string("plug-in enabled ") + (ravex::EnablePlugin("lab") ? "1" : "0"));
+  Say(std::string("AutoSave ") + (ravex::BoolSetting("AutoSave") ? "on" : "off"));
+  ravex::SetTextSetting("ExceptMsg", "lab says: %exceptMsg%");
+  bool raised = ravex::ReportProblem("raised by the program", "ELabProblem");
+  Say(std::string("raised ") + (raised ? "1" : "0"));
+  ravex::UnregisterActionHandler(FaultingActionHandler);
+  ravex::UnregisterActionHandler(PrintingActionHandler);
+  ravex::UnregisterActionHandler(ravex::Method<&LabWatcher::OnAction>(&watcher));
+  std::string report = ravex::ProblemReport("only composed", "ELabProblem");
+  Say(std::string("composed report: lab section ") +
+      (report.find("\r\nlab:\r\nseen class ELabProblem") != std::string::npos ? "1" : "0") + ", note " +
+      (report.find("noted in phase 2") != std::string::npos ? "1" : "0"));
+  ravex::RemoveReportPlugin("lab");
+  ravex::UnregisterExceptionHandler(NotingHandler);
+}
+
 int Run(const std::string& s) {
   if (s == "av-read") ReadViolation();
   else if (s == "av-write") WriteViolation();
@@ -842,6 +882,8 @@ int Run(const std::string& s) {
     } catch (...) {
       fw::ShowExceptionMessage(std::current_exception(), reinterpret_cast<const void*>(&WriteViolation));
     }
+  } else if (s == "public-interface") {
+    RunPublicInterface();
   } else if (s == "show-no-object") {
     fw::Application->ShowException(nullptr, "shown without an object");
   } else if (s.rfind("box-", 0) == 0) {

@@ -7,6 +7,7 @@
 
 #include "assistant_fixtures.h"
 #include "crash/core/exception_record.h"
+#include "crash/core/handlers.h"
 #include "crash/delivery/fields.h"
 #include "crash/ui/assistant_build.h"
 #include "crash/ui/assistant_handlers.h"
@@ -275,6 +276,46 @@ TEST_F(SendAssistant, FromTheSettingsIntoTheReport) {
   auto* b = dynamic_cast<TNVAssistant*>(again.get());
   EXPECT_EQ(b->Form(1)->Edit("DetailsMemo")->Text(), g_details);
   EXPECT_EQ(b->Form(1)->ActiveControl(), "ContinueBtn");
+}
+
+// The send button as the exception box presses it: the record fires the action handlers, which run the send
+// assistant over the box; what the user entered is in the report that goes out. Cancelled, nothing goes out.
+struct Delivered {
+  static inline int count = 0;
+  static inline std::string report;
+  static bool Deliver(IRVException* r, WindowHandle, void**, bool, bool) {
+    ++count;
+    report = r->BugReport(false);
+    return true;
+  }
+};
+
+TEST_F(SendAssistant, TheSendButtonRunsItAndItsEntriesGoOutWithTheReport) {
+  const RecordHooks saved = GetRecordHooks();
+  RecordHooks hooks;
+  hooks.fireActionHandlers = FireActionHandlers;
+  hooks.deliver = Delivered::Deliver;
+  SetRecordHooks(hooks);
+  Delivered::count = 0;
+  record->SetSendInBackgr(false);
+  WindowHandle box = reinterpret_cast<WindowHandle>(0x70a);
+  EXPECT_TRUE(record->SendBugReport(box));
+  EXPECT_EQ(g_shown, (std::vector<std::string>{"ContactForm", "DetailsForm", "ScrShotForm"}));
+  ASSERT_EQ(Delivered::count, 1);
+  EXPECT_NE(Delivered::report.find("contact name"), std::string::npos) << Delivered::report;
+  EXPECT_NE(Delivered::report.find("ana@example.com"), std::string::npos) << Delivered::report;
+  EXPECT_NE(Delivered::report.find("Detalhes do erro:\r\nCliquei em Save."), std::string::npos) << Delivered::report;
+  // Save has its own assistant, without the screenshot page; the user cancels it on the first page.
+  g_shown.clear();
+  SetFormRunner([](TNVForm& form, NVWindow) {
+    g_shown.push_back(form.Name());
+    return int(nvmrCancel);
+  });
+  EXPECT_FALSE(record->SaveBugReport(box));
+  EXPECT_EQ(g_shown, (std::vector<std::string>{"ContactForm"}));
+  EXPECT_FALSE(record->SendBugReport(box));
+  EXPECT_EQ(Delivered::count, 1);
+  SetRecordHooks(saved);
 }
 
 TEST_F(SendAssistant, RememberedContactData) {
