@@ -714,7 +714,17 @@ bool StartCrashReporter() {
   AddLoadedModuleReplacement(reinterpret_cast<void*>(g_createThread), reinterpret_cast<void*>(&ReplacementCreateThread));
   AddLoadedModuleReplacement(reinterpret_cast<void*>(g_queueWork), reinterpret_cast<void*>(&ReplacementQueueUserWorkItem));
   InstallModuleLoadHooks();
-  SetImportPatcher(PatchImportedRoutine);
+  // The message-fetch hooks of thread pausing reach libraries loaded later as well.
+  SetImportPatcher([](const char* library, const char* routine, const void* replacement, void** original) {
+    int patched = PatchImportedRoutine(library, routine, replacement, original);
+    if (HMODULE m = GetModuleHandleA(library))
+      if (FARPROC system = GetProcAddress(m, routine))
+        AddLoadedModuleReplacement(reinterpret_cast<const void*>(system), replacement);
+    return patched;
+  });
+  // The handler registry's main-thread routine is a pause point, and a synchronous call lets a paused main
+  // thread run for its time.
+  SetMainThreadPausing({&PauseMeEventually, &ResumeMainThread, &PauseMainThreadAgain});
   if (settings->CheckFreeze()) StartFreezeWatch(settings->FreezeTimeout());
   pipeline_platform::TakeEmergencyMemory();
   g_armed = true;

@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "crash/core/freeze.h"
 #include "crash/core/pipeline.h"
 #include "crash/core/thread_stack.h"
 #include "crash/stack/fault_guard.h"
@@ -244,6 +245,8 @@ void TExceptionBox::Show(bool beep) {
   ShowWindow(window_, IsIconic(window_) ? SW_RESTORE : SW_SHOWNORMAL);
   BringWindowToTop(window_);
   SetForegroundWindow(window_);
+  // The freeze watch closes this box once the main thread answers again.
+  if (record_->ExceptType() == kExceptFreeze) TellFreezeWatchBox(window_);
   callback_ = new CallbackSlot;
   callback_->window = window_;
   record_->RegisterBugReportCallback(BugReportMethod{&ReportChanged, callback_}, false);
@@ -329,7 +332,7 @@ void TExceptionBox::Run(BoxAction action) {
     case BoxAction::Print: record_->PrintBugReport(owner); break;
     case BoxAction::Details: {
       const RecordHooks& hooks = GetRecordHooks();
-      if (hooks.fireActionHandlers) hooks.fireActionHandlers(record_, kActionShowBugRep);
+      if (hooks.fireActionHandlers) hooks.fireActionHandlers(record_, kActionShowBugRep, window_);
       reshow_ = true;
       CloseBox();
       break;
@@ -501,7 +504,7 @@ void TExceptionBox::RunModal() {
       }
       if (msg.wParam == VK_F1) {
         const RecordHooks& hooks = GetRecordHooks();
-        if (hooks.fireActionHandlers) hooks.fireActionHandlers(record_, kActionHelp);
+        if (hooks.fireActionHandlers) hooks.fireActionHandlers(record_, kActionHelp, window_);
         continue;
       }
       if (msg.wParam == 'C' && GetKeyState(VK_CONTROL) < 0) {

@@ -38,7 +38,9 @@ void CheckReport(const std::string& report, const std::string& cls, const std::s
   EXPECT_EQ(Value(report, "executable"), "crashlab.exe");
   EXPECT_EQ(Value(report, "Ravex version"), "3.0o");
   EXPECT_EQ(Value(report, "exception class"), cls);
-  if (!message.empty()) EXPECT_NE(Value(report, "exception message").find(message), std::string::npos) << report;
+  if (!message.empty()) {
+    EXPECT_NE(Value(report, "exception message").find(message), std::string::npos) << report;
+  }
   EXPECT_NE(report.find("\r\n\r\nmain thread ($"), std::string::npos) << report;
   EXPECT_EQ(report.substr(report.size() - 4), "\r\n\r\n");
 }

@@ -53,11 +53,15 @@ __attribute__((noinline)) void ExecuteViolation() {
 __attribute__((noinline)) void DivideByZero() { Say(std::to_string(10 / g_zero)); }
 __attribute__((noinline)) void IllegalInstruction() { asm volatile("ud2"); }
 __attribute__((noinline)) void PrivilegedInstruction() { asm volatile("hlt"); }
+// Recurses until the stack overflows, on purpose.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winfinite-recursion"
 __attribute__((noinline)) int Recurse(int n) {
   volatile char pad[1024];
   pad[0] = static_cast<char>(n);
   return Recurse(n + 1) + pad[0];
 }
+#pragma GCC diagnostic pop
 
 struct Base {
   Base();
