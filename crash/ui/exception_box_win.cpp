@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "crash/core/freeze.h"
+#include "crash/core/handlers.h"
 #include "crash/core/pipeline.h"
 #include "crash/core/thread_stack.h"
 #include "crash/stack/fault_guard.h"
@@ -541,12 +542,11 @@ using box_window::TExceptionBox;
 
 void BoxRunner(IRVException* record, int show) {
   if (show == 1) {
-    Ref<INVAssistant> assistant = record->Assistant(record->ShowAssistant());
-    if (assistant) {
-      if (assistant->ShowModal(nullptr) == 1) {
-        Ref<IRVFields> header = record->BugReportHeader(), sections = record->BugReportSections();
-        if (header && sections) assistant->PutIntoReport(*header, *sections);
-      }
+    // The assistant takes the box's place; its entries reach the report and the form cache as with the
+    // send, save and print assistants. Without such an assistant the full box is shown.
+    std::string name = record->ShowAssistant();
+    if (Ref<INVAssistant> assistant = record->Assistant(name)) {
+      RunAssistant(*record, name, nullptr);
       return;
     }
     show = kFormFull;
