@@ -946,6 +946,107 @@ void MeasureFaults(int n) {
   std::fflush(stdout);
 }
 
+// ---- how fast the exception box appears -------------------------------------------------------------------
+
+// The first visible top-level window of this process with that class (and, when `child` is given, with a
+// visible child of that class), or null.
+HWND VisibleOwnWindow(const char* cls, const char* child) {
+  struct Search {
+    const char* cls;
+    const char* child;
+    HWND found = nullptr;
+  } search{cls, child};
+  EnumWindows(
+      [](HWND w, LPARAM p) WINAPI -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        char name[64] = {};
+        GetClassNameA(w, name, sizeof name);
+        if (pid != GetCurrentProcessId() || lstrcmpA(name, s->cls) != 0 || !IsWindowVisible(w)) return TRUE;
+        if (s->child) {
+          HWND c = FindWindowExA(w, nullptr, s->child, nullptr);
+          if (!c || !IsWindowVisible(c)) return TRUE;
+        }
+        s->found = w;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+LARGE_INTEGER g_shownStamp;
+// Waits (at most 10 s) until the window is visible, notes the time and closes it with `close`.
+DWORD WatchAndClose(const char* cls, const char* child, UINT message, WPARAM wp, LPARAM lp) {
+  for (int i = 0; i < 10000; ++i) {
+    if (HWND w = VisibleOwnWindow(cls, child)) {
+      QueryPerformanceCounter(&g_shownStamp);
+      PostMessageA(w, message, wp, lp);
+      return 1;
+    }
+    Sleep(1);
+  }
+  return 0;
+}
+DWORD WINAPI WatchBox(void* expanded) {
+  // The empty message with both parameters 777 closes the box.
+  return WatchAndClose("RavexWndClass", expanded ? "SysTabControl32" : nullptr, WM_NULL, 777, 777);
+}
+DWORD WINAPI WatchMessageBox(void*) { return WatchAndClose("#32770", nullptr, WM_COMMAND, IDOK, 0); }
+DWORD WINAPI TimedThrowThread(void*) {
+  QueryPerformanceCounter(&g_faultStamp);
+  throw ELabError("timed for the box");
+}
+DWORD WINAPI WaitingThread(void* stop) {
+  WaitForSingleObject(stop, INFINITE);
+  return 0;
+}
+
+// Time from a thrown exception in a thread to the exception box being visible (with `expanded`, to the
+// expanded box showing its tabs, while ten more threads wait), and from a call of the system's message box
+// to its window being visible (the peer); medians of `n` rounds in microseconds.
+void MeasureBoxes(int n, bool expanded) {
+  rvx::SetConsoleShowsBox(true);
+  auto m = rvx::MainSettings();
+  m->SetAutoSave(false);
+  m->SetAutoSend(false);
+  m->SetGnShowCfg(0);
+  m->SetAutoShowBugRep(expanded);
+  HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::vector<HANDLE> idle;
+  for (int i = 0; expanded && i < 10; ++i) idle.push_back(CreateThread(nullptr, 0, WaitingThread, stop, 0, nullptr));
+  std::vector<double> box, plain;
+  for (int i = 0; i < n; ++i) {
+    HANDLE watch = CreateThread(nullptr, 0, WatchBox, expanded ? stop : nullptr, 0, nullptr);
+    HANDLE h = CreateThread(nullptr, 0, TimedThrowThread, nullptr, 0, nullptr);
+    WaitForSingleObject(h, 30000);
+    WaitForSingleObject(watch, 30000);
+    DWORD seen = 0;
+    GetExitCodeThread(watch, &seen);
+    for (HANDLE x : {h, watch}) CloseHandle(x);
+    if (seen) box.push_back(Microseconds(g_faultStamp, g_shownStamp));
+    watch = CreateThread(nullptr, 0, WatchMessageBox, nullptr, 0, nullptr);
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    MessageBoxA(nullptr, "timed for the box", "crashlab", MB_OK | MB_ICONERROR);
+    WaitForSingleObject(watch, 30000);
+    GetExitCodeThread(watch, &seen);
+    CloseHandle(watch);
+    if (seen) plain.push_back(Microseconds(start, g_shownStamp));
+  }
+  SetEvent(stop);
+  for (HANDLE x : idle) {
+    WaitForSingleObject(x, 5000);
+    CloseHandle(x);
+  }
+  CloseHandle(stop);
+  std::sort(box.begin(), box.end());
+  std::sort(plain.begin(), plain.end());
+  std::printf("box-us %.0f\nmessagebox-us %.0f\n", box.empty() ? -1.0 : box[box.size() / 2],
+              plain.empty() ? -1.0 : plain[plain.size() / 2]);
+  std::fflush(stdout);
+}
+
 // Time of one caught and swallowed throw in nanoseconds, the median of 11 rounds of `n`; with `hidden` a
 // hidden-exception handler is registered (it lets nothing through), so every catch is handed over.
 void MeasureCatches(int n, bool hidden) {
@@ -975,7 +1076,7 @@ __attribute__((noinline)) void CaptureHere(CONTEXT& c) { RtlCaptureContext(&c); 
 void MeasureReports(int n) {
   HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::vector<HANDLE> idle;
-  for (int i = 0; i < 9; ++i) idle.push_back(CreateThread(nullptr, 0, IdleThread, stop, 0, nullptr));
+  for (int i = 0; i < 9; ++i) idle.push_back(CreateThread(nullptr, 0, WaitingThread, stop, 0, nullptr));
   std::vector<double> times;
   size_t length = 0;
   for (int i = 0; i < n; ++i) {
@@ -1026,6 +1127,10 @@ int main(int argc, char** argv) {
   }
   if (scenario == "report-cost") {
     MeasureReports(argc > 2 ? std::atoi(argv[2]) : 11);
+    return 0;
+  }
+  if (scenario == "box-cost") {
+    MeasureBoxes(argc > 2 ? std::atoi(argv[2]) : 11, argc > 3 && std::string(argv[3]) == "expanded");
     return 0;
   }
   if (scenario == "fault-cost") {
