@@ -9,13 +9,16 @@
 
 namespace rvx {
 
-std::string TypeName(const std::type_info& type) {
+std::string ReadableTypeName(std::string_view mangled) {
+  std::string raw(mangled.starts_with('*') ? mangled.substr(1) : mangled);
   int status = -1;
-  char* readable = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
-  std::string name = status == 0 && readable ? readable : type.name();
+  char* readable = abi::__cxa_demangle(raw.c_str(), nullptr, nullptr, &status);
+  std::string name = status == 0 && readable ? readable : raw;
   std::free(readable);
   return name;
 }
+
+std::string TypeName(const std::type_info& type) { return ReadableTypeName(type.name()); }
 
 std::vector<std::string> TypeAncestry(const std::type_info& type) {
   std::vector<const std::type_info*> types{&type};

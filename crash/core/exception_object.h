@@ -21,6 +21,9 @@ using ExceptObjectPtr = std::shared_ptr<const TExceptObject>;
 
 // Readable name of a C++ type ("EAbort", "std::runtime_error", "int").
 std::string TypeName(const std::type_info& type);
+// The same from a type's mangled name as type information stores it (a leading "*" marks a type local to its
+// unit); the mangled name itself when it cannot be read.
+std::string ReadableTypeName(std::string_view mangled);
 // Names of the type and its base classes, nearest first, without repeats.
 std::vector<std::string> TypeAncestry(const std::type_info& type);
 

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "crash/core/freeze.h"
+#include "crash/core/message_fetch_win.h"
 #include "crash/core/pipeline.h"
 #include "crash/core/thread_stack.h"
 #include "crash/stack/module.h"
@@ -42,13 +43,6 @@ MessageHandler ProbeRoutine() {
   return h;
 }
 
-// The system's own routines, not the import slots that the message-fetch hooks may have replaced: the watch
-// must never stand still at a pause point.
-template <class F>
-F User32Routine(const char* name) {
-  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), name)));
-}
-
 class WindowProbe : public FreezeProbe {
  public:
   WindowProbe(FreezeWatch& watch, HWND window, UINT message) : watch_(watch), window_(window), message_(message) {}
@@ -72,11 +66,11 @@ class WindowProbe : public FreezeProbe {
   }
 
  private:
-  using PeekFn = BOOL(WINAPI*)(MSG*, HWND, UINT, UINT, UINT);
   FreezeWatch& watch_;
   HWND window_;
   UINT message_;
-  PeekFn peek_ = User32Routine<PeekFn>("PeekMessageA");
+  // Never the import slot: the watch must not stand still at a pause point.
+  PeekMessageRoutine peek_ = SystemPeekMessageA();
 };
 
 DWORD WINAPI WatchThread(void*) {

@@ -1,9 +1,8 @@
 #include "crash/core/thread_object.h"
 
-#include <cxxabi.h>
-
-#include <cstdlib>
 #include <cstring>
+
+#include "crash/core/exception_object.h"
 
 namespace rvx {
 namespace {
@@ -24,15 +23,6 @@ TypeInfoKind KindOf(const MemoryReader& memory, Address typeInfo) {
   return TypeInfoKind::None;
 }
 
-std::string Readable(std::string mangled) {
-  if (!mangled.empty() && mangled[0] == '*') mangled.erase(0, 1);  // marks a type local to its unit
-  int status = -1;
-  char* text = abi::__cxa_demangle(mangled.c_str(), nullptr, nullptr, &status);
-  std::string name = status == 0 && text ? text : mangled;
-  std::free(text);
-  return name;
-}
-
 }  // namespace
 
 std::vector<std::string> ObjectClassNames(const MemoryReader& memory, Address object, int maxAncestors) {
@@ -48,7 +38,7 @@ std::vector<std::string> ObjectClassNames(const MemoryReader& memory, Address ob
     if (kind == TypeInfoKind::None || !memory.Read32(types[i] + 4, nameAddress) ||
         !memory.ReadCString(nameAddress, mangled, 1024) || mangled.empty())
       continue;  // a base that is no type information: its line ends here
-    names.push_back(Readable(mangled));
+    names.push_back(ReadableTypeName(mangled));
     std::vector<Address> bases;
     uint32_t base = 0, count = 0;
     if (kind == TypeInfoKind::SingleBase && memory.Read32(types[i] + 8, base)) {

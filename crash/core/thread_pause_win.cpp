@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "crash/core/freeze.h"
+#include "crash/core/message_fetch_win.h"
 #include "crash/core/thread_stack.h"
 
 namespace rvx {
@@ -13,7 +14,7 @@ namespace rvx {
 namespace {
 
 using GetMessageFn = BOOL(WINAPI*)(MSG*, HWND, UINT, UINT);
-using PeekMessageFn = BOOL(WINAPI*)(MSG*, HWND, UINT, UINT, UINT);
+using PeekMessageFn = PeekMessageRoutine;
 
 template <class F>
 F User32Routine(const char* name) {
@@ -56,6 +57,8 @@ std::once_flag g_hooksOnce;
 }  // namespace
 
 void SetImportPatcher(ImportPatcher patcher) { g_patcher = patcher; }
+
+PeekMessageRoutine SystemPeekMessageA() { return g_peekMessageA; }
 
 namespace freeze_platform {
 
