@@ -201,8 +201,8 @@ std::array<FrameColours, 8> FocusFrames(uint32_t a, uint32_t b, int stepA, uint3
 // ---- pictures -----------------------------------------------------------------------------------------
 
 int PictureSide(size_t size) {
-  if (size == 40 + 4 * 16 * 16) return 16;
-  if (size == 40 + 4 * 32 * 32) return 32;
+  if (size == kPictureHeaderSize + 4 * 16 * 16) return 16;
+  if (size == kPictureResourceSize) return 32;
   return 0;
 }
 
@@ -212,7 +212,7 @@ bool BlendPictureOnto(const uint8_t* resource, size_t size, PixelSurface& s, int
   int32_t height = 0;
   std::memcpy(&height, resource + 8, sizeof height);
   const bool topDown = height < 0;
-  const uint8_t* pixels = resource + 40;
+  const uint8_t* pixels = resource + kPictureHeaderSize;
   for (int row = 0; row < n; ++row) {
     const int sy = y + row;
     if (sy < 0 || sy >= s.height || !s.bits) continue;
@@ -220,10 +220,7 @@ bool BlendPictureOnto(const uint8_t* resource, size_t size, PixelSurface& s, int
     for (int col = 0; col < n; ++col) {
       const int sx = x + col;
       if (sx < 0 || sx >= s.width) continue;
-      uint8_t* dst = s.bits + (static_cast<size_t>(sy) * s.width + sx) * 4;
-      const unsigned alpha = src[col * 4 + 3] + 1u;
-      for (int c = 0; c < 3; ++c)
-        dst[c] = static_cast<uint8_t>((dst[c] * (256 - alpha) + src[col * 4 + c] * alpha) >> 8);
+      BlendPixelOver(s.bits + (static_cast<size_t>(sy) * s.width + sx) * 4, src + col * 4);
     }
   }
   return true;

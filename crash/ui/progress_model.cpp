@@ -104,11 +104,13 @@ ProgressLayout LayoutProgressWindow(const std::vector<PixelSize>& texts, bool pi
 
 bool BlendPicture(const uint8_t* resource, size_t size, uint32_t background, std::vector<uint8_t>& pixels) {
   if (!resource || size != kPictureResourceSize) return false;
-  const unsigned bg[3] = {(background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF};  // b, g, r
+  const uint8_t bg[3] = {static_cast<uint8_t>(background >> 16), static_cast<uint8_t>(background >> 8),
+                         static_cast<uint8_t>(background)};  // b, g, r
   pixels.assign(resource + kPictureHeaderSize, resource + size);
   for (size_t i = 0; i < pixels.size(); i += 4) {
-    const unsigned a = pixels[i + 3] + 1u;
-    for (size_t c = 0; c < 3; ++c) pixels[i + c] = static_cast<uint8_t>((bg[c] * (256 - a) + pixels[i + c] * a) >> 8);
+    uint8_t blended[3] = {bg[0], bg[1], bg[2]};
+    BlendPixelOver(blended, &pixels[i]);
+    std::copy(blended, blended + 3, &pixels[i]);
   }
   return true;
 }

@@ -90,6 +90,13 @@ constexpr size_t kPictureSide = 32;
 constexpr size_t kPictureHeaderSize = 40;
 constexpr size_t kPictureResourceSize = kPictureHeaderSize + 4 * kPictureSide * kPictureSide;
 
+// One picture pixel (blue, green, red, straight alpha) blended over the colour bytes at `dst` (blue, green,
+// red): each channel (background x (256 - a') + picture x a') / 256 with a' = alpha + 1.
+inline void BlendPixelOver(uint8_t* dst, const uint8_t* pixel) {
+  const unsigned a = pixel[3] + 1u;
+  for (int c = 0; c < 3; ++c) dst[c] = static_cast<uint8_t>((dst[c] * (256 - a) + pixel[c] * a) >> 8);
+}
+
 // The pixels of the resource blended over `background` (a colour reference, red in the low byte), alpha
 // bytes left as they are. False, and nothing written, when the resource does not have the exact size.
 bool BlendPicture(const uint8_t* resource, size_t size, uint32_t background, std::vector<uint8_t>& pixels);
