@@ -36,7 +36,7 @@ void CheckFreezeReport(const std::string& report) {
   EXPECT_EQ(report.find("\r\nexception class"), std::string::npos) << report;
   // The main thread comes first, and its stack shows where it hangs.
   size_t firstThread = report.find("\r\n\r\n") + 4;
-  EXPECT_EQ(report.compare(firstThread, 13, "main thread ($"), 0) << report;
+  EXPECT_TRUE(StartsAt(report, firstThread, "main thread ($")) << report;
   size_t nextSection = report.find("\r\n\r\n", firstThread);
   EXPECT_LT(report.find("BlockMainThread", firstThread), nextSection) << report;
   // The watch itself is not listed.

@@ -89,14 +89,14 @@ TEST(Crashlab, StackOverflowNamesTheThreadThatOverflowed) {
   Outcome m = RunLab("stack-overflow");
   ASSERT_TRUE(m.finished);
   size_t first = m.report.find("\r\n\r\n");
-  EXPECT_EQ(m.report.compare(first, 17, "\r\n\r\nmain thread ($"), 0) << m.report;
+  EXPECT_TRUE(StartsAt(m.report, first, "\r\n\r\nmain thread ($")) << m.report;
   // Another thread: named, and ended with -1 while the program goes on.
   Outcome t = RunToEnd("thread-overflow");
   size_t at = t.out.find("overflowing thread $");
   ASSERT_NE(at, std::string::npos) << t.out;
   std::string id = t.out.substr(at + 19, t.out.find("\r\n", at) - at - 19);
   first = t.report.find("\r\n\r\n");
-  EXPECT_EQ(t.report.compare(first, 11 + id.size(), "\r\n\r\nthread " + id), 0) << id << "\n" << t.report;
+  EXPECT_TRUE(StartsAt(t.report, first, "\r\n\r\nthread " + id)) << id << "\n" << t.report;
   EXPECT_NE(Value(t.report, "exception message").find("Stack overflow"), std::string::npos) << t.report;
   EXPECT_NE(t.out.find("thread exit code ffffffff"), std::string::npos) << t.out;
   EXPECT_NE(t.out.find("survived"), std::string::npos) << t.out;

@@ -1,6 +1,6 @@
 // crashlab: a console program that carries the crash reporter with settings of its own and runs the failure
-// scenario named by its first argument. Prints "crashlab: <scenario>" first and "survived" when the program
-// gets past the scenario.
+// scenario named by its first argument. Prints "crashlab: <scenario>" first (except as a CGI program) and
+// "survived" when the program gets past the scenario.
 #include <windows.h>
 
 #include <atomic>
@@ -21,6 +21,7 @@
 #include "crash/ravex.h"
 #include "crash/core/exception_record.h"
 #include "crash/core/pipeline.h"
+#include "crash/core/web_exception_page.h"
 #include "crash/delivery/online.h"
 #include "crash/stack/function_analyser.h"
 #include "crash/stack/map_file.h"
@@ -1116,7 +1117,8 @@ int main(int argc, char** argv) {
   rvx::InstallFrameworkHooks();
   QueryPerformanceCounter(&armed);
   std::string scenario = argc > 1 ? argv[1] : "none";
-  Say("crashlab: " + scenario);
+  // As a web server's CGI program its standard output is the answer: nothing may come before its header.
+  if (!rvx::RunsAsCgiProgram()) Say("crashlab: " + scenario);
   if (scenario == "startup-cost") {
     std::printf("arming-us %.0f\n", Microseconds(start, armed));
     return 0;
