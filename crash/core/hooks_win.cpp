@@ -573,20 +573,44 @@ bool PatchBytes(void* address, const void* bytes, size_t count) {
   return true;
 }
 
-bool PatchJump(void* routine, const void* target) {
+namespace {
+// Where a jump patch of the routine goes: the routine itself, or the routine an import stub (FF 25 and the
+// slot address) names; null when unreadable. `jump` receives the 5 bytes that lead to target from there.
+uint8_t* JumpPatchPlace(void* routine, const void* target, uint8_t (&jump)[5]) {
   auto* p = static_cast<uint8_t*>(routine);
   uint8_t start[6];
-  if (!p || !SafeRead(static_cast<Address>(reinterpret_cast<uintptr_t>(p)), start, 6, nullptr)) return false;
+  if (!p || !SafeRead(static_cast<Address>(reinterpret_cast<uintptr_t>(p)), start, 6, nullptr)) return nullptr;
   if (start[0] == 0xFF && start[1] == 0x25) {  // an import stub: patch the routine its slot names
     Address slot, routineInSlot;
     std::memcpy(&slot, start + 2, 4);
-    if (!SafeRead(slot, &routineInSlot, 4, nullptr)) return false;
+    if (!SafeRead(slot, &routineInSlot, 4, nullptr)) return nullptr;
     p = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(routineInSlot));
   }
-  uint8_t jump[5] = {0xE9};
+  jump[0] = 0xE9;
   int32_t distance = static_cast<int32_t>(reinterpret_cast<uintptr_t>(target) - (reinterpret_cast<uintptr_t>(p) + 5));
   std::memcpy(jump + 1, &distance, 4);
-  return PatchBytes(p, jump, 5);
+  return p;
+}
+}  // namespace
+
+bool PatchJump(void* routine, const void* target) {
+  uint8_t jump[5];
+  uint8_t* p = JumpPatchPlace(routine, target, jump);
+  return p && PatchBytes(p, jump, 5);
+}
+
+bool JumpsTo(void* routine, const void* target) {
+  uint8_t jump[5];
+  uint8_t* p = JumpPatchPlace(routine, target, jump);
+  return p && HoldsBytes(p, jump, 5);
+}
+
+bool HoldsBytes(const void* address, const void* bytes, size_t count) {
+  uint8_t current[64];
+  if (!address || !count || count > sizeof current) return false;
+  return SafeRead(static_cast<Address>(reinterpret_cast<uintptr_t>(address)), current, static_cast<uint32_t>(count),
+                  nullptr) &&
+         std::memcmp(current, bytes, count) == 0;
 }
 
 bool Patch32(void* address, uint32_t value) { return PatchBytes(address, &value, 4); }

@@ -421,4 +421,11 @@ TEST(Crashlab, TheFrameworksLastResortForExceptionsIsReported) {
   CheckReport(o.report, "(anonymous namespace)::ELabError", "shown by the last resort.");
 }
 
+TEST(Crashlab, FrameworkHooksSayWhetherTheyAreInPlace) {
+  Outcome o = RunToEnd("framework-hooks");
+  EXPECT_NE(o.out.find("installed again: yes\r\n"), std::string::npos) << o.out;
+  ASSERT_NE(o.out.find("taken over by another tool: yes\r\n"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("installed over it: no\r\n"), std::string::npos) << o.out;
+}
+
 }  // namespace

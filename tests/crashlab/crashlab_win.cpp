@@ -20,6 +20,7 @@
 #include "crash/ui/crash_dialogs.h"
 #include "crash/ravex.h"
 #include "crash/core/exception_record.h"
+#include "crash/core/member_pointer.h"
 #include "crash/core/pipeline.h"
 #include "crash/core/web_exception_page.h"
 #include "crash/delivery/online.h"
@@ -754,6 +755,22 @@ void RunPublicInterface() {
   ravex::UnregisterExceptionHandler(NotingHandler);
 }
 
+// The framework's interception points: a second installation finds them in place; after another tool took
+// one of them over (here the synchronised calls' hand-over, redirected once the crash reporter's patches are
+// undone), the installation says that it failed.
+void OtherToolsTakeOver(std::exception_ptr* slot) { fw::TakeOverSyncException(slot); }
+void RunFrameworkHooks() {
+  Say(std::string("installed again: ") + (rvx::InstallFrameworkHooks() ? "yes" : "no"));
+  rvx::UndoPatches();
+  uintptr_t checkSynchronize = rvx::MemberPointer(&fw::TApplication::CheckSynchronize);
+  bool taken = rvx::PatchRelativeCall(reinterpret_cast<void*>(checkSynchronize),
+                                      reinterpret_cast<void*>(&fw::TakeOverSyncException),
+                                      reinterpret_cast<void*>(&OtherToolsTakeOver));
+  Say(std::string("taken over by another tool: ") + (taken ? "yes" : "no"));
+  Say(std::string("installed over it: ") + (rvx::InstallFrameworkHooks() ? "yes" : "no"));
+  rvx::UndoPatches();
+}
+
 int Run(const std::string& s) {
   if (s == "av-read") ReadViolation();
   else if (s == "av-write") WriteViolation();
@@ -895,6 +912,8 @@ int Run(const std::string& s) {
     RunBox(s);
   } else if (s == "freeze-paused") {
     RunFreezePaused();
+  } else if (s == "framework-hooks") {
+    RunFrameworkHooks();
   } else if (s == "pause-threads") {
     RunPauseThreads();
   } else if (s == "none") {
