@@ -75,12 +75,79 @@ void* CurrentThrownObject() {
   return object;
 }
 
-// Fills address, frame and stack pointer from the last raise when it threw this object.
-void FromLastRaise(HandleParams& hp, const void* object) {
+// What the stack held above the last throw of this thread, copied when the throw began. A catch block that
+// hands its exception over runs after the unwinder, the program's cleanups and the catch block's own calls
+// have reused that part of the stack: the frames between the throw and the catch are found in the copy.
+constexpr uint32_t kThrowStackBytes = 16 * 1024;
+struct ThrowStack {
+  uint32_t base = 0, size = 0;
+  uint32_t words[kThrowStackBytes / 4];
+};
+thread_local ThrowStack t_throwStack;
+
+// The calling thread's stack: its top (the thread information block's stack base) and its committed end.
+uint32_t StackTopOfThisThread() {
+  uint32_t top;
+  asm volatile("movl %%fs:4, %0" : "=r"(top));
+  return top;
+}
+uint32_t StackLimitOfThisThread() {
+  uint32_t limit;
+  asm volatile("movl %%fs:8, %0" : "=r"(limit));
+  return limit;
+}
+
+void CopyThrowStack(uint32_t esp) {
+  const uint32_t limit = StackLimitOfThisThread(), top = StackTopOfThisThread();
+  ThrowStack& copy = t_throwStack;
+  copy.base = esp;
+  copy.size = esp >= limit && esp < top ? std::min(top - esp, kThrowStackBytes) & ~3u : 0;
+  std::memcpy(copy.words, reinterpret_cast<const void*>(esp), copy.size);
+}
+
+// The process's memory, with the copied part of the stack as it was at the throw.
+class ThrowStackReader : public ProcessReader {
+ public:
+  ThrowStackReader(const TDATryRead* snapshot, const ThrowStack& copy) : ProcessReader(snapshot), copy_(copy) {}
+  size_t Fetch(Address address, void* dest, size_t count) const override {
+    size_t got = ProcessReader::Fetch(address, dest, count);
+    const uint64_t from = std::max<uint64_t>(address, copy_.base);
+    const uint64_t to = std::min<uint64_t>(uint64_t(address) + got, uint64_t(copy_.base) + copy_.size);
+    if (from < to)
+      std::memcpy(static_cast<uint8_t*>(dest) + (from - address),
+                  reinterpret_cast<const uint8_t*>(copy_.words) + (from - copy_.base), static_cast<size_t>(to - from));
+    return got;
+  }
+
+ private:
+  const ThrowStack& copy_;
+};
+
+// The cheap part of the stack walk over the copy of the last throw (from its stack pointer to the top of the
+// stack); empty when there is no copy.
+void CollectFromThrowStack(TDAPreStackItem& out) {
+  const ThrowStack& copy = t_throwStack;
+  if (!copy.size || copy.base != t_last.esp) return;
+  FaultGuarded([&] {
+    TDATryRead snapshot = TakeReadSnapshot();
+    ThrowStackReader reader(&snapshot, copy);
+    WalkerEnvironment env;
+    env.memory = &reader;
+    TStackWalker walker(std::move(env));
+    if (walker.CollectCandidates(t_last.ebp, StackTopOfThisThread(), copy.base, out, true, t_last.address) <= 0)
+      TDAPreStackItem().swap(out);
+  });
+}
+
+// Fills address, frame and stack pointer from the last raise when it threw this object, and the candidates
+// of its stack from the copy taken at the throw (kept in `prepared`, which must outlive the handling).
+void FromLastRaise(HandleParams& hp, const void* object, TDAPreStackItem& prepared) {
   if (object && t_last.object == object) {
     hp.address = t_last.address;
     hp.framePointer = t_last.ebp;
     hp.stackPointer = t_last.esp;
+    CollectFromThrowStack(prepared);
+    if (!prepared.empty()) hp.preparedStack = &prepared;
   }
 }
 
@@ -107,7 +174,8 @@ void OnTerminate() {
   void* object = CurrentThrownObject();
   HandleParams hp;
   hp.object = MakeThrownException(object, type);
-  FromLastRaise(hp, object);
+  TDAPreStackItem prepared;
+  FromLastRaise(hp, object, prepared);
   bool mainThread = GetCurrentThreadId() == MainThreadId();
   hp.source = t_wrapped ? kSourceThread : kSourceUnhandled;
   hp.canContinue = !mainThread;
@@ -452,7 +520,8 @@ void HiddenException(void* object, const std::type_info* type) {
       HandleParams hp;
       hp.type = kExceptHidden;
       hp.object = e;
-      FromLastRaise(hp, object);
+      TDAPreStackItem prepared;
+      FromLastRaise(hp, object, prepared);
       hp.source = kSourceHidden;
       hp.canContinue = true;
       hp.framePointer = reinterpret_cast<uint32_t>(__builtin_frame_address(0));
@@ -495,6 +564,7 @@ extern "C" [[noreturn]] void __wrap___cxa_throw(void* object, std::type_info* ty
   t_last.address = reinterpret_cast<uint32_t>(__builtin_return_address(0));
   t_last.ebp = frame[0];
   t_last.esp = reinterpret_cast<uint32_t>(frame + 2);
+  CopyThrowStack(t_last.esp);
   __real___cxa_throw(object, type, destroy);
 }
 
@@ -521,7 +591,8 @@ void HandleCaughtException(uint8_t source, void* relatedObject, bool canContinue
   void* object = type ? CurrentThrownObject() : nullptr;
   HandleParams hp;
   hp.object = type ? MakeThrownException(object, type) : nullptr;
-  FromLastRaise(hp, object);
+  TDAPreStackItem prepared;
+  FromLastRaise(hp, object, prepared);
   hp.source = source;
   hp.relatedObject = relatedObject;
   hp.canContinue = canContinue;
@@ -533,7 +604,8 @@ void HandleExceptionObject(const void* object, const std::type_info& type, uint8
                            uintptr_t address) {
   HandleParams hp;
   hp.object = MakeThrownException(const_cast<void*>(object), &type);
-  FromLastRaise(hp, object);
+  TDAPreStackItem prepared;
+  FromLastRaise(hp, object, prepared);
   if (address) hp.address = address;
   hp.source = source;
   hp.relatedObject = relatedObject;

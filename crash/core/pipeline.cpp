@@ -231,6 +231,7 @@ void HandleRequest(const THandlingRequest& rq) {
   p.source = static_cast<uint8_t>(rq.source);
   p.relatedObject = reinterpret_cast<void*>(rq.relatedObject);
   p.package = rq.package;
+  p.preparedStack = reinterpret_cast<const TDAPreStackItem*>(rq.preparedStack);
   Ref<TIRVException> record = NewExceptionRecord(p);
   Guarded([&] { ApplyExceptionFilters(*record, *settings); });
   record->SetPhase(1);
@@ -328,6 +329,7 @@ void HandleException(const HandleParams& params) {
   rq.relatedObject = reinterpret_cast<uintptr_t>(params.relatedObject);
   rq.package = params.package;
   bool sent = false;
+  rq.preparedStack = reinterpret_cast<uintptr_t>(params.preparedStack);
   FreezeCheckPause freezeCheckPaused;
   Guarded([&] {
     bool keepLoop = self == MainThreadId();

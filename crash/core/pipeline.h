@@ -74,6 +74,8 @@ struct HandleParams {
   uint32_t framePointer = 0, stackPointer = 0;
   bool canContinue = true;
   uint32_t threadId = 0;  // the raising thread when another thread hands the exception over; 0: the caller
+  // The raising thread's stack candidates, collected before its stack was reused (a caught exception).
+  const TDAPreStackItem* preparedStack = nullptr;
 };
 // Handles an exception and returns when it is handled (the program may end or restart instead).
 void HandleException(const HandleParams& params);

@@ -178,6 +178,25 @@ TEST(Crashlab, ThreadsFailAndTheProgramGoesOn) {
   }
 }
 
+TEST(Crashlab, AnExceptionCaughtByTheFrameworkShowsWhereItWasThrown) {
+  // By the time the catch block hands it over, the unwinder and the cleanups have reused the stack below
+  // the catch: the report still shows the program's frames from the throw outward, none of the reporter's.
+  Outcome o = RunToEnd("caught-by-framework");
+  CheckReport(o.report, "(anonymous namespace)::ELabError", "click failed.");
+  size_t first = o.report.find("\r\n\r\nmain thread ($");
+  ASSERT_NE(first, std::string::npos) << o.report;
+  std::string stack = o.report.substr(first + 4, o.report.find("\r\n\r\n", first + 4) - first - 4);
+  size_t thrown = stack.find("ThrowFromClickDepth"), handler = stack.find("ClickHandler"),
+         dispatch = stack.find("DispatchClick"), run = stack.find("RunCaughtByTheFramework");
+  ASSERT_NE(thrown, std::string::npos) << stack;
+  size_t topLine = stack.find("\r\n") + 2;
+  EXPECT_LT(thrown, stack.find("\r\n", topLine)) << "the throw is the top line\n" << stack;
+  EXPECT_LT(thrown, handler) << stack;
+  EXPECT_LT(handler, dispatch) << stack;
+  EXPECT_LT(dispatch, run) << stack;
+  EXPECT_EQ(stack.find(" rvx."), std::string::npos) << stack;
+}
+
 TEST(Crashlab, TwentyThreadsAtOnceMergeIntoOneReport) {
   // Every thread's fault context must reach its own record: a shared copy let one thread's record walk the
   // stack of another, already ended thread, so that report stopped at the first frame and was not merged.

@@ -108,6 +108,34 @@ void AwaitThread(HANDLE h) {
 
 void RunThread(LPTHREAD_START_ROUTINE routine) { AwaitThread(CreateThread(nullptr, 0, routine, nullptr, 0, nullptr)); }
 
+// A click handler that fails deep down, caught where the framework catches a message handler's exceptions
+// and handed over from the catch block. Objects with destructors on the way make the unwinder run cleanups.
+volatile int g_cleanups = 0;
+struct Cleanup {
+  ~Cleanup() { g_cleanups = g_cleanups + 1; }
+};
+__attribute__((noinline)) void ThrowFromClickDepth(int depth) {
+  if (depth > 0) throw ELabError("click failed");
+  g_cleanups = 0;
+}
+__attribute__((noinline)) void ClickHandler(int depth) {
+  Cleanup c;
+  ThrowFromClickDepth(depth);
+  g_cleanups = g_cleanups + 1;
+}
+__attribute__((noinline)) void DispatchClick(int depth) {
+  Cleanup c;
+  ClickHandler(depth);
+  g_cleanups = g_cleanups + 1;
+}
+void RunCaughtByTheFramework() {
+  try {
+    DispatchClick(1);
+  } catch (...) {
+    fw::Application->HandleException(nullptr);
+  }
+}
+
 __attribute__((noinline)) void ThrowFromSameSite(int i) { throw ELabError("continued exception"); }
 
 // A worker thread's synchronised call fails in the main thread, which runs the message loop meanwhile; the
@@ -806,6 +834,8 @@ int Run(const std::string& s) {
     } catch (...) {
       fw::Application->HandleException(nullptr);
     }
+  } else if (s == "caught-by-framework") {
+    RunCaughtByTheFramework();
   } else if (s == "dbedit") {
     try {
       throw EDBEditError("'abc' is not a valid integer value");
