@@ -57,16 +57,6 @@ std::vector<TPatchRecord> g_patches;
 std::atomic<bool> g_armed{false};
 std::terminate_handler g_previousTerminate = nullptr;
 
-using CreateThreadFn = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
-using QueueWorkFn = BOOL(WINAPI*)(LPTHREAD_START_ROUTINE, PVOID, ULONG);
-CreateThreadFn g_createThread = nullptr;
-QueueWorkFn g_queueWork = nullptr;
-
-struct StartRecord {
-  LPTHREAD_START_ROUTINE start;
-  void* parameter;
-};
-
 void* CurrentThrownObject() {
   std::exception_ptr p = std::current_exception();
   void* object = nullptr;
@@ -253,8 +243,7 @@ void HandleFault(const FaultEvent& fault, uint8_t source, bool canContinue, void
   if (fault.code == EXCEPTION_STACK_OVERFLOW) {
     // The report names the thread that overflowed, not the helper.
     work.params.threadId = work.threadId;
-    HANDLE h = g_createThread ? g_createThread(nullptr, 1 << 20, HandleOnHelper, &work, 0, nullptr)
-                              : CreateThread(nullptr, 1 << 20, HandleOnHelper, &work, 0, nullptr);
+    HANDLE h = CreateUnwrappedThread(HandleOnHelper, &work, 1 << 20);
     if (h) {
       WaitForSingleObject(h, INFINITE);
       CloseHandle(h);
@@ -319,70 +308,9 @@ bool RunGuardedThreadBody(void (*body)(void*), void* data, uint8_t source, void*
   return !run.failed;
 }
 
+bool SetWrappedThread(bool wrapped) { return std::exchange(t_wrapped, wrapped); }
+
 namespace {
-
-// Runs a wrapped start routine; an exception or a processor fault that it lets out is handled as a
-// thread's, and the result is -1. The wrapper always returns: a work item runs on a thread of the system's
-// pool, which must go on.
-DWORD RunWrapped(void* p) {
-  StartRecord rec = *static_cast<StartRecord*>(p);
-  delete static_cast<StartRecord*>(p);
-  t_wrapped = true;
-  struct Call {
-    StartRecord rec;
-    DWORD result = 0xFFFFFFFF;
-  } call{rec};
-  auto body = [](void* data) {
-    auto* c = static_cast<Call*>(data);
-    c->result = c->rec.start(c->rec.parameter);
-  };
-  return RunGuardedThreadBody(body, &call, kSourceThread, nullptr) ? call.result : 0xFFFFFFFF;
-}
-
-DWORD WINAPI ThreadEntryWrapper(void* p) {
-  DWORD result = RunWrapped(p);
-  UpdateThreadEntry(GetCurrentThreadId(), "");
-  return result;
-}
-
-DWORD WINAPI WorkItemWrapper(void* p) {
-  bool outer = t_wrapped;
-  DWORD result = RunWrapped(p);
-  t_wrapped = outer;
-  return result;
-}
-
-HANDLE WINAPI ReplacementCreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stack, LPTHREAD_START_ROUTINE start,
-                                      LPVOID parameter, DWORD flags, LPDWORD id) {
-  uint32_t creator = reinterpret_cast<uint32_t>(__builtin_return_address(0));
-  // A framework thread object: its class's execute routine is wrapped before the thread can run it, and the
-  // creator is whoever created the object, one frame further up.
-  std::string className;
-  if (PrepareThreadObject(parameter, className))
-    creator = reinterpret_cast<uint32_t>(
-        settings_platform::ReturnAddressUp(__builtin_frame_address(0), 1, reinterpret_cast<const void*>(creator)));
-  auto* rec = new (std::nothrow) StartRecord{start, parameter};
-  if (!rec) return g_createThread(sa, stack, start, parameter, flags, id);
-  DWORD newId = 0;
-  // Created suspended so that its entry (creator and call site) exists before the thread can fail.
-  HANDLE h = g_createThread(sa, stack, ThreadEntryWrapper, rec, flags | CREATE_SUSPENDED, &newId);
-  if (!h) {
-    delete rec;
-    return h;
-  }
-  if (id) *id = newId;
-  UpdateThreadEntry(newId, "", GetCurrentThreadId(), creator, className);
-  if (!(flags & CREATE_SUSPENDED)) ResumeThread(h);
-  return h;
-}
-
-BOOL WINAPI ReplacementQueueUserWorkItem(LPTHREAD_START_ROUTINE function, PVOID context, ULONG flags) {
-  auto* rec = new (std::nothrow) StartRecord{function, context};
-  if (!rec) return g_queueWork(function, context, flags);
-  BOOL ok = g_queueWork(WorkItemWrapper, rec, flags);
-  if (!ok) delete rec;
-  return ok;
-}
 
 // ---- file checksum ------------------------------------------------------------------------------------
 
@@ -797,18 +725,8 @@ bool StartCrashReporter() {
   InitialiseHandlers();
   InstallReportPlugins();
   AddRaiseRoutine(static_cast<Address>(reinterpret_cast<uintptr_t>(&__wrap___cxa_throw)));
-  void* original = nullptr;
-  if (PatchImportedRoutine("kernel32.dll", "CreateThread", reinterpret_cast<void*>(&ReplacementCreateThread), &original))
-    g_createThread = reinterpret_cast<CreateThreadFn>(original);
-  else
-    g_createThread = reinterpret_cast<CreateThreadFn>(original);
-  if (PatchImportedRoutine("kernel32.dll", "QueueUserWorkItem", reinterpret_cast<void*>(&ReplacementQueueUserWorkItem),
-                           &original) ||
-      original)
-    g_queueWork = reinterpret_cast<QueueWorkFn>(original);
-  // Libraries loaded from now on get the same replacements.
-  AddLoadedModuleReplacement(reinterpret_cast<void*>(g_createThread), reinterpret_cast<void*>(&ReplacementCreateThread));
-  AddLoadedModuleReplacement(reinterpret_cast<void*>(g_queueWork), reinterpret_cast<void*>(&ReplacementQueueUserWorkItem));
+  // Thread creation and work items; libraries loaded from now on get the same import replacements.
+  InstallThreadHooks();
   InstallModuleLoadHooks();
   // The message-fetch hooks of thread pausing reach libraries loaded later as well.
   SetImportPatcher([](const char* library, const char* routine, const void* replacement, void** original) {

@@ -197,6 +197,23 @@ TEST(Crashlab, AnExceptionCaughtByTheFrameworkShowsWhereItWasThrown) {
   EXPECT_EQ(stack.find(" rvx."), std::string::npos) << stack;
 }
 
+TEST(Crashlab, ThreadsOfEveryRoadToTheSystemAreWrapped) {
+  // The C runtime's thread start, the system library's entry point and std::thread reach thread creation
+  // without this program's import of CreateThread: a fault in such a thread ends that thread alone.
+  for (const char* s : {"beginthreadex-fault", "kernelbase-thread-fault", "std-thread-fault"}) {
+    Outcome o = RunLab(s);
+    ASSERT_TRUE(o.finished) << s;
+    EXPECT_EQ(o.exitCode, 0u) << s << "\n" << o.out;
+    EXPECT_NE(o.out.find("survived"), std::string::npos) << s << "\n" << o.out;
+    EXPECT_NE(Value(o.report, "exception message").find("Write of address 00000000"), std::string::npos)
+        << s << "\n" << o.report;
+    EXPECT_NE(o.report.find(">> created by main thread ($"), std::string::npos) << s << "\n" << o.report;
+    if (std::string(s) != "std-thread-fault") {
+      EXPECT_NE(o.out.find("thread exit code ffffffff"), std::string::npos) << s << "\n" << o.out;
+    }
+  }
+}
+
 TEST(Crashlab, TwentyThreadsAtOnceMergeIntoOneReport) {
   // Every thread's fault context must reach its own record: a shared copy let one thread's record walk the
   // stack of another, already ended thread, so that report stopped at the first frame and was not merged.

@@ -2,6 +2,7 @@
 // scenario named by its first argument. Prints "crashlab: <scenario>" first (except as a CGI program) and
 // "survived" when the program gets past the scenario.
 #include <windows.h>
+#include <process.h>
 
 #include <atomic>
 #include <functional>
@@ -133,6 +134,28 @@ void RunCaughtByTheFramework() {
     DispatchClick(1);
   } catch (...) {
     fw::Application->HandleException(nullptr);
+  }
+}
+
+// Threads that reach the system's thread creation by other roads than this program's import of CreateThread:
+// the C runtime's thread start, and the system library's own entry point (as libraries that import it
+// through the API sets do).
+unsigned __stdcall FaultingRuntimeThread(void*) {
+  WriteViolation();
+  return 0;
+}
+void RunThreadOtherRoad(const std::string& road) {
+  if (road == "beginthreadex") {
+    AwaitThread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, FaultingRuntimeThread, nullptr, 0, nullptr)));
+  } else if (road == "kernelbase") {
+    using CreateFn = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
+    HMODULE system = GetModuleHandleA("kernelbase.dll");
+    if (!system) system = GetModuleHandleA("kernel32.dll");
+    auto create = reinterpret_cast<CreateFn>(reinterpret_cast<void*>(GetProcAddress(system, "CreateThread")));
+    AwaitThread(create(nullptr, 0, FaultingThread, nullptr, 0, nullptr));
+  } else {
+    std::thread([] { WriteViolation(); }).join();
+    Say("std::thread joined");
   }
 }
 
@@ -812,6 +835,9 @@ int Run(const std::string& s) {
   else if (s == "throw-int") throw 42;
   else if (s == "thread-throw") RunThread(ThrowingThread);
   else if (s == "thread-fault") RunThread(FaultingThread);
+  else if (s == "beginthreadex-fault") RunThreadOtherRoad("beginthreadex");
+  else if (s == "kernelbase-thread-fault") RunThreadOtherRoad("kernelbase");
+  else if (s == "std-thread-fault") RunThreadOtherRoad("std::thread");
   else if (s == "std-thread") {
     std::thread t([] { throw std::runtime_error("std::thread failed"); });
     t.join();
