@@ -180,21 +180,46 @@ extern "C" void OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t
   RuntimeError("Invalid parameter passed to a runtime function", reinterpret_cast<uint32_t>(__builtin_return_address(0)));
 }
 
+// A processor fault as it is handed over: plain values only, so that a thread whose stack is exhausted can
+// pass it on without string or heap work.
 struct FaultWork {
-  HandleParams params;
-  uint32_t threadId;
+  FaultEvent fault;  // its context points at a copy that lives as long as the handling
+  uint8_t source;
+  bool canContinue;
+  void* relatedObject;
+  uint32_t threadId;  // the faulting thread
 };
 
+// Everything made of a fault (module name, message text, exception object) and its handling.
+void HandleFaultWork(const FaultWork& work) {
+  const FaultEvent& fault = work.fault;
+  std::string module = ModuleNameOfAddress(fault.address);
+  bool write = fault.parameterCount >= 1 && fault.parameters[0] == 1;
+  uint32_t target = fault.parameterCount >= 2 ? fault.parameters[1] : 0;
+  HandleParams params;
+  params.object = MakeOwnException(OsExceptionText(fault.code, fault.address, !module.empty(), module, write, target));
+  params.address = fault.address;
+  params.context = static_cast<const TContext*>(fault.context);
+  params.source = work.source;
+  params.relatedObject = work.relatedObject;
+  params.canContinue = work.canContinue;
+  params.threadId = work.threadId;
+  HandleException(params);
+}
+
+// The helper of a stack overflow: it does all the work on a stack of its own, named "-" so that reports
+// leave it out and it is never paused.
 DWORD WINAPI HandleOnHelper(void* p) {
-  auto* work = static_cast<FaultWork*>(p);
-  HandleException(work->params);
+  RegisterThreadName(GetCurrentThreadId(), "-");
+  HandleFaultWork(*static_cast<const FaultWork*>(p));
+  UpdateThreadEntry(GetCurrentThreadId(), "");
   return 0;
 }
 
-// A context copy that lives as long as the handling of one fault.
+// A context copy that lives as long as the handling of one stack overflow: one of a few spare slots.
 class ContextSlot {
  public:
-  explicit ContextSlot(TContext* own) : context_(own) {
+  ContextSlot() {
     for (int i = 0; !context_ && i < kSpare; ++i)
       if (!busy_[i].exchange(true)) {
         index_ = i;
@@ -216,42 +241,34 @@ class ContextSlot {
   static constexpr int kSpare = 8;
   static inline TContext spare_[kSpare + 1];
   static inline std::atomic<bool> busy_[kSpare];
-  TContext* context_;
+  TContext* context_ = nullptr;
   int index_ = -1;
 };
 
-// Hands a processor fault over to the handling, on the faulting stack (what lies there goes into the
-// report). After a stack overflow a helper thread hands it over: no stack is left for the handling.
-void HandleFault(const FaultEvent& fault, uint8_t source, bool canContinue, void* relatedObject = nullptr) {
-  std::string module = ModuleNameOfAddress(fault.address);
-  bool write = fault.parameterCount >= 1 && fault.parameters[0] == 1;
-  uint32_t target = fault.parameterCount >= 2 ? fault.parameters[1] : 0;
-  // The copy must stay intact until the record has taken it over, so every faulting thread has its own: on
-  // its stack, except after a stack overflow, which leaves little room and takes one of a few spare slots.
-  TContext local;
-  ContextSlot slot(fault.code == EXCEPTION_STACK_OVERFLOW ? nullptr : &local);
-  TContext* context = slot.get();
-  std::memcpy(context, fault.context, sizeof *context);
-  FaultWork work;
-  work.params.object = MakeOwnException(OsExceptionText(fault.code, fault.address, !module.empty(), module, write, target));
-  work.params.address = fault.address;
-  work.params.context = context;
-  work.params.source = source;
-  work.params.relatedObject = relatedObject;
-  work.params.canContinue = canContinue;
-  work.threadId = GetCurrentThreadId();
-  if (fault.code == EXCEPTION_STACK_OVERFLOW) {
-    // The report names the thread that overflowed, not the helper.
-    work.params.threadId = work.threadId;
-    HANDLE h = CreateUnwrappedThread(HandleOnHelper, &work, 1 << 20);
-    if (h) {
-      WaitForSingleObject(h, INFINITE);
-      CloseHandle(h);
-    }
-  } else {
-    HandleException(work.params);
+// After a stack overflow: the context goes into a spare slot, and a helper thread with a stack of its own
+// does the rest while this thread waits.
+__attribute__((noinline)) void HandStackOverflowToHelper(const FaultEvent& fault, uint8_t source, bool canContinue,
+                                                         void* relatedObject) {
+  ContextSlot slot;
+  std::memcpy(slot.get(), fault.context, sizeof(TContext));
+  FaultWork work{fault, source, canContinue, relatedObject, GetCurrentThreadId()};
+  work.fault.context = slot.get();
+  if (HANDLE h = CreateUnwrappedThread(HandleOnHelper, &work, 1 << 20)) {
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);
   }
   slot.release();
+}
+
+// Hands a processor fault over to the handling, on the faulting stack (what lies there goes into the
+// report); the copy of the context on that stack stays intact until the record has taken it over.
+void HandleFault(const FaultEvent& fault, uint8_t source, bool canContinue, void* relatedObject = nullptr) {
+  if (fault.code == EXCEPTION_STACK_OVERFLOW) return HandStackOverflowToHelper(fault, source, canContinue, relatedObject);
+  TContext context;
+  std::memcpy(&context, fault.context, sizeof context);
+  FaultWork work{fault, source, canContinue, relatedObject, GetCurrentThreadId()};
+  work.fault.context = &context;
+  HandleFaultWork(work);
 }
 
 FaultEvent EventOf(const EXCEPTION_POINTERS& ep) {
