@@ -753,6 +753,9 @@ bool StartCrashReporter() {
         AddLoadedModuleReplacement(reinterpret_cast<const void*>(system), replacement);
     return patched;
   });
+  // In place from the start, not only from the first pause on: a message loop that took the routine's
+  // address from its import slot before the hooks were there would never reach a pause point.
+  freeze_platform::InstallMessageFetchHooks();
   // The handler registry's main-thread routine is a pause point, and a synchronous call lets a paused main
   // thread run for its time.
   SetMainThreadPausing({&PauseMeEventually, &ResumeMainThread, &PauseMainThreadAgain});
