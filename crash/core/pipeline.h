@@ -92,8 +92,9 @@ struct OwnThreadScope {
 };
 
 // The handling of one request (in the handling thread, or in the raising thread when the process is
-// blocked or no handling thread runs).
-void HandleRequest(const THandlingRequest& request);
+// blocked or no handling thread runs). While the process is blocked nothing that may wait for the loader
+// lock behind another lock is started (the exception address is not corrected).
+void HandleRequest(const THandlingRequest& request, bool processBlocked = false);
 
 // Showing an exception by its show setting; the console form in console programs.
 void ShowExceptionRecord(IRVException* record);

@@ -87,4 +87,14 @@ TEST(CrashlabPauseThreads, WaitingWorkerPausedBusyWorkerRuns) {
   EXPECT_NE(o.out.find("survived"), std::string::npos);
 }
 
+TEST(CrashlabPauseThreads, AThreadHoldingTheLoaderLockIsNotStoppedWithIt) {
+  // Stopped while it holds the lock, the worker would keep it for the whole handling, which needs it.
+  Outcome o = RunLab("pause-loader-lock", 60000);
+  ASSERT_TRUE(o.finished) << o.out;
+  EXPECT_EQ(o.exitCode, 0u) << o.out;
+  EXPECT_NE(o.out.find("thread exit code ffffffff"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("survived"), std::string::npos) << o.out;
+  EXPECT_NE(Value(o.report, "exception message").find("thread failed."), std::string::npos) << o.report;
+}
+
 }  // namespace

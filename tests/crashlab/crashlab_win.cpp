@@ -767,6 +767,43 @@ void RunPauseThreads() {
   for (HANDLE h : {fetching, busy, ready}) CloseHandle(h);
 }
 
+// A worker that fetches its messages while it holds the system's loader lock (as code run by a library's
+// entry routine may), and lets go of the lock only for moments. An exception in another thread with the
+// threads paused must neither stop the worker while it holds the lock nor wait for it for ever.
+std::atomic<bool> g_stopLockedFetching{false};
+// Takes the routine from its import slot at every call, so that the fetch reaches the message-fetch hooks
+// whenever they are in place.
+__attribute__((noinline)) void FetchOnce(MSG& m) { PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE); }
+DWORD WINAPI LockedFetchingWorker(void* ready) {
+  auto lock = NtdllRoutine<LoaderLockFn>("LdrLockLoaderLock");
+  auto unlock = NtdllRoutine<LoaderUnlockFn>("LdrUnlockLoaderLock");
+  MSG m;
+  PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE);
+  SetEvent(ready);
+  while (!g_stopLockedFetching) {
+    ULONG_PTR cookie = 0;
+    lock(0, nullptr, &cookie);
+    for (int i = 0; i < 20; ++i) {
+      FetchOnce(m);
+      Sleep(1);
+    }
+    unlock(0, cookie);
+    Sleep(1);
+  }
+  return 0;
+}
+
+void RunPauseWithLoaderLock() {
+  rvx::MainSettings()->SetPauseThreads(true);
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE worker = CreateThread(nullptr, 0, LockedFetchingWorker, ready, 0, nullptr);
+  WaitForSingleObject(ready, 10000);
+  RunThread(ThrowingThread);
+  g_stopLockedFetching = true;
+  WaitForSingleObject(worker, 10000);
+  for (HANDLE h : {worker, ready}) CloseHandle(h);
+}
+
 // The interface for programs: an exception handler that writes into the report, action handlers (a method,
 // a procedure that faults and one after it), a plug-in that reads the exception, settings read and changed,
 // and reports that the program raises itself.
@@ -970,6 +1007,8 @@ int Run(const std::string& s) {
     RunFreezePaused();
   } else if (s == "framework-hooks") {
     RunFrameworkHooks();
+  } else if (s == "pause-loader-lock") {
+    RunPauseWithLoaderLock();
   } else if (s == "pause-threads") {
     RunPauseThreads();
   } else if (s == "none") {
