@@ -890,7 +890,9 @@ int Run(const std::string& s) {
         },
         done, 0);
     WaitForSingleObject(done, 30000);
-    Sleep(200);
+    // The item's destructors ran before its exception was handed over: wait for the report (the program
+    // must not end while the exception is being handled).
+    for (int i = 0; i < 3000 && GetFileAttributesA("bugreport.txt") == INVALID_FILE_ATTRIBUTES; ++i) Sleep(10);
   } else if (s == "eabort") {
     try {
       throw EAbort();
