@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <exception>
@@ -73,7 +74,13 @@ struct ThrowStack {
   uint32_t base = 0, size = 0;
   uint32_t words[kThrowStackBytes / 4];
 };
-thread_local ThrowStack t_throwStack;
+// Taken from the heap at a thread's first throw and given back when the thread ends; a throw that finds no
+// memory for it (a std::bad_alloc, say) goes on without a copy.
+struct ThrowStackHolder {
+  ThrowStack* copy = nullptr;
+  ~ThrowStackHolder() { std::free(copy); }
+};
+thread_local ThrowStackHolder t_throwStack;
 
 // The calling thread's stack: its top (the thread information block's stack base) and its committed end.
 uint32_t StackTopOfThisThread() {
@@ -89,7 +96,10 @@ uint32_t StackLimitOfThisThread() {
 
 void CopyThrowStack(uint32_t esp) {
   const uint32_t limit = StackLimitOfThisThread(), top = StackTopOfThisThread();
-  ThrowStack& copy = t_throwStack;
+  ThrowStack*& held = t_throwStack.copy;
+  if (!held) held = static_cast<ThrowStack*>(std::malloc(sizeof(ThrowStack)));
+  if (!held) return;
+  ThrowStack& copy = *held;
   copy.base = esp;
   copy.size = esp >= limit && esp < top ? std::min(top - esp, kThrowStackBytes) & ~3u : 0;
   std::memcpy(copy.words, reinterpret_cast<const void*>(esp), copy.size);
@@ -116,7 +126,8 @@ class ThrowStackReader : public ProcessReader {
 // The cheap part of the stack walk over the copy of the last throw (from its stack pointer to the top of the
 // stack); empty when there is no copy.
 void CollectFromThrowStack(TDAPreStackItem& out) {
-  const ThrowStack& copy = t_throwStack;
+  if (!t_throwStack.copy) return;
+  const ThrowStack& copy = *t_throwStack.copy;
   if (!copy.size || copy.base != t_last.esp) return;
   FaultGuarded([&] {
     TDATryRead snapshot = TakeReadSnapshot();
