@@ -51,6 +51,7 @@ TIRVException::TIRVException(const ExceptionParams& p)
     context_ = *p.context;
     hasContext_ = true;
   }
+  if (p.preparedStack && p.preparedStack->size() > 1) preparedStack_ = *p.preparedStack;
   header_ = CreateFields(this, nullptr);
   sections_ = CreateFields(this, nullptr);
   Query<IRVFieldsEx>(header_)->AcceptData();
@@ -292,9 +293,13 @@ void TIRVException::PrepareThreads() {
             if (ebp) t.ebp = ebp;
             if (!hasContext_) collectFrom = t.currentAddress;
           }
-          // The cheap part of the walk now, while the thread's stack still holds what it held.
-          if (t.stackTop > t.stackBottom &&
-              CollectStackCandidates(t.ebp, t.stackTop, t.stackBottom, t.candidates, t.isException, collectFrom) <= 0)
+          // The cheap part of the walk now, while the thread's stack still holds what it held; for the
+          // exception thread it may have been done before its stack was reused.
+          if (isExceptionThread && !preparedStack_.empty())
+            t.candidates.swap(preparedStack_);
+          else if (t.stackTop > t.stackBottom &&
+                   CollectStackCandidates(t.ebp, t.stackTop, t.stackBottom, t.candidates, t.isException,
+                                          collectFrom) <= 0)
             TDAPreStackItem().swap(t.candidates);
           threads_.push_back(t);
           content = StackLineText(t.currentAddress, showRelAddrs, showRelLines) + "\r\n>> stack will be calculated soon";

@@ -110,6 +110,9 @@ struct ExceptionParams {
   uint8_t source = 0;
   void* relatedObject = nullptr;
   ModuleHandle package = 0;
+  // Candidates of the exception thread's stack collected before the record existed (while the stack still
+  // held what the trace needs); null or empty: collected when the thread sections are prepared.
+  const TDAPreStackItem* preparedStack = nullptr;
   bool dontCompleteYet = false;
 };
 
@@ -259,6 +262,7 @@ class TIRVException final : public TIRVSettings,
   uint32_t stackPointer_, framePointer_;
   TContext context_{};
   bool hasContext_ = false;
+  TDAPreStackItem preparedStack_;
   uint8_t source_;
   void* related_;
   ModuleHandle package_;

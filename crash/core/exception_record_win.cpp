@@ -218,7 +218,14 @@ void RestoreArrowCursor() { SetCursor(LoadCursor(nullptr, IDC_ARROW)); }
 void CloseThreadHandle(void* thread) { CloseHandle(static_cast<HANDLE>(thread)); }
 
 void TellUnavailable(WindowHandle parent, const std::string& text) {
-  OutputDebugStringA(("Ravex: " + text + "\r\n").c_str());
+  std::string line = "Ravex: " + text + "\r\n";
+  OutputDebugStringA(line.c_str());
+  // A program with a console (or whose standard error goes to a file) reads it there; a window program
+  // without one has no such handle.
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD written = 0;
+  if (error && error != INVALID_HANDLE_VALUE)
+    WriteFile(error, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   HWND owner = static_cast<HWND>(parent);
   if (owner && IsWindow(owner)) MessageBoxA(owner, text.c_str(), "Ravex", MB_OK | MB_ICONWARNING);
 }

@@ -13,6 +13,7 @@
 #include "crash/core/hooks.h"
 #include "crash/core/member_pointer.h"
 #include "crash/core/pipeline.h"
+#include "crash/stack/safe_read.h"
 #include "framework/forms.h"
 #include "framework/sysutils.h"
 
@@ -76,18 +77,32 @@ bool InstallFrameworkHooks() {
   int handle = VirtualSlot(&fw::TApplication::HandleException);
   int show = VirtualSlot(&fw::TApplication::ShowException);
   if (handle < 0 || show < 0) return false;
-  Patch32(&slots[handle], reinterpret_cast<uint32_t>(&HookedHandleException));
-  Patch32(&slots[show], reinterpret_cast<uint32_t>(&HookedShowException));
-  PatchJump(reinterpret_cast<void*>(&fw::ShowExceptionMessage), reinterpret_cast<void*>(&HookedShowExceptionMessage));
+  // Each interception counts when its target holds it afterwards, put there now or by an earlier call.
+  bool installed = true;
+  auto slot = [&](void** at, const void* hook) {
+    uint32_t value = reinterpret_cast<uint32_t>(hook);
+    if (!Patch32(at, value) && !HoldsBytes(at, &value, sizeof value)) installed = false;
+  };
+  slot(&slots[handle], reinterpret_cast<const void*>(&HookedHandleException));
+  slot(&slots[show], reinterpret_cast<const void*>(&HookedShowException));
+  void* lastResort = reinterpret_cast<void*>(&fw::ShowExceptionMessage);
+  void* lastResortHook = reinterpret_cast<void*>(&HookedShowExceptionMessage);
+  if (!PatchJump(lastResort, lastResortHook) && !JumpsTo(lastResort, lastResortHook)) installed = false;
   // The crash reporter's modal loops on the main thread run the pending synchronised calls.
   SetIdleHook([] {
     if (fw::Application) fw::Application->CheckSynchronize();
   });
   uintptr_t checkSynchronize = MemberPointer(&fw::TApplication::CheckSynchronize);
-  if (!(checkSynchronize & 1))
-    PatchRelativeCall(reinterpret_cast<void*>(checkSynchronize), reinterpret_cast<void*>(&fw::TakeOverSyncException),
-                      reinterpret_cast<void*>(&SyncExceptionTakeOver));
-  return true;
+  void* takeOver = reinterpret_cast<void*>(&fw::TakeOverSyncException);
+  void* takeOverHook = reinterpret_cast<void*>(&SyncExceptionTakeOver);
+  if (checkSynchronize & 1) {
+    installed = false;  // a virtual routine: no code of its own to redirect
+  } else if (!PatchRelativeCall(reinterpret_cast<void*>(checkSynchronize), takeOver, takeOverHook)) {
+    ProcessReader memory;
+    if (!FindRelativeCall(memory, static_cast<Address>(checkSynchronize), reinterpret_cast<Address>(takeOverHook)))
+      installed = false;
+  }
+  return installed;
 }
 
 }  // namespace rvx

@@ -194,7 +194,15 @@ void PauseThreads(bool pause, uint32_t leaveRunning) {
   freeze_platform::WakeMainThread();
 }
 
-void PauseMeEventually() { ProcessThreadPause().PauseMeEventually(CurrentThreadId()); }
+void PauseMeEventually() {
+  uint32_t self = CurrentThreadId();
+  ThreadPause& pause = ProcessThreadPause();
+  if (!pause.MustPause(self)) return;
+  // A thread that holds the loader lock or the process-environment lock never stands still: every other
+  // thread, the handling included, may need that lock before the pause ends.
+  if (freeze_platform::HoldsProcessLocks()) return;
+  pause.PauseMeEventually(self);
+}
 
 bool ResumeMainThread() { return ProcessThreadPause().ResumeMainThread(); }
 

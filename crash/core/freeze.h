@@ -136,7 +136,8 @@ FreezeWatch& ProcessFreezeWatch();
 
 // Starts (pause) or ends a pause of the program's other threads.
 void PauseThreads(bool pause, uint32_t leaveRunning = 0);
-// The pause point of the message-fetch hooks and of the main thread's handler routine.
+// The pause point of the message-fetch hooks and of the main thread's handler routine (never pauses a thread
+// that holds the loader lock or the process-environment lock).
 void PauseMeEventually();
 bool ResumeMainThread();
 void PauseMainThreadAgain();
@@ -157,6 +158,8 @@ void InstallMessageFetchHooks();
 bool IsProgramThread(uint32_t threadId);
 // Makes the main thread reach a pause point soon.
 void WakeMainThread();
+// Whether the calling thread holds the loader lock or the process-environment lock.
+bool HoldsProcessLocks();
 }  // namespace freeze_platform
 
 // ---- blocked process ----------------------------------------------------------------------------------

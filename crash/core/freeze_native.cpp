@@ -17,6 +17,7 @@ uint32_t WatchThreadId() { return 0; }
 void InstallMessageFetchHooks() {}
 bool IsProgramThread(uint32_t) { return false; }
 void WakeMainThread() {}
+bool HoldsProcessLocks() { return false; }
 }  // namespace freeze_platform
 
 }  // namespace rvx

@@ -120,13 +120,21 @@ bool SectionHeld(const RTL_CRITICAL_SECTION* cs, bool lowBitRule) {
   return LockCountHeld(cs->LockCount, lowBitRule);
 }
 
-bool BlockedNow() {
-  bool lowBit = LowBitRule();
+// The process's loader lock or process-environment lock (critical sections the environment block refers to).
+const RTL_CRITICAL_SECTION* ProcessLock(uint32_t offset) {
   const uint8_t* peb;
   asm volatile("movl %%fs:0x30, %0" : "=r"(peb));
-  if (!peb) return false;
-  auto lockAt = [&](uint32_t offset) { return *reinterpret_cast<RTL_CRITICAL_SECTION* const*>(peb + offset); };
-  return SectionHeld(lockAt(kLoaderLockOffset), lowBit) || SectionHeld(lockAt(kFastPebLockOffset), lowBit);
+  return peb ? *reinterpret_cast<RTL_CRITICAL_SECTION* const*>(peb + offset) : nullptr;
+}
+
+bool BlockedNow() {
+  bool lowBit = LowBitRule();
+  return SectionHeld(ProcessLock(kLoaderLockOffset), lowBit) || SectionHeld(ProcessLock(kFastPebLockOffset), lowBit);
+}
+
+bool OwnedByThisThread(const RTL_CRITICAL_SECTION* cs) {
+  if (!cs || IsBadReadPtr(cs, sizeof *cs)) return false;
+  return reinterpret_cast<uintptr_t>(cs->OwningThread) == GetCurrentThreadId() && cs->RecursionCount > 0;
 }
 
 }  // namespace
@@ -189,6 +197,9 @@ void TellFreezeWatchBox(void* window) {
 
 namespace freeze_platform {
 uint32_t WatchThreadId() { return g_watchThreadId.load(); }
+bool HoldsProcessLocks() {
+  return OwnedByThisThread(ProcessLock(kLoaderLockOffset)) || OwnedByThisThread(ProcessLock(kFastPebLockOffset));
+}
 }  // namespace freeze_platform
 
 bool ProcessBlocked(uint32_t waitMs) {

@@ -80,6 +80,10 @@ struct TPatchRecord {
 bool PatchBytes(void* address, const void* bytes, size_t count);
 bool PatchJump(void* routine, const void* target);
 bool Patch32(void* address, uint32_t value);
+// Whether the memory at address is readable and holds these bytes (a patch already in place).
+bool HoldsBytes(const void* address, const void* bytes, size_t count);
+// Whether the routine (or the routine its import stub names) starts with a relative jump to target.
+bool JumpsTo(void* routine, const void* target);
 void UndoPatches();
 size_t PatchCount();
 // Replaces every import slot holding `oldAddress` in the module's import tables; returns the number.
@@ -126,7 +130,8 @@ void HandleCaughtException(uint8_t source, void* relatedObject, bool canContinue
 // is where it was raised.
 void HandleExceptionObject(const void* object, const std::type_info& type, uint8_t source, void* relatedObject,
                            uintptr_t address = 0);
-// Installs the application-object interceptions (framework adapter; links the framework).
+// Installs the application-object interceptions (framework adapter; links the framework). True only when
+// every one of them is in place afterwards; false when the crash reporter is not armed or a patch failed.
 bool InstallFrameworkHooks();
 
 }  // namespace rvx

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <exception>
@@ -57,16 +58,6 @@ std::vector<TPatchRecord> g_patches;
 std::atomic<bool> g_armed{false};
 std::terminate_handler g_previousTerminate = nullptr;
 
-using CreateThreadFn = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
-using QueueWorkFn = BOOL(WINAPI*)(LPTHREAD_START_ROUTINE, PVOID, ULONG);
-CreateThreadFn g_createThread = nullptr;
-QueueWorkFn g_queueWork = nullptr;
-
-struct StartRecord {
-  LPTHREAD_START_ROUTINE start;
-  void* parameter;
-};
-
 void* CurrentThrownObject() {
   std::exception_ptr p = std::current_exception();
   void* object = nullptr;
@@ -75,12 +66,89 @@ void* CurrentThrownObject() {
   return object;
 }
 
-// Fills address, frame and stack pointer from the last raise when it threw this object.
-void FromLastRaise(HandleParams& hp, const void* object) {
+// What the stack held above the last throw of this thread, copied when the throw began. A catch block that
+// hands its exception over runs after the unwinder, the program's cleanups and the catch block's own calls
+// have reused that part of the stack: the frames between the throw and the catch are found in the copy.
+constexpr uint32_t kThrowStackBytes = 16 * 1024;
+struct ThrowStack {
+  uint32_t base = 0, size = 0;
+  uint32_t words[kThrowStackBytes / 4];
+};
+// Taken from the heap at a thread's first throw and given back when the thread ends; a throw that finds no
+// memory for it (a std::bad_alloc, say) goes on without a copy.
+struct ThrowStackHolder {
+  ThrowStack* copy = nullptr;
+  ~ThrowStackHolder() { std::free(copy); }
+};
+thread_local ThrowStackHolder t_throwStack;
+
+// The calling thread's stack: its top (the thread information block's stack base) and its committed end.
+uint32_t StackTopOfThisThread() {
+  uint32_t top;
+  asm volatile("movl %%fs:4, %0" : "=r"(top));
+  return top;
+}
+uint32_t StackLimitOfThisThread() {
+  uint32_t limit;
+  asm volatile("movl %%fs:8, %0" : "=r"(limit));
+  return limit;
+}
+
+void CopyThrowStack(uint32_t esp) {
+  const uint32_t limit = StackLimitOfThisThread(), top = StackTopOfThisThread();
+  ThrowStack*& held = t_throwStack.copy;
+  if (!held) held = static_cast<ThrowStack*>(std::malloc(sizeof(ThrowStack)));
+  if (!held) return;
+  ThrowStack& copy = *held;
+  copy.base = esp;
+  copy.size = esp >= limit && esp < top ? std::min(top - esp, kThrowStackBytes) & ~3u : 0;
+  std::memcpy(copy.words, reinterpret_cast<const void*>(esp), copy.size);
+}
+
+// The process's memory, with the copied part of the stack as it was at the throw.
+class ThrowStackReader : public ProcessReader {
+ public:
+  ThrowStackReader(const TDATryRead* snapshot, const ThrowStack& copy) : ProcessReader(snapshot), copy_(copy) {}
+  size_t Fetch(Address address, void* dest, size_t count) const override {
+    size_t got = ProcessReader::Fetch(address, dest, count);
+    const uint64_t from = std::max<uint64_t>(address, copy_.base);
+    const uint64_t to = std::min<uint64_t>(uint64_t(address) + got, uint64_t(copy_.base) + copy_.size);
+    if (from < to)
+      std::memcpy(static_cast<uint8_t*>(dest) + (from - address),
+                  reinterpret_cast<const uint8_t*>(copy_.words) + (from - copy_.base), static_cast<size_t>(to - from));
+    return got;
+  }
+
+ private:
+  const ThrowStack& copy_;
+};
+
+// The cheap part of the stack walk over the copy of the last throw (from its stack pointer to the top of the
+// stack); empty when there is no copy.
+void CollectFromThrowStack(TDAPreStackItem& out) {
+  if (!t_throwStack.copy) return;
+  const ThrowStack& copy = *t_throwStack.copy;
+  if (!copy.size || copy.base != t_last.esp) return;
+  FaultGuarded([&] {
+    TDATryRead snapshot = TakeReadSnapshot();
+    ThrowStackReader reader(&snapshot, copy);
+    WalkerEnvironment env;
+    env.memory = &reader;
+    TStackWalker walker(std::move(env));
+    if (walker.CollectCandidates(t_last.ebp, StackTopOfThisThread(), copy.base, out, true, t_last.address) <= 0)
+      TDAPreStackItem().swap(out);
+  });
+}
+
+// Fills address, frame and stack pointer from the last raise when it threw this object, and the candidates
+// of its stack from the copy taken at the throw (kept in `prepared`, which must outlive the handling).
+void FromLastRaise(HandleParams& hp, const void* object, TDAPreStackItem& prepared) {
   if (object && t_last.object == object) {
     hp.address = t_last.address;
     hp.framePointer = t_last.ebp;
     hp.stackPointer = t_last.esp;
+    CollectFromThrowStack(prepared);
+    if (!prepared.empty()) hp.preparedStack = &prepared;
   }
 }
 
@@ -107,7 +175,8 @@ void OnTerminate() {
   void* object = CurrentThrownObject();
   HandleParams hp;
   hp.object = MakeThrownException(object, type);
-  FromLastRaise(hp, object);
+  TDAPreStackItem prepared;
+  FromLastRaise(hp, object, prepared);
   bool mainThread = GetCurrentThreadId() == MainThreadId();
   hp.source = t_wrapped ? kSourceThread : kSourceUnhandled;
   hp.canContinue = !mainThread;
@@ -122,21 +191,46 @@ extern "C" void OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t
   RuntimeError("Invalid parameter passed to a runtime function", reinterpret_cast<uint32_t>(__builtin_return_address(0)));
 }
 
+// A processor fault as it is handed over: plain values only, so that a thread whose stack is exhausted can
+// pass it on without string or heap work.
 struct FaultWork {
-  HandleParams params;
-  uint32_t threadId;
+  FaultEvent fault;  // its context points at a copy that lives as long as the handling
+  uint8_t source;
+  bool canContinue;
+  void* relatedObject;
+  uint32_t threadId;  // the faulting thread
 };
 
+// Everything made of a fault (module name, message text, exception object) and its handling.
+void HandleFaultWork(const FaultWork& work) {
+  const FaultEvent& fault = work.fault;
+  std::string module = ModuleNameOfAddress(fault.address);
+  bool write = fault.parameterCount >= 1 && fault.parameters[0] == 1;
+  uint32_t target = fault.parameterCount >= 2 ? fault.parameters[1] : 0;
+  HandleParams params;
+  params.object = MakeOwnException(OsExceptionText(fault.code, fault.address, !module.empty(), module, write, target));
+  params.address = fault.address;
+  params.context = static_cast<const TContext*>(fault.context);
+  params.source = work.source;
+  params.relatedObject = work.relatedObject;
+  params.canContinue = work.canContinue;
+  params.threadId = work.threadId;
+  HandleException(params);
+}
+
+// The helper of a stack overflow: it does all the work on a stack of its own, named "-" so that reports
+// leave it out and it is never paused.
 DWORD WINAPI HandleOnHelper(void* p) {
-  auto* work = static_cast<FaultWork*>(p);
-  HandleException(work->params);
+  RegisterThreadName(GetCurrentThreadId(), "-");
+  HandleFaultWork(*static_cast<const FaultWork*>(p));
+  UpdateThreadEntry(GetCurrentThreadId(), "");
   return 0;
 }
 
-// A context copy that lives as long as the handling of one fault.
+// A context copy that lives as long as the handling of one stack overflow: one of a few spare slots.
 class ContextSlot {
  public:
-  explicit ContextSlot(TContext* own) : context_(own) {
+  ContextSlot() {
     for (int i = 0; !context_ && i < kSpare; ++i)
       if (!busy_[i].exchange(true)) {
         index_ = i;
@@ -158,43 +252,34 @@ class ContextSlot {
   static constexpr int kSpare = 8;
   static inline TContext spare_[kSpare + 1];
   static inline std::atomic<bool> busy_[kSpare];
-  TContext* context_;
+  TContext* context_ = nullptr;
   int index_ = -1;
 };
 
-// Hands a processor fault over to the handling, on the faulting stack (what lies there goes into the
-// report). After a stack overflow a helper thread hands it over: no stack is left for the handling.
-void HandleFault(const FaultEvent& fault, uint8_t source, bool canContinue, void* relatedObject = nullptr) {
-  std::string module = ModuleNameOfAddress(fault.address);
-  bool write = fault.parameterCount >= 1 && fault.parameters[0] == 1;
-  uint32_t target = fault.parameterCount >= 2 ? fault.parameters[1] : 0;
-  // The copy must stay intact until the record has taken it over, so every faulting thread has its own: on
-  // its stack, except after a stack overflow, which leaves little room and takes one of a few spare slots.
-  TContext local;
-  ContextSlot slot(fault.code == EXCEPTION_STACK_OVERFLOW ? nullptr : &local);
-  TContext* context = slot.get();
-  std::memcpy(context, fault.context, sizeof *context);
-  FaultWork work;
-  work.params.object = MakeOwnException(OsExceptionText(fault.code, fault.address, !module.empty(), module, write, target));
-  work.params.address = fault.address;
-  work.params.context = context;
-  work.params.source = source;
-  work.params.relatedObject = relatedObject;
-  work.params.canContinue = canContinue;
-  work.threadId = GetCurrentThreadId();
-  if (fault.code == EXCEPTION_STACK_OVERFLOW) {
-    // The report names the thread that overflowed, not the helper.
-    work.params.threadId = work.threadId;
-    HANDLE h = g_createThread ? g_createThread(nullptr, 1 << 20, HandleOnHelper, &work, 0, nullptr)
-                              : CreateThread(nullptr, 1 << 20, HandleOnHelper, &work, 0, nullptr);
-    if (h) {
-      WaitForSingleObject(h, INFINITE);
-      CloseHandle(h);
-    }
-  } else {
-    HandleException(work.params);
+// After a stack overflow: the context goes into a spare slot, and a helper thread with a stack of its own
+// does the rest while this thread waits.
+__attribute__((noinline)) void HandStackOverflowToHelper(const FaultEvent& fault, uint8_t source, bool canContinue,
+                                                         void* relatedObject) {
+  ContextSlot slot;
+  std::memcpy(slot.get(), fault.context, sizeof(TContext));
+  FaultWork work{fault, source, canContinue, relatedObject, GetCurrentThreadId()};
+  work.fault.context = slot.get();
+  if (HANDLE h = CreateUnwrappedThread(HandleOnHelper, &work, 1 << 20)) {
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);
   }
   slot.release();
+}
+
+// Hands a processor fault over to the handling, on the faulting stack (what lies there goes into the
+// report); the copy of the context on that stack stays intact until the record has taken it over.
+void HandleFault(const FaultEvent& fault, uint8_t source, bool canContinue, void* relatedObject = nullptr) {
+  if (fault.code == EXCEPTION_STACK_OVERFLOW) return HandStackOverflowToHelper(fault, source, canContinue, relatedObject);
+  TContext context;
+  std::memcpy(&context, fault.context, sizeof context);
+  FaultWork work{fault, source, canContinue, relatedObject, GetCurrentThreadId()};
+  work.fault.context = &context;
+  HandleFaultWork(work);
 }
 
 FaultEvent EventOf(const EXCEPTION_POINTERS& ep) {
@@ -251,70 +336,9 @@ bool RunGuardedThreadBody(void (*body)(void*), void* data, uint8_t source, void*
   return !run.failed;
 }
 
+bool SetWrappedThread(bool wrapped) { return std::exchange(t_wrapped, wrapped); }
+
 namespace {
-
-// Runs a wrapped start routine; an exception or a processor fault that it lets out is handled as a
-// thread's, and the result is -1. The wrapper always returns: a work item runs on a thread of the system's
-// pool, which must go on.
-DWORD RunWrapped(void* p) {
-  StartRecord rec = *static_cast<StartRecord*>(p);
-  delete static_cast<StartRecord*>(p);
-  t_wrapped = true;
-  struct Call {
-    StartRecord rec;
-    DWORD result = 0xFFFFFFFF;
-  } call{rec};
-  auto body = [](void* data) {
-    auto* c = static_cast<Call*>(data);
-    c->result = c->rec.start(c->rec.parameter);
-  };
-  return RunGuardedThreadBody(body, &call, kSourceThread, nullptr) ? call.result : 0xFFFFFFFF;
-}
-
-DWORD WINAPI ThreadEntryWrapper(void* p) {
-  DWORD result = RunWrapped(p);
-  UpdateThreadEntry(GetCurrentThreadId(), "");
-  return result;
-}
-
-DWORD WINAPI WorkItemWrapper(void* p) {
-  bool outer = t_wrapped;
-  DWORD result = RunWrapped(p);
-  t_wrapped = outer;
-  return result;
-}
-
-HANDLE WINAPI ReplacementCreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stack, LPTHREAD_START_ROUTINE start,
-                                      LPVOID parameter, DWORD flags, LPDWORD id) {
-  uint32_t creator = reinterpret_cast<uint32_t>(__builtin_return_address(0));
-  // A framework thread object: its class's execute routine is wrapped before the thread can run it, and the
-  // creator is whoever created the object, one frame further up.
-  std::string className;
-  if (PrepareThreadObject(parameter, className))
-    creator = reinterpret_cast<uint32_t>(
-        settings_platform::ReturnAddressUp(__builtin_frame_address(0), 1, reinterpret_cast<const void*>(creator)));
-  auto* rec = new (std::nothrow) StartRecord{start, parameter};
-  if (!rec) return g_createThread(sa, stack, start, parameter, flags, id);
-  DWORD newId = 0;
-  // Created suspended so that its entry (creator and call site) exists before the thread can fail.
-  HANDLE h = g_createThread(sa, stack, ThreadEntryWrapper, rec, flags | CREATE_SUSPENDED, &newId);
-  if (!h) {
-    delete rec;
-    return h;
-  }
-  if (id) *id = newId;
-  UpdateThreadEntry(newId, "", GetCurrentThreadId(), creator, className);
-  if (!(flags & CREATE_SUSPENDED)) ResumeThread(h);
-  return h;
-}
-
-BOOL WINAPI ReplacementQueueUserWorkItem(LPTHREAD_START_ROUTINE function, PVOID context, ULONG flags) {
-  auto* rec = new (std::nothrow) StartRecord{function, context};
-  if (!rec) return g_queueWork(function, context, flags);
-  BOOL ok = g_queueWork(WorkItemWrapper, rec, flags);
-  if (!ok) delete rec;
-  return ok;
-}
 
 // ---- file checksum ------------------------------------------------------------------------------------
 
@@ -452,7 +476,8 @@ void HiddenException(void* object, const std::type_info* type) {
       HandleParams hp;
       hp.type = kExceptHidden;
       hp.object = e;
-      FromLastRaise(hp, object);
+      TDAPreStackItem prepared;
+      FromLastRaise(hp, object, prepared);
       hp.source = kSourceHidden;
       hp.canContinue = true;
       hp.framePointer = reinterpret_cast<uint32_t>(__builtin_frame_address(0));
@@ -495,6 +520,7 @@ extern "C" [[noreturn]] void __wrap___cxa_throw(void* object, std::type_info* ty
   t_last.address = reinterpret_cast<uint32_t>(__builtin_return_address(0));
   t_last.ebp = frame[0];
   t_last.esp = reinterpret_cast<uint32_t>(frame + 2);
+  CopyThrowStack(t_last.esp);
   __real___cxa_throw(object, type, destroy);
 }
 
@@ -521,7 +547,8 @@ void HandleCaughtException(uint8_t source, void* relatedObject, bool canContinue
   void* object = type ? CurrentThrownObject() : nullptr;
   HandleParams hp;
   hp.object = type ? MakeThrownException(object, type) : nullptr;
-  FromLastRaise(hp, object);
+  TDAPreStackItem prepared;
+  FromLastRaise(hp, object, prepared);
   hp.source = source;
   hp.relatedObject = relatedObject;
   hp.canContinue = canContinue;
@@ -533,7 +560,8 @@ void HandleExceptionObject(const void* object, const std::type_info& type, uint8
                            uintptr_t address) {
   HandleParams hp;
   hp.object = MakeThrownException(const_cast<void*>(object), &type);
-  FromLastRaise(hp, object);
+  TDAPreStackItem prepared;
+  FromLastRaise(hp, object, prepared);
   if (address) hp.address = address;
   hp.source = source;
   hp.relatedObject = relatedObject;
@@ -573,20 +601,44 @@ bool PatchBytes(void* address, const void* bytes, size_t count) {
   return true;
 }
 
-bool PatchJump(void* routine, const void* target) {
+namespace {
+// Where a jump patch of the routine goes: the routine itself, or the routine an import stub (FF 25 and the
+// slot address) names; null when unreadable. `jump` receives the 5 bytes that lead to target from there.
+uint8_t* JumpPatchPlace(void* routine, const void* target, uint8_t (&jump)[5]) {
   auto* p = static_cast<uint8_t*>(routine);
   uint8_t start[6];
-  if (!p || !SafeRead(static_cast<Address>(reinterpret_cast<uintptr_t>(p)), start, 6, nullptr)) return false;
+  if (!p || !SafeRead(static_cast<Address>(reinterpret_cast<uintptr_t>(p)), start, 6, nullptr)) return nullptr;
   if (start[0] == 0xFF && start[1] == 0x25) {  // an import stub: patch the routine its slot names
     Address slot, routineInSlot;
     std::memcpy(&slot, start + 2, 4);
-    if (!SafeRead(slot, &routineInSlot, 4, nullptr)) return false;
+    if (!SafeRead(slot, &routineInSlot, 4, nullptr)) return nullptr;
     p = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(routineInSlot));
   }
-  uint8_t jump[5] = {0xE9};
+  jump[0] = 0xE9;
   int32_t distance = static_cast<int32_t>(reinterpret_cast<uintptr_t>(target) - (reinterpret_cast<uintptr_t>(p) + 5));
   std::memcpy(jump + 1, &distance, 4);
-  return PatchBytes(p, jump, 5);
+  return p;
+}
+}  // namespace
+
+bool PatchJump(void* routine, const void* target) {
+  uint8_t jump[5];
+  uint8_t* p = JumpPatchPlace(routine, target, jump);
+  return p && PatchBytes(p, jump, 5);
+}
+
+bool JumpsTo(void* routine, const void* target) {
+  uint8_t jump[5];
+  uint8_t* p = JumpPatchPlace(routine, target, jump);
+  return p && HoldsBytes(p, jump, 5);
+}
+
+bool HoldsBytes(const void* address, const void* bytes, size_t count) {
+  uint8_t current[64];
+  if (!address || !count || count > sizeof current) return false;
+  return SafeRead(static_cast<Address>(reinterpret_cast<uintptr_t>(address)), current, static_cast<uint32_t>(count),
+                  nullptr) &&
+         std::memcmp(current, bytes, count) == 0;
 }
 
 bool Patch32(void* address, uint32_t value) { return PatchBytes(address, &value, 4); }
@@ -701,18 +753,8 @@ bool StartCrashReporter() {
   InitialiseHandlers();
   InstallReportPlugins();
   AddRaiseRoutine(static_cast<Address>(reinterpret_cast<uintptr_t>(&__wrap___cxa_throw)));
-  void* original = nullptr;
-  if (PatchImportedRoutine("kernel32.dll", "CreateThread", reinterpret_cast<void*>(&ReplacementCreateThread), &original))
-    g_createThread = reinterpret_cast<CreateThreadFn>(original);
-  else
-    g_createThread = reinterpret_cast<CreateThreadFn>(original);
-  if (PatchImportedRoutine("kernel32.dll", "QueueUserWorkItem", reinterpret_cast<void*>(&ReplacementQueueUserWorkItem),
-                           &original) ||
-      original)
-    g_queueWork = reinterpret_cast<QueueWorkFn>(original);
-  // Libraries loaded from now on get the same replacements.
-  AddLoadedModuleReplacement(reinterpret_cast<void*>(g_createThread), reinterpret_cast<void*>(&ReplacementCreateThread));
-  AddLoadedModuleReplacement(reinterpret_cast<void*>(g_queueWork), reinterpret_cast<void*>(&ReplacementQueueUserWorkItem));
+  // Thread creation and work items; libraries loaded from now on get the same import replacements.
+  InstallThreadHooks();
   InstallModuleLoadHooks();
   // The message-fetch hooks of thread pausing reach libraries loaded later as well.
   SetImportPatcher([](const char* library, const char* routine, const void* replacement, void** original) {
@@ -722,6 +764,9 @@ bool StartCrashReporter() {
         AddLoadedModuleReplacement(reinterpret_cast<const void*>(system), replacement);
     return patched;
   });
+  // In place from the start, not only from the first pause on: a message loop that took the routine's
+  // address from its import slot before the hooks were there would never reach a pause point.
+  freeze_platform::InstallMessageFetchHooks();
   // The handler registry's main-thread routine is a pause point, and a synchronous call lets a paused main
   // thread run for its time.
   SetMainThreadPausing({&PauseMeEventually, &ResumeMainThread, &PauseMainThreadAgain});

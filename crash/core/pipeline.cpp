@@ -207,13 +207,17 @@ void FinishAutomaticActions(IRVException* record, bool waitForSend) {
   if (waitForSend && thread && *thread) pipeline_platform::WaitForSendThread(std::exchange(*thread, nullptr));
 }
 
-void HandleRequest(const THandlingRequest& rq) {
+void HandleRequest(const THandlingRequest& rq, bool processBlocked) {
   HandlingEnd end;
   Guarded([&] { pipeline_platform::RemoveTempFolder(); });
   const auto* object = reinterpret_cast<const TExceptObject*>(rq.exceptObject);
+  // The correction reads symbol data under the symbol cache's lock, which is held around calls that take
+  // the loader lock: with that lock held (perhaps by this very thread) the address stays as it is.
+  uintptr_t address = rq.exceptAddress;
+  if (!processBlocked) Guarded([&] { address = CorrectExceptionAddress(static_cast<Address>(rq.exceptAddress)); });
   Ref<IRVModuleSettings> settings;
   Guarded([&] {
-    ModuleHandle m = pipeline_platform::ModuleOfAddress(rq.exceptAddress);
+    ModuleHandle m = pipeline_platform::ModuleOfAddress(address);
     if (m) settings = SettingsOfModule(m);
     if (!settings || !settings->Valid()) settings = MainSettings();
   });
@@ -222,7 +226,7 @@ void HandleRequest(const THandlingRequest& rq) {
   p.settings = settings;
   p.type = static_cast<uint8_t>(rq.exceptType);
   if (object) p.object = std::shared_ptr<const TExceptObject>(std::shared_ptr<const TExceptObject>{}, object);
-  p.address = rq.exceptAddress;
+  p.address = address;
   p.canContinue = rq.canContinue & 0xff;
   p.threadId = static_cast<uint32_t>(rq.callingThreadId);
   p.stackPointer = static_cast<uint32_t>(rq.stackPointer);
@@ -231,6 +235,7 @@ void HandleRequest(const THandlingRequest& rq) {
   p.source = static_cast<uint8_t>(rq.source);
   p.relatedObject = reinterpret_cast<void*>(rq.relatedObject);
   p.package = rq.package;
+  p.preparedStack = reinterpret_cast<const TDAPreStackItem*>(rq.preparedStack);
   Ref<TIRVException> record = NewExceptionRecord(p);
   Guarded([&] { ApplyExceptionFilters(*record, *settings); });
   record->SetPhase(1);
@@ -247,9 +252,18 @@ void HandleRequest(const THandlingRequest& rq) {
     Guarded([&] { handled = FireHandlers(kHandlerKindException, record.get(), false); });
   }
   record->SetPhase(2);
-  if (!handled && p.type != kExceptFreeze && record->PauseThreads()) {
+  // While the loader lock is held the other threads keep running, so that its holder can give it back.
+  if (!handled && p.type != kExceptFreeze && record->PauseThreads() && !processBlocked) {
     end.threadsPaused = true;
     Guarded([&] { PauseThreads(true); });
+    // Asked again once the pause has begun: a thread that took the lock meanwhile and stood still would keep
+    // it for the whole handling, which waits for it; the pause is given up.
+    Guarded([&] {
+      if (pipeline_platform::ProcessBlocked()) {
+        PauseThreads(false);
+        end.threadsPaused = false;
+      }
+    });
   }
   if (!handled) {
     if (record->CreateScreenShot()) record->ScreenShot();
@@ -314,7 +328,7 @@ void HandleException(const HandleParams& params) {
   rq.callingThreadId = params.threadId ? params.threadId : self;
   rq.exceptType = params.type;
   rq.exceptObject = reinterpret_cast<uintptr_t>(params.object.get());
-  rq.exceptAddress = CorrectExceptionAddress(params.address);
+  rq.exceptAddress = params.address;  // corrected by the handling, once it knows the process is not blocked
   rq.canContinue = params.canContinue;
   rq.stackPointer = params.stackPointer;
   rq.framePointer = params.framePointer;
@@ -327,16 +341,18 @@ void HandleException(const HandleParams& params) {
   rq.source = params.source;
   rq.relatedObject = reinterpret_cast<uintptr_t>(params.relatedObject);
   rq.package = params.package;
-  bool sent = false;
+  rq.preparedStack = reinterpret_cast<uintptr_t>(params.preparedStack);
+  bool sent = false, blocked = false;
   FreezeCheckPause freezeCheckPaused;
   Guarded([&] {
     bool keepLoop = self == MainThreadId();
     if (keepLoop) {
       if (auto s = MainSettings()) keepLoop = !s->PauseThreads();
     }
-    sent = !pipeline_platform::ProcessBlocked() && pipeline_platform::SendRequest(rq, keepLoop);
+    blocked = pipeline_platform::ProcessBlocked();
+    sent = !blocked && pipeline_platform::SendRequest(rq, keepLoop);
   });
-  if (!sent) Guarded([&] { HandleRequest(rq); });
+  if (!sent) Guarded([&] { HandleRequest(rq, blocked); });
   if (HiddenExceptionHandlersRegistered()) Guarded([&] { MarkExceptionReported(params.object.get()); });
   pipeline_platform::TakeEmergencyMemory();
 }

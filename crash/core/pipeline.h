@@ -74,6 +74,8 @@ struct HandleParams {
   uint32_t framePointer = 0, stackPointer = 0;
   bool canContinue = true;
   uint32_t threadId = 0;  // the raising thread when another thread hands the exception over; 0: the caller
+  // The raising thread's stack candidates, collected before its stack was reused (a caught exception).
+  const TDAPreStackItem* preparedStack = nullptr;
 };
 // Handles an exception and returns when it is handled (the program may end or restart instead).
 void HandleException(const HandleParams& params);
@@ -90,8 +92,9 @@ struct OwnThreadScope {
 };
 
 // The handling of one request (in the handling thread, or in the raising thread when the process is
-// blocked or no handling thread runs).
-void HandleRequest(const THandlingRequest& request);
+// blocked or no handling thread runs). While the process is blocked nothing that may wait for the loader
+// lock behind another lock is started (the exception address is not corrected).
+void HandleRequest(const THandlingRequest& request, bool processBlocked = false);
 
 // Showing an exception by its show setting; the console form in console programs.
 void ShowExceptionRecord(IRVException* record);

@@ -11,6 +11,20 @@ namespace rvx {
 // Runs body(data) as the body of a thread or work item: a C++ exception or processor fault it lets out is
 // handed to the pipeline with the source and the related object, and the result is false.
 bool RunGuardedThreadBody(void (*body)(void*), void* data, uint8_t source, void* relatedObject);
+// Marks the calling thread as running under a thread entry or work-item wrapper (its failures are the
+// thread's, source 16); returns the previous mark.
+bool SetWrappedThread(bool wrapped);
+
+// ---- thread creation and work items (thread_hooks_win.cpp) ----------------------------------------------
+
+// Wraps thread creation where every caller reaches it (the system's internal call of CreateRemoteThreadEx or
+// CreateRemoteThread, else CreateThread in the import tables) and work items (QueueUserWorkItem in the import
+// tables). The patches are undone with all others.
+void InstallThreadHooks();
+// Whether thread creation is wrapped inside the system (rather than in the import tables).
+bool ThreadCreationRedirected();
+// Starts a thread of this process without the thread entry wrapper (the crash reporter's own helpers).
+void* CreateUnwrappedThread(unsigned long(__stdcall* start)(void*), void* parameter, uint32_t stackSize);
 
 // ---- the framework's thread objects (thread_object_hooks_win.cpp) -------------------------------------
 

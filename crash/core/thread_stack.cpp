@@ -19,6 +19,7 @@ struct ThreadEntry {
   uint32_t id;
   std::string name, classText;
   uint32_t creatorAddress, creatorThreadId;
+  uintptr_t watch;  // tells when the thread has ended; 0 when the system gives none
 };
 std::timed_mutex g_namesMutex;
 std::vector<ThreadEntry> g_names;
@@ -112,13 +113,23 @@ uint32_t MainThreadId() { return g_mainThreadId.load(); }
 void UpdateThreadEntry(uint32_t threadId, const std::string& name, uint32_t creatorThreadId, uint32_t creatorAddress,
                        const std::string& classText) {
   std::lock_guard<std::timed_mutex> lock(g_namesMutex);
+  // Entries of threads that have ended go first: a thread that takes over a dead thread's id must not
+  // inherit its name or its creator.
+  std::erase_if(g_names, [](const ThreadEntry& e) {
+    if (!e.watch || !ThreadHasEnded(e.watch)) return false;
+    ForgetThreadWatch(e.watch);
+    return true;
+  });
   auto it = std::find_if(g_names.begin(), g_names.end(), [&](const ThreadEntry& e) { return e.id == threadId; });
   if (name.empty() && !creatorAddress) {
-    if (it != g_names.end()) g_names.erase(it);
+    if (it != g_names.end()) {
+      ForgetThreadWatch(it->watch);
+      g_names.erase(it);
+    }
     return;
   }
   if (it == g_names.end()) {
-    g_names.push_back({threadId, name, classText, creatorAddress, creatorThreadId});
+    g_names.push_back({threadId, name, classText, creatorAddress, creatorThreadId, WatchThread(threadId)});
     return;
   }
   if (!name.empty()) it->name = name;
@@ -138,7 +149,8 @@ std::string ThreadTitle(uint32_t threadId, bool includeInternal, uint32_t* creat
   std::unique_lock<std::timed_mutex> lock(g_namesMutex, std::chrono::milliseconds(50));
   if (!lock.owns_lock()) return "thread " + idText;
   auto it = std::find_if(g_names.begin(), g_names.end(), [&](const ThreadEntry& e) { return e.id == threadId; });
-  if (it == g_names.end()) return "thread " + idText;
+  // An entry left behind by a thread that has ended says nothing about a thread that has its id now.
+  if (it == g_names.end() || (it->watch && ThreadHasEnded(it->watch))) return "thread " + idText;
   if (creatorAddress) *creatorAddress = it->creatorAddress;
   if (creatorThreadId) *creatorThreadId = it->creatorThreadId;
   if (!includeInternal && IsInternalName(it->name)) return {};

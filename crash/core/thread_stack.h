@@ -95,7 +95,13 @@ void CloseThreadNameBuffer();
 void* FreezeWatchMutex();
 uint32_t MainThreadId();
 void SetMainThreadIdForNames(uint32_t id);
-// Creates, updates or (empty name and no creator) removes a thread's entry.
+// Noticing that a thread has ended (the system may reuse its id afterwards): a watch of the thread, 0 when
+// it cannot be watched; whether the thread has ended; closing the watch.
+uintptr_t WatchThread(uint32_t threadId);
+bool ThreadHasEnded(uintptr_t watch);
+void ForgetThreadWatch(uintptr_t watch);
+// Creates, updates or (empty name and no creator) removes a thread's entry. Entries of threads that have
+// ended are removed with every change and never named.
 void UpdateThreadEntry(uint32_t threadId, const std::string& name, uint32_t creatorThreadId = 0,
                        uint32_t creatorAddress = 0, const std::string& classText = {});
 void RegisterThreadName(uint32_t threadId, const std::string& name);

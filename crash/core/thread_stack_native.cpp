@@ -26,6 +26,10 @@ bool OpenThreadNameBuffer(uint32_t mainThreadId) {
 }
 void CloseThreadNameBuffer() {}
 void* FreezeWatchMutex() { return nullptr; }
+// Host threads are not watched: their entries stay until they are removed.
+uintptr_t WatchThread(uint32_t) { return 0; }
+bool ThreadHasEnded(uintptr_t) { return false; }
+void ForgetThreadWatch(uintptr_t) {}
 
 }  // namespace rvx
 #endif

@@ -35,13 +35,13 @@ HANDLE g_ownMutex1 = nullptr;
 HANDLE g_ownMutex2 = nullptr;
 
 
-// Opens a thread by id: OpenThread where kernel32 has it (inheritable handle), else the native call with the
-// thread's client id.
-HANDLE OpenThreadById(DWORD access, DWORD threadId) {
+// Opens a thread by id: OpenThread where kernel32 has it (inheritable handle unless asked otherwise), else
+// the native call with the thread's client id.
+HANDLE OpenThreadById(DWORD access, DWORD threadId, bool inheritable = true) {
   using OpenThreadFn = HANDLE(WINAPI*)(DWORD, BOOL, DWORD);
   static auto open = reinterpret_cast<OpenThreadFn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "OpenThread")));
-  if (open) return open(access, TRUE, threadId);
+  if (open) return open(access, inheritable, threadId);
   struct ClientId {
     void* process;
     void* thread;
@@ -53,7 +53,7 @@ HANDLE OpenThreadById(DWORD access, DWORD threadId) {
     ULONG attributes;
     void* security;
     void* qos;
-  } attributes{sizeof(ObjectAttributes), nullptr, nullptr, 0x2 /* inheritable */, nullptr, nullptr};
+  } attributes{sizeof(ObjectAttributes), nullptr, nullptr, inheritable ? 0x2u /* OBJ_INHERIT */ : 0u, nullptr, nullptr};
   using NtOpenThreadFn = LONG(WINAPI*)(HANDLE*, DWORD, ObjectAttributes*, ClientId*);
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   auto ntOpen = ntdll ? reinterpret_cast<NtOpenThreadFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtOpenThread")))
@@ -156,6 +156,22 @@ std::string ModuleNameOfAddress(uint32_t address) {
 }
 
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
+
+// A handle that only waits for the thread's end; not inherited by programs this one starts. While it is open
+// the system does not give the thread's id to another thread.
+uintptr_t WatchThread(uint32_t threadId) {
+  HANDLE h = OpenThreadById(SYNCHRONIZE | THREAD_QUERY_INFORMATION, threadId, false);
+  if (!h) h = OpenThreadById(SYNCHRONIZE, threadId, false);
+  return reinterpret_cast<uintptr_t>(h);
+}
+
+bool ThreadHasEnded(uintptr_t watch) {
+  return watch && WaitForSingleObject(reinterpret_cast<HANDLE>(watch), 0) == WAIT_OBJECT_0;
+}
+
+void ForgetThreadWatch(uintptr_t watch) {
+  if (watch) CloseHandle(reinterpret_cast<HANDLE>(watch));
+}
 
 // Another program of the session may have created the buffer's name first, with any content, or as an
 // object of another kind: a module joins only a buffer that carries the marker and this process's id and

@@ -339,36 +339,55 @@ TEST_F(RecordTest, SavingTwiceCountsUp) {
 
 #ifdef _WIN32
 TEST_F(RecordTest, SavingIntoAFileBeyondFourGigabytesKeepsItsContent) {
-  // A report file of more than 4 GB (sparse: a report at its start, then a hole): only its end is read and
-  // the new report goes after it; nothing in front of it is lost.
+  // A report file of more than 4 GB (sparse: a report at its start, then a hole, then a report): only its end
+  // is read and the new report goes after it. Without a size limit nothing in front of it is lost; with one,
+  // the oldest reports go and the last old one stays before the new one.
   ULARGE_INTEGER free{};
   std::filesystem::path dir = std::filesystem::temp_directory_path() / ("rvx_big_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   if (!GetDiskFreeSpaceExW(dir.wstring().c_str(), &free, nullptr, nullptr) || free.QuadPart < (8ull << 30))
     GTEST_SKIP() << "not enough disk space for a sparse file of 4 GB";
   std::wstring name = (dir / "bugreport.txt").wstring();
-  HANDLE f = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(f, INVALID_HANDLE_VALUE);
   const std::string first = "date/time : first\r\n\r\n";
-  DWORD written = 0;
-  WriteFile(f, first.data(), static_cast<DWORD>(first.size()), &written, nullptr);
+  const std::string last = "\r\ndate/time : last\r\n\r\n";
   LARGE_INTEGER end;
   end.QuadPart = (4ll << 30) + 1000;
-  SetFilePointerEx(f, end, nullptr, FILE_BEGIN);
-  const std::string last = "\r\ndate/time : last\r\n\r\n";
-  WriteFile(f, last.data(), static_cast<DWORD>(last.size()), &written, nullptr);
-  CloseHandle(f);
-  ASSERT_TRUE(Record(MakeOwnException("big file"))->SaveReport(name, true));
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  ASSERT_TRUE(GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data));
-  uint64_t size = uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-  EXPECT_GT(size, uint64_t(end.QuadPart) + last.size());
-  f = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  char head[64] = {};
-  DWORD got = 0;
-  ReadFile(f, head, static_cast<DWORD>(first.size()), &got, nullptr);
-  CloseHandle(f);
-  EXPECT_EQ(std::string(head, got), first);
+  auto writeBigFile = [&] {
+    HANDLE f = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(f, first.data(), static_cast<DWORD>(first.size()), &written, nullptr);
+    SetFilePointerEx(f, end, nullptr, FILE_BEGIN);
+    WriteFile(f, last.data(), static_cast<DWORD>(last.size()), &written, nullptr);
+    CloseHandle(f);
+  };
+  auto sizeAndHead = [&](std::string& head) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    EXPECT_TRUE(GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data));
+    HANDLE f = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    char buffer[64] = {};
+    DWORD got = 0;
+    ReadFile(f, buffer, sizeof buffer, &got, nullptr);
+    CloseHandle(f);
+    head.assign(buffer, got);
+    return uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  };
+  std::string head;
+
+  writeBigFile();
+  auto unlimited = Record(MakeOwnException("big file"));
+  unlimited->SetBugRepFileSize(0);
+  ASSERT_TRUE(unlimited->SaveReport(name, true));
+  EXPECT_GT(sizeAndHead(head), uint64_t(end.QuadPart) + last.size());
+  EXPECT_EQ(head.substr(0, first.size()), first);
+
+  writeBigFile();
+  auto limited = Record(MakeOwnException("big file"));
+  ASSERT_EQ(limited->BugRepFileSize(), 100000);
+  ASSERT_TRUE(limited->SaveReport(name, true));
+  uint64_t size = sizeAndHead(head);
+  EXPECT_LT(size, 100000u);
+  EXPECT_EQ(head.rfind("date/time : last\r\n\r\ndate/time", 0), 0u) << head;
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
 }

@@ -11,8 +11,27 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <thread>
+
+#include "crash/core/pipeline.h"
 #include "crash/core/thread_hooks.h"
 #include "framework/thread.h"
+
+// Allocations of the program's heap made by a thread while it asks for them to be counted.
+thread_local bool t_countAllocations = false;
+std::atomic<int> g_countedAllocations{0};
+
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"  // this operator new takes its memory from malloc
+void* operator new(std::size_t size) {
+  if (t_countAllocations) ++g_countedAllocations;
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 #endif
 
 namespace {
@@ -265,6 +284,29 @@ TEST(ThreadObjectHooks, OneExecuteStubPerClassAndExecuteStillRuns) {
   TProbe d;
   d.Start();
   EXPECT_EQ(d.WaitFor(), 5u);
+}
+
+// Recursion until the stack is gone; every frame keeps a little of it.
+__attribute__((noinline, optimize("no-optimize-sibling-calls"))) int Exhaust(int depth) {
+  volatile char frame[200];
+  frame[0] = static_cast<char>(depth);
+  if (depth < 0) return frame[0];  // never: the recursion ends in the overflow
+  return Exhaust(depth + 1) + frame[0];
+}
+
+TEST(StackOverflow, TheExhaustedStackOnlyHandsTheFaultToAHelper) {
+  // Whatever the handling makes of the fault (texts, the exception object) is made by the helper thread.
+  int counted = -1;
+  bool returned = true;
+  std::thread([&] {
+    g_countedAllocations = 0;
+    t_countAllocations = true;
+    returned = rvx::RunGuardedThreadBody([](void*) { Exhaust(0); }, nullptr, rvx::kSourceThread, nullptr);
+    t_countAllocations = false;
+    counted = g_countedAllocations;
+  }).join();
+  EXPECT_FALSE(returned);
+  EXPECT_EQ(counted, 0);
 }
 
 #endif

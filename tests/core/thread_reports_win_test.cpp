@@ -36,6 +36,32 @@ TEST(ThreadReportsWin, ThreadListAndStateOfAnotherThread) {
   CloseHandle(stop);
 }
 
+DWORD WINAPI NamedAndGone(void*) {
+  UpdateThreadEntry(GetCurrentThreadId(), "short-lived worker", 1234, 0x401000);
+  return 0;  // ends without taking its entry away, as a thread ended from inside its body does
+}
+
+TEST(ThreadReportsWin, AThreadThatEndedLeavesNoNameForItsId) {
+  DWORD id = 0;
+  HANDLE h = CreateThread(nullptr, 0, NamedAndGone, nullptr, 0, &id);
+  WaitForSingleObject(h, INFINITE);
+  CloseHandle(h);
+  uint32_t creator = 1, creatorThread = 1;
+  EXPECT_EQ(ThreadTitle(id, true, &creator, &creatorThread), "thread " + HexText(id));
+  EXPECT_EQ(creator, 0u);
+  EXPECT_EQ(creatorThread, 0u);
+  // A thread that gets the id next is entered by its creator alone: it takes nothing of the dead one.
+  UpdateThreadEntry(id, "", 77, 0x402000);
+  EXPECT_EQ(ThreadTitle(id, true, &creator, &creatorThread), "thread " + HexText(id));
+  EXPECT_EQ(creator, 0x402000u);
+  EXPECT_EQ(creatorThread, 77u);
+  UpdateThreadEntry(id, "");
+  // A living thread keeps its name.
+  UpdateThreadEntry(GetCurrentThreadId(), "test thread");
+  EXPECT_EQ(ThreadTitle(GetCurrentThreadId(), true), "test thread (" + HexText(GetCurrentThreadId()) + ")");
+  UpdateThreadEntry(GetCurrentThreadId(), "");
+}
+
 __attribute__((noinline)) TraceResult TraceHere() {
   TraceOptions o;  // this thread, from the caller of TraceStack outward
   return TraceStack(o);

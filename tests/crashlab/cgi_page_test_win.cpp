@@ -81,7 +81,8 @@ TEST(CrashlabCgi, FaultGivesThePageOnStandardOutputAndNoWindow) {
 TEST(CrashlabCgi, WithoutTheGatewayVariableTheConsoleLineComesBack) {
   Outcome o = RunLab("av-read");
   ASSERT_TRUE(o.finished);
-  EXPECT_EQ(o.out.rfind("crashlab: RvxException: ", 0), 0u) << o.out;
+  // The scenario line, then the exception's console line.
+  EXPECT_EQ(o.out.rfind("crashlab: av-read\r\ncrashlab: RvxException: ", 0), 0u) << o.out;
   EXPECT_EQ(o.out.find("Content-Type:"), std::string::npos);
 }
 

@@ -36,7 +36,7 @@ void CheckFreezeReport(const std::string& report) {
   EXPECT_EQ(report.find("\r\nexception class"), std::string::npos) << report;
   // The main thread comes first, and its stack shows where it hangs.
   size_t firstThread = report.find("\r\n\r\n") + 4;
-  EXPECT_EQ(report.compare(firstThread, 13, "main thread ($"), 0) << report;
+  EXPECT_TRUE(StartsAt(report, firstThread, "main thread ($")) << report;
   size_t nextSection = report.find("\r\n\r\n", firstThread);
   EXPECT_LT(report.find("BlockMainThread", firstThread), nextSection) << report;
   // The watch itself is not listed.
@@ -85,6 +85,16 @@ TEST(CrashlabPauseThreads, WaitingWorkerPausedBusyWorkerRuns) {
   EXPECT_NE(o.out.find("while handled: fetching worker paused, busy worker running"), std::string::npos) << o.out;
   EXPECT_NE(o.out.find("after handling: fetching worker resumed"), std::string::npos) << o.out;
   EXPECT_NE(o.out.find("survived"), std::string::npos);
+}
+
+TEST(CrashlabPauseThreads, AThreadHoldingTheLoaderLockIsNotStoppedWithIt) {
+  // Stopped while it holds the lock, the worker would keep it for the whole handling, which needs it.
+  Outcome o = RunLab("pause-loader-lock", 60000);
+  ASSERT_TRUE(o.finished) << o.out;
+  EXPECT_EQ(o.exitCode, 0u) << o.out;
+  EXPECT_NE(o.out.find("thread exit code ffffffff"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("survived"), std::string::npos) << o.out;
+  EXPECT_NE(Value(o.report, "exception message").find("thread failed."), std::string::npos) << o.report;
 }
 
 }  // namespace

@@ -78,6 +78,11 @@ inline Outcome RunLab(const std::string& scenario, DWORD timeoutMs = 60000, cons
   return o;
 }
 
+// Whether `part` stands in `text` at `at` (false when `at` is npos or too close to the end).
+inline bool StartsAt(const std::string& text, size_t at, const std::string& part) {
+  return at <= text.size() && text.compare(at, part.size(), part) == 0;
+}
+
 inline std::string Value(const std::string& text, const char* name) {
   std::string v;
   rvx::FindHeaderValue(text, name, v);

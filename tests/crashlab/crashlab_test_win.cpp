@@ -89,14 +89,14 @@ TEST(Crashlab, StackOverflowNamesTheThreadThatOverflowed) {
   Outcome m = RunLab("stack-overflow");
   ASSERT_TRUE(m.finished);
   size_t first = m.report.find("\r\n\r\n");
-  EXPECT_EQ(m.report.compare(first, 17, "\r\n\r\nmain thread ($"), 0) << m.report;
+  EXPECT_TRUE(StartsAt(m.report, first, "\r\n\r\nmain thread ($")) << m.report;
   // Another thread: named, and ended with -1 while the program goes on.
   Outcome t = RunToEnd("thread-overflow");
   size_t at = t.out.find("overflowing thread $");
   ASSERT_NE(at, std::string::npos) << t.out;
   std::string id = t.out.substr(at + 19, t.out.find("\r\n", at) - at - 19);
   first = t.report.find("\r\n\r\n");
-  EXPECT_EQ(t.report.compare(first, 11 + id.size(), "\r\n\r\nthread " + id), 0) << id << "\n" << t.report;
+  EXPECT_TRUE(StartsAt(t.report, first, "\r\n\r\nthread " + id)) << id << "\n" << t.report;
   EXPECT_NE(Value(t.report, "exception message").find("Stack overflow"), std::string::npos) << t.report;
   EXPECT_NE(t.out.find("thread exit code ffffffff"), std::string::npos) << t.out;
   EXPECT_NE(t.out.find("survived"), std::string::npos) << t.out;
@@ -175,6 +175,42 @@ TEST(Crashlab, ThreadsFailAndTheProgramGoesOn) {
     EXPECT_EQ(o.exitCode, 0u) << s << "\n" << o.out;
     EXPECT_NE(o.out.find("survived"), std::string::npos) << o.out;
     EXPECT_NE(Value(o.report, "exception message").find("failed."), std::string::npos) << s << "\n" << o.report;
+  }
+}
+
+TEST(Crashlab, AnExceptionCaughtByTheFrameworkShowsWhereItWasThrown) {
+  // By the time the catch block hands it over, the unwinder and the cleanups have reused the stack below
+  // the catch: the report still shows the program's frames from the throw outward, none of the reporter's.
+  Outcome o = RunToEnd("caught-by-framework");
+  CheckReport(o.report, "(anonymous namespace)::ELabError", "click failed.");
+  size_t first = o.report.find("\r\n\r\nmain thread ($");
+  ASSERT_NE(first, std::string::npos) << o.report;
+  std::string stack = o.report.substr(first + 4, o.report.find("\r\n\r\n", first + 4) - first - 4);
+  size_t thrown = stack.find("ThrowFromClickDepth"), handler = stack.find("ClickHandler"),
+         dispatch = stack.find("DispatchClick"), run = stack.find("RunCaughtByTheFramework");
+  ASSERT_NE(thrown, std::string::npos) << stack;
+  size_t topLine = stack.find("\r\n") + 2;
+  EXPECT_LT(thrown, stack.find("\r\n", topLine)) << "the throw is the top line\n" << stack;
+  EXPECT_LT(thrown, handler) << stack;
+  EXPECT_LT(handler, dispatch) << stack;
+  EXPECT_LT(dispatch, run) << stack;
+  EXPECT_EQ(stack.find(" rvx."), std::string::npos) << stack;
+}
+
+TEST(Crashlab, ThreadsOfEveryRoadToTheSystemAreWrapped) {
+  // The C runtime's thread start, the system library's entry point and std::thread reach thread creation
+  // without this program's import of CreateThread: a fault in such a thread ends that thread alone.
+  for (const char* s : {"beginthreadex-fault", "kernelbase-thread-fault", "std-thread-fault"}) {
+    Outcome o = RunLab(s);
+    ASSERT_TRUE(o.finished) << s;
+    EXPECT_EQ(o.exitCode, 0u) << s << "\n" << o.out;
+    EXPECT_NE(o.out.find("survived"), std::string::npos) << s << "\n" << o.out;
+    EXPECT_NE(Value(o.report, "exception message").find("Write of address 00000000"), std::string::npos)
+        << s << "\n" << o.report;
+    EXPECT_NE(o.report.find(">> created by main thread ($"), std::string::npos) << s << "\n" << o.report;
+    if (std::string(s) != "std-thread-fault") {
+      EXPECT_NE(o.out.find("thread exit code ffffffff"), std::string::npos) << s << "\n" << o.out;
+    }
   }
 }
 
@@ -419,6 +455,13 @@ TEST(Crashlab, TheFrameworksLastResortForExceptionsIsReported) {
   EXPECT_NE(o.out.find("handler: 3 shown by the last resort"), std::string::npos) << o.out;
   EXPECT_NE(o.out.find("survived"), std::string::npos) << o.out;
   CheckReport(o.report, "(anonymous namespace)::ELabError", "shown by the last resort.");
+}
+
+TEST(Crashlab, FrameworkHooksSayWhetherTheyAreInPlace) {
+  Outcome o = RunToEnd("framework-hooks");
+  EXPECT_NE(o.out.find("installed again: yes\r\n"), std::string::npos) << o.out;
+  ASSERT_NE(o.out.find("taken over by another tool: yes\r\n"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("installed over it: no\r\n"), std::string::npos) << o.out;
 }
 
 }  // namespace

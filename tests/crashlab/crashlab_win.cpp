@@ -1,7 +1,8 @@
 // crashlab: a console program that carries the crash reporter with settings of its own and runs the failure
-// scenario named by its first argument. Prints "crashlab: <scenario>" first and "survived" when the program
-// gets past the scenario.
+// scenario named by its first argument. Prints "crashlab: <scenario>" first (except as a CGI program) and
+// "survived" when the program gets past the scenario.
 #include <windows.h>
+#include <process.h>
 
 #include <atomic>
 #include <functional>
@@ -20,7 +21,9 @@
 #include "crash/ui/crash_dialogs.h"
 #include "crash/ravex.h"
 #include "crash/core/exception_record.h"
+#include "crash/core/member_pointer.h"
 #include "crash/core/pipeline.h"
+#include "crash/core/web_exception_page.h"
 #include "crash/delivery/online.h"
 #include "crash/stack/function_analyser.h"
 #include "crash/stack/map_file.h"
@@ -105,6 +108,56 @@ void AwaitThread(HANDLE h) {
 }
 
 void RunThread(LPTHREAD_START_ROUTINE routine) { AwaitThread(CreateThread(nullptr, 0, routine, nullptr, 0, nullptr)); }
+
+// A click handler that fails deep down, caught where the framework catches a message handler's exceptions
+// and handed over from the catch block. Objects with destructors on the way make the unwinder run cleanups.
+volatile int g_cleanups = 0;
+struct Cleanup {
+  ~Cleanup() { g_cleanups = g_cleanups + 1; }
+};
+__attribute__((noinline)) void ThrowFromClickDepth(int depth) {
+  if (depth > 0) throw ELabError("click failed");
+  g_cleanups = 0;
+}
+__attribute__((noinline)) void ClickHandler(int depth) {
+  Cleanup c;
+  ThrowFromClickDepth(depth);
+  g_cleanups = g_cleanups + 1;
+}
+__attribute__((noinline)) void DispatchClick(int depth) {
+  Cleanup c;
+  ClickHandler(depth);
+  g_cleanups = g_cleanups + 1;
+}
+void RunCaughtByTheFramework() {
+  try {
+    DispatchClick(1);
+  } catch (...) {
+    fw::Application->HandleException(nullptr);
+  }
+}
+
+// Threads that reach the system's thread creation by other roads than this program's import of CreateThread:
+// the C runtime's thread start, and the system library's own entry point (as libraries that import it
+// through the API sets do).
+unsigned __stdcall FaultingRuntimeThread(void*) {
+  WriteViolation();
+  return 0;
+}
+void RunThreadOtherRoad(const std::string& road) {
+  if (road == "beginthreadex") {
+    AwaitThread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, FaultingRuntimeThread, nullptr, 0, nullptr)));
+  } else if (road == "kernelbase") {
+    using CreateFn = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
+    HMODULE system = GetModuleHandleA("kernelbase.dll");
+    if (!system) system = GetModuleHandleA("kernel32.dll");
+    auto create = reinterpret_cast<CreateFn>(reinterpret_cast<void*>(GetProcAddress(system, "CreateThread")));
+    AwaitThread(create(nullptr, 0, FaultingThread, nullptr, 0, nullptr));
+  } else {
+    std::thread([] { WriteViolation(); }).join();
+    Say("std::thread joined");
+  }
+}
 
 __attribute__((noinline)) void ThrowFromSameSite(int i) { throw ELabError("continued exception"); }
 
@@ -714,6 +767,43 @@ void RunPauseThreads() {
   for (HANDLE h : {fetching, busy, ready}) CloseHandle(h);
 }
 
+// A worker that fetches its messages while it holds the system's loader lock (as code run by a library's
+// entry routine may), and lets go of the lock only for moments. An exception in another thread with the
+// threads paused must neither stop the worker while it holds the lock nor wait for it for ever.
+std::atomic<bool> g_stopLockedFetching{false};
+// Takes the routine from its import slot at every call, so that the fetch reaches the message-fetch hooks
+// whenever they are in place.
+__attribute__((noinline)) void FetchOnce(MSG& m) { PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE); }
+DWORD WINAPI LockedFetchingWorker(void* ready) {
+  auto lock = NtdllRoutine<LoaderLockFn>("LdrLockLoaderLock");
+  auto unlock = NtdllRoutine<LoaderUnlockFn>("LdrUnlockLoaderLock");
+  MSG m;
+  PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE);
+  SetEvent(ready);
+  while (!g_stopLockedFetching) {
+    ULONG_PTR cookie = 0;
+    lock(0, nullptr, &cookie);
+    for (int i = 0; i < 20; ++i) {
+      FetchOnce(m);
+      Sleep(1);
+    }
+    unlock(0, cookie);
+    Sleep(1);
+  }
+  return 0;
+}
+
+void RunPauseWithLoaderLock() {
+  rvx::MainSettings()->SetPauseThreads(true);
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE worker = CreateThread(nullptr, 0, LockedFetchingWorker, ready, 0, nullptr);
+  WaitForSingleObject(ready, 10000);
+  RunThread(ThrowingThread);
+  g_stopLockedFetching = true;
+  WaitForSingleObject(worker, 10000);
+  for (HANDLE h : {worker, ready}) CloseHandle(h);
+}
+
 // The interface for programs: an exception handler that writes into the report, action handlers (a method,
 // a procedure that faults and one after it), a plug-in that reads the exception, settings read and changed,
 // and reports that the program raises itself.
@@ -753,6 +843,22 @@ void RunPublicInterface() {
   ravex::UnregisterExceptionHandler(NotingHandler);
 }
 
+// The framework's interception points: a second installation finds them in place; after another tool took
+// one of them over (here the synchronised calls' hand-over, redirected once the crash reporter's patches are
+// undone), the installation says that it failed.
+void OtherToolsTakeOver(std::exception_ptr* slot) { fw::TakeOverSyncException(slot); }
+void RunFrameworkHooks() {
+  Say(std::string("installed again: ") + (rvx::InstallFrameworkHooks() ? "yes" : "no"));
+  rvx::UndoPatches();
+  uintptr_t checkSynchronize = rvx::MemberPointer(&fw::TApplication::CheckSynchronize);
+  bool taken = rvx::PatchRelativeCall(reinterpret_cast<void*>(checkSynchronize),
+                                      reinterpret_cast<void*>(&fw::TakeOverSyncException),
+                                      reinterpret_cast<void*>(&OtherToolsTakeOver));
+  Say(std::string("taken over by another tool: ") + (taken ? "yes" : "no"));
+  Say(std::string("installed over it: ") + (rvx::InstallFrameworkHooks() ? "yes" : "no"));
+  rvx::UndoPatches();
+}
+
 int Run(const std::string& s) {
   if (s == "av-read") ReadViolation();
   else if (s == "av-write") WriteViolation();
@@ -766,6 +872,9 @@ int Run(const std::string& s) {
   else if (s == "throw-int") throw 42;
   else if (s == "thread-throw") RunThread(ThrowingThread);
   else if (s == "thread-fault") RunThread(FaultingThread);
+  else if (s == "beginthreadex-fault") RunThreadOtherRoad("beginthreadex");
+  else if (s == "kernelbase-thread-fault") RunThreadOtherRoad("kernelbase");
+  else if (s == "std-thread-fault") RunThreadOtherRoad("std::thread");
   else if (s == "std-thread") {
     std::thread t([] { throw std::runtime_error("std::thread failed"); });
     t.join();
@@ -781,13 +890,17 @@ int Run(const std::string& s) {
         },
         done, 0);
     WaitForSingleObject(done, 30000);
-    Sleep(200);
+    // The item's destructors ran before its exception was handed over: wait for the report (the program
+    // must not end while the exception is being handled).
+    for (int i = 0; i < 3000 && GetFileAttributesA("bugreport.txt") == INVALID_FILE_ATTRIBUTES; ++i) Sleep(10);
   } else if (s == "eabort") {
     try {
       throw EAbort();
     } catch (...) {
       fw::Application->HandleException(nullptr);
     }
+  } else if (s == "caught-by-framework") {
+    RunCaughtByTheFramework();
   } else if (s == "dbedit") {
     try {
       throw EDBEditError("'abc' is not a valid integer value");
@@ -894,6 +1007,10 @@ int Run(const std::string& s) {
     RunBox(s);
   } else if (s == "freeze-paused") {
     RunFreezePaused();
+  } else if (s == "framework-hooks") {
+    RunFrameworkHooks();
+  } else if (s == "pause-loader-lock") {
+    RunPauseWithLoaderLock();
   } else if (s == "pause-threads") {
     RunPauseThreads();
   } else if (s == "none") {
@@ -1116,7 +1233,8 @@ int main(int argc, char** argv) {
   rvx::InstallFrameworkHooks();
   QueryPerformanceCounter(&armed);
   std::string scenario = argc > 1 ? argv[1] : "none";
-  Say("crashlab: " + scenario);
+  // As a web server's CGI program its standard output is the answer: nothing may come before its header.
+  if (!rvx::RunsAsCgiProgram()) Say("crashlab: " + scenario);
   if (scenario == "startup-cost") {
     std::printf("arming-us %.0f\n", Microseconds(start, armed));
     return 0;
