@@ -5,19 +5,26 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <string_view>
 
 #include "framework/exceptions.h"
 
 namespace fw {
 
-std::string ClassName(const std::type_info& type) {
-  const char* raw = type.name();
+std::string ReadableClassName(const char* mangled) {
+  if (*mangled == '*') ++mangled;
   int status = 0;
-  std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(raw, nullptr, nullptr, &status),
+  std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
                                                   std::free);
-  if (status == 0 && demangled) return demangled.get();
-  return raw;
+  if (status != 0 || !demangled) return mangled;
+  std::string name = demangled.get();
+  static constexpr std::string_view kUnnamed = "(anonymous namespace)::";
+  for (size_t p = name.find(kUnnamed); p != std::string::npos; p = name.find(kUnnamed, p))
+    name.erase(p, kUnnamed.size());
+  return name;
 }
+
+std::string ClassName(const std::type_info& type) { return ReadableClassName(type.name()); }
 
 std::vector<const std::type_info*> ClassAncestry(const std::type_info& type) {
   std::vector<const std::type_info*> out{&type};

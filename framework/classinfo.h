@@ -8,8 +8,12 @@
 
 namespace fw {
 
-// Readable name of a type: "EAbort", "std::runtime_error", "int".
+// Readable name of a type: "EAbort", "std::runtime_error", "int". Unnamed namespaces are left out of it (a
+// class ELabError declared in one is "ELabError"): users read these names, and the unit is told elsewhere.
 std::string ClassName(const std::type_info& type);
+// The same from a mangled type name as type information stores it (a leading "*" marks a type local to its
+// unit); the mangled name itself when it cannot be read.
+std::string ReadableClassName(const char* mangled);
 
 // The type followed by its base classes, nearest first (breadth-first over multiple bases, no repeats).
 std::vector<const std::type_info*> ClassAncestry(const std::type_info& type);

@@ -5,18 +5,12 @@
 #include <cstdlib>
 #include <exception>
 
+#include "framework/classinfo.h"
 #include "framework/exceptions.h"
 
 namespace rvx {
 
-std::string ReadableTypeName(std::string_view mangled) {
-  std::string raw(mangled.starts_with('*') ? mangled.substr(1) : mangled);
-  int status = -1;
-  char* readable = abi::__cxa_demangle(raw.c_str(), nullptr, nullptr, &status);
-  std::string name = status == 0 && readable ? readable : raw;
-  std::free(readable);
-  return name;
-}
+std::string ReadableTypeName(std::string_view mangled) { return fw::ReadableClassName(std::string(mangled).c_str()); }
 
 std::string TypeName(const std::type_info& type) { return ReadableTypeName(type.name()); }
 

@@ -49,7 +49,6 @@ class ItaniumNames {
     if (pos_ + len > s_.size()) return false;
     out = s_.substr(pos_, len);
     pos_ += len;
-    if (out.compare(0, 11, "_GLOBAL__N_") == 0) out = "(anonymous namespace)";
     return true;
   }
 
@@ -110,7 +109,12 @@ class ItaniumNames {
   bool Unqualified(std::vector<std::string>& parts) {
     char c = Peek();
     std::string name;
-    if (std::isdigit(static_cast<unsigned char>(c))) return SourceName(name) && (parts.push_back(name), true);
+    if (std::isdigit(static_cast<unsigned char>(c))) {
+      if (!SourceName(name)) return false;
+      // An unnamed namespace is no part of a name users read; the unit beside the name tells where it is.
+      if (name.compare(0, 11, "_GLOBAL__N_") != 0) parts.push_back(name);
+      return true;
+    }
     if (c == 'C' && (Peek(1) >= '1' && Peek(1) <= '5')) {
       pos_ += 2;
       if (parts.empty()) return false;

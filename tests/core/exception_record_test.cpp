@@ -58,7 +58,7 @@ class RecordTest : public ::testing::Test {
 TEST_F(RecordTest, ClassAndMessage) {
   EDemo demo("boom!!");
   auto r = Record(MakeThrownException(&demo, &typeid(EDemo)));
-  EXPECT_EQ(r->ExceptClass(), "rvx::(anonymous namespace)::EDemo");
+  EXPECT_EQ(r->ExceptClass(), "rvx::EDemo");
   EXPECT_EQ(r->ExceptMessage(), "boom.");
   int value = 5;
   auto i = Record(MakeThrownException(&value, &typeid(int)));

@@ -76,7 +76,7 @@ TEST(ThreadObject, DerivedClassesOfTheFrameworkThreadAreRecognised) {
   EXPECT_TRUE(rvx::IsThreadObject(r, obj, &cls));
   EXPECT_EQ(cls, "TWorker");
   EXPECT_EQ(rvx::ObjectClassNames(r, obj),
-            (std::vector<std::string>{"TWorker", "(anonymous namespace)::TLabThread", "fw::TThread"}));
+            (std::vector<std::string>{"TWorker", "TLabThread", "fw::TThread"}));
   EXPECT_TRUE(rvx::IsThreadObject(r, direct, &cls));
   EXPECT_EQ(cls, "fw::TThread");
   EXPECT_TRUE(rvx::IsThreadObject(r, both, &cls));

@@ -353,7 +353,7 @@ TEST(Demangle, OurCompilersNames) {
   EXPECT_EQ(d("_ZN3FooD1Ev"), "Foo.~Foo");
   EXPECT_EQ(d("_Z4mainv"), "main");
   EXPECT_EQ(d("_ZNSt6vectorIiSaIiEE9push_backERKi"), "std.vector.push_back");
-  EXPECT_EQ(d("_ZN12_GLOBAL__N_15Local3RunEv"), "(anonymous namespace).Local.Run");
+  EXPECT_EQ(d("_ZN12_GLOBAL__N_15Local3RunEv"), "Local.Run");
   EXPECT_EQ(d("_Z"), "<failed>");
   EXPECT_EQ(d("_ZN3Foo"), "<failed>");
 }

@@ -627,7 +627,7 @@ class Reader {
       const Die* scope = Declaration(&dies_[static_cast<size_t>(p)], scopeName);
       if (!scope) break;
       std::string part(scopeName);
-      if (part.empty()) part = scope->tag == TAG_namespace ? "(anonymous namespace)" : "";
+      // An unnamed namespace stays out of the name, as it does in every name the reports show.
       if (!part.empty()) out = part + "::" + out;
       p = scope->parent;
     }
