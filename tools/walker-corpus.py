@@ -36,17 +36,26 @@ def short_name(name):
     return re.sub(r"\.(cold|part\.\d+|isra\.\d+|constprop\.\d+)$", "", name)
 
 
+def demangle(names):
+    """Linkage names as the i686 addr2line prints them: the target's leading underscore is already gone (so its
+    own -C leaves them as they are) and stdcall names end in "@N". The host's c++filt reads the rest."""
+    plain = [re.sub(r"@\d+$", "", n) for n in names]
+    out = subprocess.run(["c++filt"], input="\n".join(plain) + "\n", capture_output=True, text=True).stdout
+    readable = out.splitlines()
+    return readable if len(readable) == len(plain) else plain
+
+
 def addr2line(exe, addresses):
     if not addresses:
         return {}
-    args = [ADDR2LINE, "-f", "-C", "-e", exe] + ["%x" % a for a in addresses]
+    args = [ADDR2LINE, "-f", "-e", exe] + ["%x" % a for a in addresses]
     lines = subprocess.run(args, capture_output=True, text=True).stdout.splitlines()
+    functions = demangle([lines[2 * i] if 2 * i < len(lines) else "??" for i in range(len(addresses))])
     result = {}
     for i, a in enumerate(addresses):
-        fn = lines[2 * i] if 2 * i < len(lines) else "??"
         loc = lines[2 * i + 1] if 2 * i + 1 < len(lines) else "??:0"
         m = re.search(r":(\d+)", loc)
-        result[a] = (short_name(fn), int(m.group(1)) if m else 0)
+        result[a] = (short_name(functions[i]), int(m.group(1)) if m else 0)
     return result
 
 

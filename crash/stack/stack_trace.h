@@ -100,7 +100,17 @@ struct TraceOptions {
   bool isException = false;
   Address currentAddress = 0;
   bool wantItems = true;  // fill TraceResult::items
+  // The crash reporter's own plumbing (thread entry wrappers, fault guards) between the system and the
+  // program's code is left out of the shown lines and their checksums, unless the innermost shown line is the
+  // crash reporter's own code (a fault inside the crash reporter) or this asks to keep it.
+  bool keepOwnPlumbing = false;
 };
+
+// Whether a routine name (as the walker shows it: parts joined by ".") is part of the crash reporter's
+// plumbing that calls the program's code: a thread entry wrapper or a fault guard.
+bool IsOwnPlumbing(const std::string& routine);
+// Whether a routine name belongs to the crash reporter itself.
+bool IsOwnRoutine(const std::string& routine);
 
 struct TraceResult {
   std::string text;

@@ -1,6 +1,7 @@
 // The walker's results: which items are shown, the text format of the stack lines with its columns, the
 // checksums, the exception function, the one-line form of an address and the internal-error texts.
 #include <algorithm>
+#include <string_view>
 #include <stdexcept>
 
 #include "crash/delivery/deflate.h"
@@ -102,6 +103,29 @@ std::string InternalErrorText(const std::string& phase, Address exceptionAddress
   return text;
 }
 
+// ---- the crash reporter's own plumbing ----------------------------------------------------------------
+
+bool IsOwnRoutine(const std::string& routine) {
+  return routine.compare(0, 4, "rvx.") == 0 || routine.compare(0, 4, "rvx_") == 0;
+}
+
+bool IsOwnPlumbing(const std::string& routine) {
+  static constexpr std::string_view kPlumbing[] = {
+      "ThreadEntryWrapper", "WorkItemWrapper", "RunWrapped",      "ExecuteWrapper",
+      "RunGuardedThreadBody", "RunFaultGuarded", "rvx_guard_enter", "rvx_guard_trampoline"};
+  if (!IsOwnRoutine(routine)) return false;
+  // Any part of the name: the lambdas and helpers inside these routines are named after them.
+  for (size_t start = 0; start <= routine.size();) {
+    size_t end = routine.find('.', start);
+    if (end == std::string::npos) end = routine.size();
+    const std::string_view part(routine.data() + start, end - start);
+    for (std::string_view p : kPlumbing)
+      if (part == p) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 // ---- the walker object --------------------------------------------------------------------------------
 
 TStackWalker::TStackWalker(WalkerEnvironment env) : env_(std::move(env)), lists_(std::make_unique<Lists>()) {}
@@ -133,11 +157,20 @@ TraceResult TStackWalker::Trace(const TraceOptions& options) {
     if (w.Aborted()) return result;
     // Which items are shown: the top item, the creator's call site, and items with a routine name (and a line
     // when ugly items are hidden); an ordinary item at the address of the previous shown line is left out.
+    // The crash reporter's plumbing is left out when the innermost named line is the program's.
+    bool hidePlumbing = !options.keepOwnPlumbing;
+    for (int i = static_cast<int>(w.items.size()) - 1; i >= 0 && hidePlumbing; --i) {
+      const Item& it = w.items[i];
+      if (it.hidden || it.routine.empty()) continue;
+      hidePlumbing = !IsOwnRoutine(it.routine);
+      break;
+    }
     Address previous = 0;
     bool any = false;
     for (int i = static_cast<int>(w.items.size()) - 1; i >= 0; --i) {
       const Item& it = w.items[i];
       if (it.hidden) continue;
+      if (hidePlumbing && !it.isTop && IsOwnPlumbing(it.routine)) continue;
       const bool creatorLine = i == 0 && w.creator != 0;
       const int32_t shownLine = it.relLine >= 0 ? it.relLine : it.line;
       const bool named = !it.routine.empty() && (shownLine > 0 || !options.hideUglyItems);

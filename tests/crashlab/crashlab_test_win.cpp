@@ -438,6 +438,15 @@ TEST(Crashlab, FrameworkThreadObjectsReportWithTheirOwnSource) {
   EXPECT_NE(t.out.find("handler: 17 thread object failed"), std::string::npos) << t.out;
   EXPECT_NE(t.out.find("without a fatal exception"), std::string::npos) << t.out;
   CheckReport(t.report, "ELabError", "thread object failed.");
+  // The thread's stack goes from the program's code to the system's start, without the crash reporter's
+  // wrappers and guards between them.
+  for (const Outcome* o : {&f, &t}) {
+    const std::string stack = o->report.substr(0, o->report.find(">> created by"));
+    for (const char* own : {"RunGuardedThreadBody", "rvx_guard", "RunFaultGuarded", "RunWrapped", "ExecuteWrapper",
+                            "ThreadEntryWrapper"})
+      EXPECT_EQ(stack.find(own), std::string::npos) << own << "\n" << stack;
+  }
+  EXPECT_NE(t.report.find("TLabThread.Execute\r\n"), std::string::npos) << t.report;
 }
 
 TEST(Crashlab, ThreadObjectsOfOneClassShareOneExecuteStub) {
