@@ -5,12 +5,21 @@
 #include <cstdlib>
 #include <exception>
 
-#include "framework/classinfo.h"
 #include "framework/exceptions.h"
 
 namespace rvx {
 
-std::string ReadableTypeName(std::string_view mangled) { return fw::ReadableClassName(std::string(mangled).c_str()); }
+// Unnamed namespaces stay out of the name (the framework's class names follow the same rule): users read it.
+std::string ReadableTypeName(std::string_view mangled) {
+  std::string raw(mangled.starts_with('*') ? mangled.substr(1) : mangled);
+  int status = -1;
+  char* readable = abi::__cxa_demangle(raw.c_str(), nullptr, nullptr, &status);
+  std::string name = status == 0 && readable ? readable : raw;
+  std::free(readable);
+  static constexpr std::string_view kUnnamed = "(anonymous namespace)::";
+  for (size_t p = name.find(kUnnamed); p != std::string::npos; p = name.find(kUnnamed, p)) name.erase(p, kUnnamed.size());
+  return name;
+}
 
 std::string TypeName(const std::type_info& type) { return ReadableTypeName(type.name()); }
 
