@@ -667,6 +667,11 @@ void TIRVException::SetScreenShot(Ref<IRefCounted> picture) {
 
 // ---- saving -------------------------------------------------------------------------------------------
 
+namespace {
+// The window that owns the save dialog of the interactive save running in this thread (the box that asked).
+thread_local WindowHandle t_saveDialogOwner = nullptr;
+}  // namespace
+
 bool TIRVException::SaveReport(const std::wstring& fileName, bool automatic) {
   std::wstring setting = BugRepFile();
   std::wstring name = fileName.empty() ? setting : fileName;
@@ -677,7 +682,7 @@ bool TIRVException::SaveReport(const std::wstring& fileName, bool automatic) {
       record_platform::Beep();
       return false;
     }
-    if (!record_platform::AskSaveFileName(this, nullptr, name)) return false;
+    if (!record_platform::AskSaveFileName(this, t_saveDialogOwner, name)) return false;
   }
   std::string report = BugReport(true);
   ReportFileRules rules;
@@ -735,6 +740,11 @@ bool TIRVException::SendBugReport(WindowHandle parent) {
 bool TIRVException::SaveBugReport(WindowHandle parent) {
   WindowHandle w = parent ? parent : record_platform::OpenExceptionBox();
   if (ActionOutcome o = FireAction(kActionSave, w)) return o == kActionHandled;
+  struct Owner {
+    WindowHandle before = t_saveDialogOwner;
+    ~Owner() { t_saveDialogOwner = before; }
+  } owner;
+  t_saveDialogOwner = w;
   bool ok = SaveReport({}, false);
   record_platform::RestoreArrowCursor();
   return ok;

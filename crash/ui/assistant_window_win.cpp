@@ -342,8 +342,10 @@ int FormWindow::Run() {
           TNVItem* item = ItemOfWindow(msg.hwnd);
           if (item && item->Kind() != NVItemKind::Button) {
             if (item->Kind() == NVItemKind::Edit && static_cast<TNVEdit*>(item)->MultiLine()) {
-              TranslateMessage(&msg);
-              DispatchMessageA(&msg);
+              // The line break goes in at once, in the order of the keys: a character made from the key would
+              // be queued behind what was typed after it.
+              if (!(GetWindowLongA(static_cast<HWND>(item->window_), GWL_STYLE) & ES_READONLY))
+                SendMessageA(static_cast<HWND>(item->window_), EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>("\r\n"));
             } else {
               MoveFocus(item, true);
             }

@@ -326,14 +326,19 @@ void TExceptionBox::CloseRequest() {
 }
 
 void TExceptionBox::Run(BoxAction action) {
+  // The actions open dialogs of their own (the save dialog, the print dialog, assistants, messages), owned by
+  // the box and running their own message loops: meanwhile the box is disabled and starts no other action,
+  // also not for a click that reaches one of its buttons directly.
+  if (acting_ || action == BoxAction::None) return;
   HWND owner = window_;
+  BeginAction();
   switch (action) {
     case BoxAction::Send: record_->SendBugReport(owner); break;
     case BoxAction::Save: record_->SaveBugReport(owner); break;
     case BoxAction::Print: record_->PrintBugReport(owner); break;
     case BoxAction::Details: {
       const RecordHooks& hooks = GetRecordHooks();
-      if (hooks.fireActionHandlers) hooks.fireActionHandlers(record_, kActionShowBugRep, window_);
+      if (hooks.fireActionHandlers) hooks.fireActionHandlers(record_, kActionShowBugRep, owner);
       reshow_ = true;
       CloseBox();
       break;
@@ -343,6 +348,24 @@ void TExceptionBox::Run(BoxAction action) {
     case BoxAction::Close: record_->CloseApplication(owner); break;
     case BoxAction::None: break;
   }
+  EndAction();
+}
+
+void TExceptionBox::BeginAction() {
+  acting_ = true;
+  disabledForAction_ = window_ && IsWindowEnabled(window_);
+  if (disabledForAction_) EnableWindow(window_, FALSE);
+}
+
+void TExceptionBox::EndAction() {
+  acting_ = false;
+  if (!disabledForAction_) return;
+  disabledForAction_ = false;
+  if (!window_ || !IsWindow(window_) || shuttingDown_) return;
+  EnableWindow(window_, TRUE);
+  // The dialog that closed could not hand the activation back to a disabled box.
+  if (GetForegroundWindow() != window_) SetForegroundWindow(window_);
+  if (lastFocus_ && IsWindow(lastFocus_)) SetFocus(lastFocus_);
 }
 
 void TExceptionBox::CloseBox() {
@@ -381,6 +404,12 @@ void TExceptionBox::OnMouseMove(int x, int y) {
   const bool over = InsideCredit(x, y, creditX_, layout_.footerY, creditWidth_);
   if (over == overCredit_) return;
   overCredit_ = over;
+  if (over) {
+    // The box hears of the mouse leaving it only when it asks: otherwise the link stays lit once the mouse
+    // leaves the box straight from the link.
+    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window_, 0};
+    TrackMouseEvent(&track);
+  }
   RECT band{0, layout_.footerY, clientWidth_, layout_.footerY + 10};
   InvalidateRect(window_, &band, TRUE);
 }
@@ -395,9 +424,19 @@ LRESULT CALLBACK TExceptionBox::MainProc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
   }
   auto* box = reinterpret_cast<TExceptionBox*>(GetWindowLongPtrA(w, GWLP_USERDATA));
   if (!box) return DefWindowProcA(w, msg, wp, lp);
+  if (msg == WM_NCDESTROY) {
+    // From here on the window no longer reaches the object (which may go before a window that is left).
+    KillTimer(w, kCountdownTimer);
+    SetWindowLongPtrA(w, GWLP_USERDATA, 0);
+    if (box->callback_) box->callback_->window = nullptr;
+    if (box->window_ == w) box->window_ = nullptr;
+    return DefWindowProcA(w, msg, wp, lp);
+  }
   LRESULT result = 0;
-  // A fault while painting or acting must not take the failing program's last window with it.
+  // A fault while painting or acting must not take the failing program's last window with it. The fault
+  // skips what the handling had still to undo: a running action gives the box back.
   if (FaultGuarded([&] { result = box->Handle(msg, wp, lp); })) return result;
+  if (box->acting_ && box->window_ == w) box->EndAction();
   return DefWindowProcA(w, msg, wp, lp);
 }
 
@@ -446,6 +485,9 @@ LRESULT TExceptionBox::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_MOUSEMOVE:
       OnMouseMove(static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp)));
+      return 0;
+    case WM_MOUSELEAVE:
+      OnMouseMove(-1, -1);
       return 0;
     case WM_SETCURSOR:
       if (reinterpret_cast<HWND>(wp) == window_ && overCredit_) {
@@ -527,12 +569,11 @@ void TExceptionBox::RunModal() {
     }
     if (msg.message == WM_NULL && !msg.hwnd && GetCurrentThreadId() == MainThreadId()) RunIdleHook();
     HWND content = view_ ? static_cast<HWND>(view_->ContentWindow()) : nullptr;
-    if ((content && msg.hwnd == content) || !IsDialogMessageA(window_, &msg)) {
+    if ((content && msg.hwnd == content) || !window_ || !IsDialogMessageA(window_, &msg)) {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
   }
-  window_ = nullptr;
 }
 
 }  // namespace box_window

@@ -70,6 +70,8 @@ class TExceptionBox {
   void Click(int kind);
   void CloseRequest();
   void Run(BoxAction action);
+  void BeginAction();
+  void EndAction();
   void CloseBox();
   void Resized(int width, int height);
   void OnMouseMove(int x, int y);
@@ -115,6 +117,8 @@ class TExceptionBox {
   bool layoutComplete_ = false;
   int clientWidth_ = 0, clientHeight_ = 0;
   bool shuttingDown_ = false;
+  bool acting_ = false;             // an action (and the dialogs it opens) is running
+  bool disabledForAction_ = false;  // the box was disabled for it
   int creditX_ = 0, creditWidth_ = 0;
   bool overCredit_ = false;
   CallbackSlot* callback_ = nullptr;

@@ -49,7 +49,10 @@ class Win32ProgressWindow final : public ProgressWindowPort {
             const std::vector<std::string>& texts) override {
     if (main_.load()) return false;
     parent_ = static_cast<HWND>(parent);
-    if (parent_) EnableWindow(parent_, FALSE);
+    // Only a parent this window disabled is enabled again when it closes (a box that disabled itself for its
+    // action stays so until the action is over).
+    parentDisabled_ = parent_ && IsWindow(parent_) && IsWindowEnabled(parent_);
+    if (parentDisabled_) EnableWindow(parent_, FALSE);
 
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
@@ -65,7 +68,8 @@ class Win32ProgressWindow final : public ProgressWindowPort {
     HWND main = CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, title.c_str(),
                                 WS_CAPTION, 0, 0, 100, 100, parent_, nullptr, wc.hInstance, nullptr);
     if (!main) {
-      if (parent_) EnableWindow(parent_, TRUE);
+      if (parentDisabled_) EnableWindow(parent_, TRUE);
+      parentDisabled_ = false;
       return false;
     }
     if (HMENU menu = GetSystemMenu(main, FALSE))
@@ -115,8 +119,8 @@ class Win32ProgressWindow final : public ProgressWindowPort {
       if (picture_) SetWindowLongPtrA(picture_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
     const PixelRect& l = layout.label;
-    label_ = CreateWindowExA(0, "Static", texts.empty() ? "" : texts.front().c_str(), WS_CHILD | WS_VISIBLE, l.x, l.y,
-                             l.width, l.height, main, nullptr, wc.hInstance, nullptr);
+    label_ = CreateWindowExA(0, "Static", texts.empty() ? "" : texts.front().c_str(), WS_CHILD | WS_VISIBLE | SS_NOPREFIX,
+                             l.x, l.y, l.width, l.height, main, nullptr, wc.hInstance, nullptr);
     if (label_ && font_) SendMessageA(label_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     const PixelRect& b = layout.bar;
     bar_ = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, b.x, b.y, b.width, b.height, main, nullptr,
@@ -169,6 +173,11 @@ class Win32ProgressWindow final : public ProgressWindowPort {
     HWND main = main_.load();
     if (!main) return;
     if (picture_) SetWindowLongPtrA(picture_, GWLP_USERDATA, 0);
+    // The parent is enabled before the window goes, so that the system hands the activation to it, in the
+    // thread that owns both; activating it here would reach only a window of the calling thread.
+    const bool enableParent = parentDisabled_ && IsWindow(parent_);
+    parentDisabled_ = false;
+    if (enableParent) EnableWindow(parent_, TRUE);
     if (GetWindowThreadProcessId(main, nullptr) == GetCurrentThreadId()) {
       DestroyWindow(main);
     } else {
@@ -179,10 +188,7 @@ class Win32ProgressWindow final : public ProgressWindowPort {
     }
     main_.store(nullptr);
     picture_ = label_ = bar_ = nullptr;
-    if (parent_) {
-      EnableWindow(parent_, TRUE);
-      SetActiveWindow(parent_);
-    }
+    if (enableParent && GetWindowThreadProcessId(parent_, nullptr) == GetCurrentThreadId()) SetActiveWindow(parent_);
   }
 
   // Draws the picture blended over the button face; true also when there was nothing to draw.
@@ -240,6 +246,7 @@ class Win32ProgressWindow final : public ProgressWindowPort {
   HMODULE module_;
   std::string pictureName_;
   HWND parent_ = nullptr;
+  bool parentDisabled_ = false;
   HDC scratch_ = nullptr;
   HFONT font_ = nullptr, oldFont_ = nullptr;
   std::atomic<HWND> main_{nullptr};

@@ -149,7 +149,8 @@ class Win32ReportView final : public ReportView {
         return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
       case WM_NOTIFY: {
         const auto* n = reinterpret_cast<const NMHDR*>(lParam);
-        if (n && n->hwndFrom == view->content_ && n->code == static_cast<UINT>(NM_DBLCLK)) view->DoubleClick();
+        if (n && n->hwndFrom == view->content_ && n->code == static_cast<UINT>(NM_DBLCLK))
+          view->DoubleClick(*reinterpret_cast<const NMITEMACTIVATE*>(n));
         break;
       }
       default:
@@ -324,9 +325,23 @@ class Win32ReportView final : public ReportView {
     SelectObject(dc, oldFont);
   }
 
-  void DoubleClick() {
+  // The row is the one under the double-click, whatever was selected before (the list selects on the click
+  // before it, if at all). A point beside the first column's text still names the row whose band it is in.
+  int RowOfDoubleClick(const NMITEMACTIVATE& click) const {
+    if (click.iItem >= 0) return click.iItem;
+    const int count = static_cast<int>(SendMessageA(content_, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+      RECT bounds{LVIR_BOUNDS};
+      if (SendMessageA(content_, LVM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&bounds)) &&
+          PtInRect(&bounds, click.ptAction))
+        return i;
+    }
+    return -1;
+  }
+
+  void DoubleClick(const NMITEMACTIVATE& click) {
     if (state_.Index() != 1 || !content_) return;
-    int row = static_cast<int>(SendMessageA(content_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    const int row = RowOfDoubleClick(click);
     std::optional<std::string> text = JumpText(items_, columns_, row);
     if (!text) return;
     if (jumpOwner_) SetWindowPos(jumpOwner_, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);

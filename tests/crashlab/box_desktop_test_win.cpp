@@ -114,15 +114,82 @@ TEST(ExceptionBoxDesktop, FullBoxHasItsSevenButtonsInARowAndARightColumn) {
   EXPECT_FALSE(IsWindow(lab.box));
 }
 
+// Save asks for the file in the system's save dialog, owned by the box: the box takes no clicks meanwhile (a
+// click on close changes nothing), the name typed in is where the report goes, and the box stays.
 TEST(ExceptionBoxDesktop, SaveWritesTheReportAndKeepsTheBoxEscapeContinues) {
   Lab lab("box-full");
   ASSERT_TRUE(lab.Open());
   Click(lab.Button("save bug report"));
+  HWND dialog = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (dialog = lab.program->DialogWindow()) != nullptr; }, seconds(30)));
+  EXPECT_EQ(GetWindow(dialog, GW_OWNER), lab.box) << "the save dialog belongs to the box";
+  EXPECT_FALSE(IsWindowEnabled(lab.box));
+  Click(lab.Button("close application"));
+  lab.program->WaitExit(milliseconds(500));
+  ASSERT_EQ(lab.program->ExitCode(), STILL_ACTIVE) << "the box took a click while its dialog was open";
+  EXPECT_TRUE(IsWindow(dialog));
+
+  const std::string target = lab.dir + "\\bugreport.txt";
+  HWND name = GetDlgItem(dialog, 0x480);  // the file name field
+  if (!name) name = FindChild(dialog, "Edit");
+  ASSERT_NE(name, nullptr);
+  SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(target.c_str()));
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
   std::string report;
-  EXPECT_TRUE(WaitFor([&] { return !(report = ReadAll(lab.dir + "\\bugreport.txt")).empty(); }, seconds(30)));
+  EXPECT_TRUE(WaitFor([&] { return !(report = ReadAll(target)).empty(); }, seconds(30)));
   EXPECT_NE(report.find("thread failed"), std::string::npos) << report;
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog) && IsWindowEnabled(lab.box); }, seconds(10)));
   EXPECT_TRUE(IsWindow(lab.box));
   EXPECT_EQ(lab.program->ExitCode(), STILL_ACTIVE);
+  PostKey(FocusOf(lab.box), VK_ESCAPE);
+  EXPECT_TRUE(lab.Ends(0));
+}
+
+// Whether the credit label at the right end of the footer is drawn in its lit colour (client coordinates of
+// the band around it).
+bool CreditLit(HWND box, int bandTop) {
+  RECT client{};
+  GetClientRect(box, &client);
+  POINT origin{0, bandTop};
+  ClientToScreen(box, &origin);
+  const int w = client.right, h = 12;
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader = {sizeof bi.bmiHeader, w, -h, 1, 32, BI_RGB};
+  void* bits = nullptr;
+  HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  BitBlt(mem, 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY);
+  GdiFlush();
+  bool lit = false;
+  const auto* px = static_cast<const unsigned char*>(bits);
+  for (int i = 0; i < w * h && !lit; ++i) lit = px[i * 4 + 2] == 0x80 && px[i * 4 + 1] == 0x00 && px[i * 4] == 0x90;
+  SelectObject(mem, old);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return lit;
+}
+
+// The credit link lights while the mouse is over it, and goes dark again when the mouse leaves the box
+// straight from it.
+TEST(ExceptionBoxDesktop, TheCreditLinkLightsOnlyWhileTheMouseIsOverIt) {
+  Lab lab("box-full");
+  ASSERT_TRUE(lab.Open());
+  std::vector<HWND> b = lab.Buttons();
+  ASSERT_EQ(b.size(), 7u);
+  RECT client{};
+  GetClientRect(lab.box, &client);
+  const int footer = RectIn(lab.box, b[0]).top + 26;  // the footer begins one button step below the last row
+  POINT over{client.right - 20, footer + 5};
+  ClientToScreen(lab.box, &over);
+  SetCursorPos(over.x, over.y);
+  EXPECT_TRUE(WaitFor([&] { return CreditLit(lab.box, footer - 1); }, seconds(5)));
+  RECT outer{};
+  GetWindowRect(lab.box, &outer);
+  SetCursorPos(outer.right + 40, outer.bottom + 40);  // off the box without crossing anything of it
+  EXPECT_TRUE(WaitFor([&] { return !CreditLit(lab.box, footer - 1); }, seconds(5)));
   PostKey(FocusOf(lab.box), VK_ESCAPE);
   EXPECT_TRUE(lab.Ends(0));
 }

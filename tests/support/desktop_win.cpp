@@ -319,7 +319,8 @@ std::string SaveScreenshot(const std::string& name, HWND window) {
   DeleteDC(mem);
   ReleaseDC(nullptr, screen);
   const char* dir = std::getenv("RVX_ARTEFACTS");
-  std::string path = std::string(dir ? dir : ".") + "\\" + name + ".png";
+  const bool hasExtension = name.size() >= 4 && name.compare(name.size() - 4, 4, ".png") == 0;
+  std::string path = std::string(dir ? dir : ".") + "\\" + name + (hasExtension ? "" : ".png");
   std::ofstream f(path, std::ios::binary);
   std::string png = EncodePng(w, h, rgb);
   f.write(png.data(), static_cast<std::streamsize>(png.size()));

@@ -65,7 +65,7 @@ void PostClick(HWND button);
 void PostClickAt(HWND w, int x, int y);
 
 // Captures the screen (or a window's screen rectangle) and writes it as a PNG into the artefacts folder
-// (RVX_ARTEFACTS); returns the path written, or empty on failure.
+// (RVX_ARTEFACTS), adding ".png" to a name without it; returns the path written, or empty on failure.
 std::string SaveScreenshot(const std::string& name, HWND window = nullptr);
 // PNG bytes of 24-bit pixels (rows top-down, RGB), stored without compression.
 std::string EncodePng(int width, int height, const std::vector<unsigned char>& rgb);

@@ -10,9 +10,12 @@
 #include <thread>
 
 #include "crash/core/bugreport.h"
+#include "crash/core/exception_record.h"
 #include "crash/core/report_plugins.h"
 #include "crash/core/thread_stack.h"
 #include "crash/stack/stack_trace.h"
+#include "crash/ui/exception_box.h"
+#include "crash/ui/exception_box_layout.h"
 #include "crash/ui/progress_alert.h"
 #include "crash/ui/report_view.h"
 #include "support/desktop_win.h"
@@ -111,6 +114,27 @@ TEST(ProgressWindow, ShowsAreasRefusesTheUserAndClosesForItsOwner) {
   EXPECT_FALSE(IsWindow(main)) << "the last reference closes the window";
 }
 
+// A quit request that arrives while the box is open ends the box together with its window (none is left
+// behind with a countdown timer that reaches a box already gone), and stays for the program's own loop.
+TEST(ExceptionBoxWindow, AQuitRequestEndsTheBoxWithItsWindowAndStaysForTheProgram) {
+  ExceptionParams p;
+  p.settings = SettingsOfModule(reinterpret_cast<ModuleHandle>(GetModuleHandleA(nullptr)));
+  p.dontCompleteYet = true;
+  Ref<TIRVException> record = NewExceptionRecord(p);
+  record->SetCanContinue(true);
+  record->SetContinueBtnVis(true);
+  record->SetAutoContinue(true);
+  record->SetAutoDelay(60);  // the countdown runs
+  PostQuitMessage(3);
+  RunExceptionBox(record.get(), false, kFormFull);
+  EXPECT_EQ(FindOwnTopWindow(kBoxClassName), nullptr);
+  MSG msg{};
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(msg.wParam, 3u);
+  Sleep(50);
+  Pump();  // a timer of a window left behind would reach the gone box here
+}
+
 // A top-level window hosting the view, forwarding the tab control's notifications to it.
 ReportView* g_view = nullptr;
 LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -183,7 +207,8 @@ TEST(ReportView, TabsListsTextAndTheSourceJump) {
   EXPECT_EQ(CellText(stacks, 1, 3), "Unit1");
   testsupport::SaveScreenshot("report-view-stacks.png", host);
 
-  // Double-clicks: the first row does nothing, a stack line asks the environment's window of its thread.
+  // Double-clicks: the first row does nothing, a stack line asks the environment's window of its thread;
+  // the row double-clicked counts, not the one selected before (here the last line).
   HWND ide = MakeWindow("TAppBuilder", DefWindowProcA, "ide", WS_POPUP, 10, 10);
   std::string cls = "rvxToolsMsgHandlerWindow$" + [] {
     char hex[16];
@@ -193,6 +218,9 @@ TEST(ReportView, TabsListsTextAndTheSourceJump) {
   g_jumpMessage = RegisterWindowMessageA("RavexIdeJumpCommand");
   HWND receiver = MakeWindow(cls.c_str(), JumpProc, "", WS_POPUP, 0, 0);
   ASSERT_TRUE(ide && receiver);
+  LVITEMA selectLast{};
+  selectLast.stateMask = selectLast.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageA(stacks, LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&selectLast));
   for (int row : {0, 1}) {
     RECT r{LVIR_BOUNDS};
     SendMessageA(stacks, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&r));
