@@ -43,6 +43,9 @@ struct MailJob {
   Ref<IRVSettings> settings;             // the progress texts; may be none (no texts)
   Ref<IProgressAlert> progress;          // may be none
 
+  // Asked during long waits (every quarter of a second); true gives the sending up. May be empty.
+  std::function<bool()> cancelled;
+
   // Seams, empty for the platform's own.
   TcpConnect connect;
   TlsUpgrade startTls;

@@ -67,11 +67,14 @@ std::string OnlineEchoHost() {
 
 bool IsOnline(bool tryDial, const OnlinePlatform& platform) {
   if (SkipOnlineCheck()) return true;
+  if (!platform.echo) return true;  // no way to check: try
   const std::string host = OnlineEchoHost();
-  if (platform.echo && platform.echo(host)) return true;
-  if (!tryDial) return false;
-  if (platform.processBlocked && platform.processBlocked(250)) return false;
-  return platform.attemptConnect && platform.attemptConnect() && platform.echo && platform.echo(host);
+  EchoOutcome outcome = platform.echo(host);
+  if (outcome == EchoOutcome::Answered) return true;
+  if (tryDial && !(platform.processBlocked && platform.processBlocked(250)) && platform.attemptConnect &&
+      platform.attemptConnect())
+    outcome = platform.echo(host);
+  return outcome != EchoOutcome::Unreachable;
 }
 
 }  // namespace rvx

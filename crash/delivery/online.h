@@ -1,5 +1,7 @@
 // Whether the computer is online: an ICMP echo to a public host, after an attempt to dial when allowed.
-// The echo packet and the reply check are portable; the socket and the dialling live in online_win.cpp.
+// The echo packet and the reply check are portable; the system's echo service and the dialling live in
+// online_win.cpp. The check only keeps a computer that is surely offline from trying: when it cannot tell
+// (no permission, no name lookup, a network that drops echo requests) the sending is tried.
 #pragma once
 
 #include <array>
@@ -36,18 +38,21 @@ bool SkipOnlineCheck();
 void SetOnlineEchoHost(std::string host);
 std::string OnlineEchoHost();
 
+// What one echo found: an answer; no way to the host (the system said so); or nothing that tells.
+enum class EchoOutcome { Answered, Unreachable, CannotTell };
+
 // What the check needs of the system.
 struct OnlinePlatform {
-  std::function<bool(const std::string& host)> echo;  // sends one echo and waits for its reply
+  std::function<EchoOutcome(const std::string& host)> echo;  // sends one echo and waits for its reply
   std::function<bool(uint32_t waitMs)> processBlocked;
   std::function<bool()> attemptConnect;  // the system's dial attempt (may show the dial-up dialog)
 };
 
 // The check over a given system: skip switch, echo, then (when dialling is allowed and the process is not
-// blocked) the dial attempt followed by a second echo.
+// blocked) the dial attempt followed by a second echo. Offline only when the last echo was Unreachable; an
+// echo that cannot tell (or no echo at all) counts as online, so that the sending is tried.
 bool IsOnline(bool tryDial, const OnlinePlatform& platform);
-// The same over this system (online_win.cpp; elsewhere the echo is not available and only the skip switch
-// answers online).
+// The same over this system (online_win.cpp; elsewhere the echo is not available, which counts as online).
 bool IsOnline(bool tryDial);
 
 }  // namespace rvx

@@ -1,4 +1,4 @@
-// Host build: no raw ICMP socket and no dialling; only the skip switch answers online.
+// Host build: no echo service and no dialling: the sending is always tried.
 #ifndef _WIN32
 #include "crash/delivery/online.h"
 

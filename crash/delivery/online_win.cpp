@@ -1,9 +1,13 @@
-// The ICMP echo over a raw socket and the system's dial attempt.
+// The ICMP echo through the system's echo service (open to every user, unlike a raw socket) and the
+// system's dial attempt.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <iphlpapi.h>
+#include <icmpapi.h>
 #include <wininet.h>
 
+#include <cstring>
 #include <string>
 
 #include "crash/core/freeze.h"
@@ -13,7 +17,9 @@ namespace rvx {
 
 namespace {
 
-// Winsock for the lifetime of the object.
+constexpr DWORD kEchoWaitMs = 3000;
+
+// Winsock for the lifetime of the object (the host lookup needs it).
 class WinsockSession {
  public:
   WinsockSession() {
@@ -31,20 +37,6 @@ class WinsockSession {
   bool ok_ = false;
 };
 
-class Socket {
- public:
-  explicit Socket(SOCKET s) : s_(s) {}
-  ~Socket() {
-    if (s_ != INVALID_SOCKET) closesocket(s_);
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  SOCKET get() const { return s_; }
-
- private:
-  SOCKET s_;
-};
-
 bool ResolveHost(const std::string& host, in_addr& address) {
   unsigned long dotted = inet_addr(host.c_str());
   if (dotted != INADDR_NONE) {
@@ -53,49 +45,44 @@ bool ResolveHost(const std::string& host, in_addr& address) {
   }
   hostent* entry = gethostbyname(host.c_str());
   if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list || !entry->h_addr_list[0]) return false;
-  memcpy(&address, entry->h_addr_list[0], sizeof address);
+  std::memcpy(&address, entry->h_addr_list[0], sizeof address);
   return true;
 }
 
-bool EchoOnce(const std::string& host) {
-  WinsockSession winsock;
-  if (!winsock.ok()) return false;
-  Socket sock(socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
-  if (sock.get() == INVALID_SOCKET) return false;
-  int ttl = 30;
-  // The time-to-live option has the number 7 in Winsock 1 and 4 in Winsock 2.
-  if (setsockopt(sock.get(), IPPROTO_IP, 7, reinterpret_cast<const char*>(&ttl), sizeof ttl) != 0)
-    setsockopt(sock.get(), IPPROTO_IP, 4, reinterpret_cast<const char*>(&ttl), sizeof ttl);
-  sockaddr_in to = {};
-  to.sin_family = AF_INET;
-  if (!ResolveHost(host, to.sin_addr)) return false;
-
-  const uint16_t identifier = static_cast<uint16_t>(GetCurrentProcessId());
-  const uint16_t sequence = NextEchoSequence();
-  EchoPacket packet = BuildEchoRequest(identifier, sequence);
-  if (sendto(sock.get(), reinterpret_cast<const char*>(packet.data()), static_cast<int>(packet.size()), 0,
-             reinterpret_cast<const sockaddr*>(&to), sizeof to) == SOCKET_ERROR)
-    return false;
-
-  // One second per reply; other ICMP traffic may not keep the wait going for more than a few seconds.
-  const DWORD deadline = GetTickCount() + 3000;
-  for (;;) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(sock.get(), &readable);
-    timeval wait = {1, 0};
-    if (select(0, &readable, nullptr, nullptr, &wait) != 1) return false;
-    char buffer[1024];
-    sockaddr_in from = {};
-    int fromSize = sizeof from;
-    int n = recvfrom(sock.get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
-    if (n == SOCKET_ERROR) return false;
-    EchoVerdict v = CheckEchoReply(reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(n), identifier,
-                                   sequence);
-    if (v == EchoVerdict::Match) return true;
-    if (v == EchoVerdict::End) return false;
-    if (static_cast<int32_t>(GetTickCount() - deadline) >= 0) return false;
+// What a failed echo's status says: only a report of no way to the host means offline.
+EchoOutcome FailureOutcome(DWORD status) {
+  switch (status) {
+    case IP_DEST_NET_UNREACHABLE:
+    case IP_DEST_HOST_UNREACHABLE:
+    case ERROR_NETWORK_UNREACHABLE:
+    case ERROR_HOST_UNREACHABLE: return EchoOutcome::Unreachable;
+    default: return EchoOutcome::CannotTell;  // timed out (perhaps dropped), no permission, no resources
   }
+}
+
+EchoOutcome EchoOnce(const std::string& host) {
+  WinsockSession winsock;
+  if (!winsock.ok()) return EchoOutcome::CannotTell;
+  in_addr target{};
+  if (!ResolveHost(host, target)) return EchoOutcome::CannotTell;
+  HANDLE icmp = IcmpCreateFile();
+  if (icmp == INVALID_HANDLE_VALUE) return EchoOutcome::CannotTell;
+  // The payload of our echo request: 24 bytes holding 0xDEADBEEF six times.
+  const EchoPacket request = BuildEchoRequest(static_cast<uint16_t>(GetCurrentProcessId()), NextEchoSequence());
+  char payload[kEchoSize - 8];
+  std::memcpy(payload, request.data() + 8, sizeof payload);
+  // Room for one reply, its payload and an ICMP error's datagram, as the service asks.
+  char replies[sizeof(ICMP_ECHO_REPLY) + sizeof payload + 8 + 64];
+  IP_OPTION_INFORMATION options{};
+  options.Ttl = 30;
+  const DWORD count = IcmpSendEcho(icmp, target.s_addr, payload, sizeof payload, &options, replies, sizeof replies,
+                                   kEchoWaitMs);
+  const DWORD error = count == 0 ? GetLastError() : 0;
+  IcmpCloseHandle(icmp);
+  if (count == 0) return FailureOutcome(error);
+  const auto* reply = reinterpret_cast<const ICMP_ECHO_REPLY*>(replies);
+  if (reply->Status == IP_SUCCESS) return EchoOutcome::Answered;
+  return FailureOutcome(reply->Status);
 }
 
 }  // namespace

@@ -154,9 +154,9 @@ class Session {
   bool Ask(std::string_view line, std::string_view code, std::string_view what, bool scan = false) {
     return Command(line) && Expect(code, what, scan);
   }
-  bool Expect(std::string_view code, std::string_view what, bool scan = false) {
+  bool Expect(std::string_view code, std::string_view what, bool scan = false, int waitMs = 0) {
     std::string why;
-    if (reader_->Read(code, &why, scan)) return true;
+    if (reader_->Read(code, &why, scan, waitMs)) return true;
     if (reader_->refused()) return Fail("SMTP server refused " + std::string(what) + ": " + why);
     return Fail("SMTP " + std::string(what) + " failed: " + why);
   }
@@ -175,6 +175,7 @@ class Session {
   bool sendFailed_ = false;
   bool greeted_ = false;  // EHLO or HELO was answered: a failure from here on still says QUIT
   bool inData_ = false;   // the message is being sent: a failure aborts the connection instead
+  bool accepted_ = false; // the server took the message: what follows cannot undo the delivery
   std::string error_;
 };
 
@@ -192,7 +193,7 @@ bool Session::Connect(const std::vector<std::string>& hosts) {
   if (!stream_) return Fail("SMTP connection failed: " + why);
   progress_.Done();  // socket open
   progress_.Done();  // connected
-  reader_ = std::make_unique<ReplyReader>(*stream_, switches_.replyWaitMs);
+  reader_ = std::make_unique<ReplyReader>(*stream_, switches_.replyWaitMs, job_.cancelled);
   return true;
 }
 
@@ -217,7 +218,7 @@ bool Session::Greet() {
     return Fail("TLS with the SMTP server " + host_ + " failed: " + (why.empty() ? "no secured stream" : why));
   }
   // Whatever arrived before the handshake was not protected: a fresh reader forgets it.
-  reader_ = std::make_unique<ReplyReader>(*stream_, switches_.replyWaitMs);
+  reader_ = std::make_unique<ReplyReader>(*stream_, switches_.replyWaitMs, job_.cancelled);
   if (!stream_->Secured()) return Fail("TLS with the SMTP server " + host_ + " failed: the stream is not secured");
   return Ask("EHLO " + helo, "250", "EHLO after STARTTLS", true);
 }
@@ -236,8 +237,14 @@ bool Session::Run(const std::vector<std::string>& hosts, const std::vector<std::
   // whose TLS upgrade failed (the stream is gone), one that broke, and one in the middle of a message (the
   // server then drops the unfinished message rather than delivering it cut short).
   const bool ok = Greet() && (progress_.Done(), Transaction(recipients));
-  if (!greeted_ || !stream_ || !reader_ || !reader_->usable() || sendFailed_ || inData_) return false;
+  if (!greeted_ || !stream_ || !reader_ || !reader_->usable() || sendFailed_ || inData_) return ok && accepted_;
   const bool quit = Quit();
+  // Once the server has taken the message, a missing or refused answer to QUIT changes nothing: the mail
+  // is on its way, and failing here would only make the user send it again.
+  if (ok && accepted_) {
+    error_.clear();
+    return true;
+  }
   return ok && quit;
 }
 
@@ -264,13 +271,18 @@ bool Session::Transaction(const std::vector<std::string>& recipients) {
   }
   progress_.Done();
   if (!anyAccepted) return Fail("SMTP server refused " + refusals);
-  if (job_.subject.empty() && job_.body.empty()) return Ask("RSET", "250", "RSET");
+  if (job_.subject.empty() && job_.body.empty() && job_.files.empty()) {
+    // Nothing to send: the transaction is reset, and the sending counts as failed (nothing was delivered).
+    if (!Ask("RSET", "250", "RSET")) return false;
+    return Fail("nothing to send: the subject, the text and the attachments are all empty");
+  }
   if (!Ask("DATA", "354", "DATA")) return false;
   inData_ = true;
   progress_.Done();
   if (!SendMessage(recipients) || !Raw(kCrLf, "the message")) return false;
   inData_ = false;
-  if (!Ask(".", "250", "the message")) return false;
+  if (!Command(".") || !Expect("250", "the message", false, switches_.finalReplyWaitMs)) return false;
+  accepted_ = true;
   progress_.Done();
   return true;
 }

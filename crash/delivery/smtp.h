@@ -18,6 +18,9 @@ struct Switches {
   std::string mailFrom;      // address given in MAIL FROM instead of the sender's (as given, with brackets)
   bool utf8Subject = false;  // subject as UTF-8 base64 instead of ISO-8859-1 quoted-printable
   int replyWaitMs = 7000;    // limit of every wait for a piece of a server reply
+  // Limit of the wait for the reply to the message's final dot: servers may check a message at length before
+  // they answer, and a message given up on while they do arrives all the same (and is then sent twice).
+  int finalReplyWaitMs = 5 * 60 * 1000;
   uint16_t directPort = 25;  // mail exchangers' port in direct delivery (tests point it at a loopback server)
 };
 Switches& ProcessSwitches();

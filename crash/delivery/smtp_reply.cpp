@@ -96,20 +96,39 @@ void ReplyParser::TakeLine(std::string_view line) {
   state_ = matches_ ? State::Matched : State::Refused;
 }
 
-bool ReplyReader::Read(std::string_view code, std::string* error, bool scanExtensions) {
+net::WaitResult ReplyReader::Wait(int waitMs) {
+  // The remaining time is counted from the slices asked for: a stream waits as long as it is asked to.
+  int left = waitMs < 0 ? 0 : waitMs;
+  for (;;) {
+    if (cancelled_ && cancelled_()) {
+      wasCancelled_ = true;
+      return net::WaitResult::Timeout;
+    }
+    const int slice = std::min(left, kSliceMs);
+    const net::WaitResult r = stream_->WaitReadable(slice);
+    if (r != net::WaitResult::Timeout) return r;
+    left -= slice;
+    if (left <= 0) return r;
+  }
+}
+
+bool ReplyReader::Read(std::string_view code, std::string* error, bool scanExtensions, int waitMs) {
   auto fail = [&](std::string why) {
     usable_ = false;
     if (error) *error = std::move(why);
     return false;
   };
   if (!usable_) return fail("the connection is no longer usable");
+  const int limit = waitMs > 0 ? waitMs : waitMs_;
+  wasCancelled_ = false;
   parser_.Begin(code, scanExtensions);
   char piece[1024];
   while (parser_.state() == ReplyParser::State::NeedMore) {
-    switch (stream_->WaitReadable(waitMs_)) {
+    switch (Wait(limit)) {
       case net::WaitResult::Ready: break;
       case net::WaitResult::Timeout:
-        return fail("no answer within " + std::to_string((waitMs_ + 999) / 1000) + " s");
+        if (wasCancelled_) return fail("the sending was cancelled");
+        return fail("no answer within " + std::to_string((limit + 999) / 1000) + " s");
       case net::WaitResult::Failed: return fail("waiting for the answer failed");
     }
     const int n = stream_->Receive(piece, sizeof piece);

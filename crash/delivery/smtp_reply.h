@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -48,15 +49,22 @@ class ReplyParser {
   std::string text_;
 };
 
-// Reads replies from a stream. Every wait for data is bounded by `waitMs`.
+// Reads replies from a stream. Every wait for data is bounded by `waitMs` (or the wait given to Read) and
+// is split into short slices, between which `cancelled` (when set) is asked whether to give up.
 class ReplyReader {
  public:
-  ReplyReader(net::IStream& stream, int waitMs) : stream_(&stream), waitMs_(waitMs) {}
+  ReplyReader(net::IStream& stream, int waitMs, std::function<bool()> cancelled = {})
+      : stream_(&stream), waitMs_(waitMs), cancelled_(std::move(cancelled)) {}
   void SetStream(net::IStream& stream) { stream_ = &stream; }
+
+  static constexpr int kSliceMs = 250;
 
   // True when a complete reply with `code` arrived. Otherwise `error` gets a one-line reason: the server's
   // reply text when it answered with another code (refused() is then true), else what went wrong.
-  bool Read(std::string_view code, std::string* error = nullptr, bool scanExtensions = false);
+  // `waitMs` above 0 replaces the reader's limit for every wait of this reply.
+  bool Read(std::string_view code, std::string* error = nullptr, bool scanExtensions = false, int waitMs = 0);
+  // True when the last Read ended because the sending was cancelled.
+  bool cancelled() const { return wasCancelled_; }
   bool refused() const { return parser_.state() == ReplyParser::State::Refused; }
 
   const Extensions& extensions() const { return parser_.extensions(); }
@@ -65,8 +73,13 @@ class ReplyReader {
   bool usable() const { return usable_; }
 
  private:
+  // Waits for data up to `waitMs` in slices; Timeout also when cancelled (wasCancelled_ is then set).
+  net::WaitResult Wait(int waitMs);
+
   net::IStream* stream_;
   int waitMs_;
+  std::function<bool()> cancelled_;
+  bool wasCancelled_ = false;
   ReplyParser parser_;
   bool usable_ = true;
 };

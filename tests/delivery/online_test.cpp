@@ -78,11 +78,12 @@ TEST(Echo, ReplyCheck) {
 
 TEST(Online, OrderOfChecks) {
   std::vector<std::string> calls;
-  bool echoAnswers = false, dialWorks = true, blocked = false;
+  EchoOutcome echo = EchoOutcome::Unreachable;
+  bool dialWorks = true, blocked = false;
   OnlinePlatform p;
   p.echo = [&](const std::string& host) {
     calls.push_back("echo " + host);
-    return echoAnswers;
+    return echo;
   };
   p.processBlocked = [&](uint32_t ms) {
     calls.push_back("blocked " + std::to_string(ms));
@@ -90,7 +91,7 @@ TEST(Online, OrderOfChecks) {
   };
   p.attemptConnect = [&] {
     calls.push_back("dial");
-    if (dialWorks) echoAnswers = true;
+    if (dialWorks) echo = EchoOutcome::Answered;
     return dialWorks;
   };
   SetOnlineEchoHost("127.0.0.1");
@@ -102,9 +103,14 @@ TEST(Online, OrderOfChecks) {
   EXPECT_EQ(calls, (std::vector<std::string>{"echo 127.0.0.1", "blocked 250", "dial", "echo 127.0.0.1"}));
 
   calls.clear();
-  echoAnswers = false, blocked = true;
+  echo = EchoOutcome::Unreachable, blocked = true;
   EXPECT_FALSE(IsOnline(true, p));
   EXPECT_EQ(calls.back(), "blocked 250");  // a blocked process never dials
+
+  calls.clear();
+  blocked = false, dialWorks = false;
+  EXPECT_FALSE(IsOnline(true, p));  // the dial failed and the host is still out of reach
+  EXPECT_EQ(calls, (std::vector<std::string>{"echo 127.0.0.1", "blocked 250", "dial"}));
 
   calls.clear();
   SetSkipOnlineCheck(true);
@@ -112,5 +118,28 @@ TEST(Online, OrderOfChecks) {
   EXPECT_TRUE(calls.empty());
   SetSkipOnlineCheck(false);
   SetOnlineEchoHost("");
-  EXPECT_FALSE(OnlineEchoHost().empty());
+  EXPECT_NE(OnlineEchoHost(), "127.0.0.1");  // back to the public host
+}
+
+TEST(Online, ACheckThatCannotTellLetsTheSendingTry) {
+  // No permission for echoes, no name lookup, or a network that drops echo requests: the check tells
+  // nothing, and a computer that may well be online must not be kept from sending.
+  OnlinePlatform p;
+  int dials = 0;
+  p.echo = [](const std::string&) { return EchoOutcome::CannotTell; };
+  p.attemptConnect = [&] { return ++dials, false; };
+  EXPECT_TRUE(IsOnline(false, p));
+  EXPECT_TRUE(IsOnline(true, p));  // a failed dial attempt changes nothing about that
+  EXPECT_EQ(dials, 1);
+  EXPECT_TRUE(IsOnline(false, OnlinePlatform{}));  // no echo at all
+}
+
+TEST(Online, TheSystemsCheck) {
+  // The system's own check, as the sending calls it: the loopback host answers; a name that cannot be looked
+  // up makes the check impossible, and the sending is tried.
+  SetOnlineEchoHost("127.0.0.1");
+  EXPECT_TRUE(IsOnline(false));
+  SetOnlineEchoHost("no-such-host.invalid");
+  EXPECT_TRUE(IsOnline(false));
+  SetOnlineEchoHost("");
 }

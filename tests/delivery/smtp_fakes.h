@@ -18,6 +18,7 @@ struct SmtpScript {
     std::string expect;               // prefix of the command that triggers the answer
     std::vector<std::string> pieces;  // received one piece per Receive; none: the server stays silent
     bool closeAfter = false;          // the server closes the connection after answering
+    int delayMs = 0;                  // the answer comes once the client has waited this long for it
   };
   std::vector<std::string> greeting{"220 test ready\r\n"};
   std::vector<Step> steps;
@@ -33,6 +34,9 @@ struct SmtpScript {
   // Run time.
   size_t next = 0;
   std::deque<std::string> out;
+  std::vector<std::string> held;  // an answer that comes after heldMs of waiting
+  int heldMs = 0;
+  int waitedMs = 0;               // how long the client waited for the held answer so far
   bool closed = false;
   bool inData = false;
   std::string partial;
@@ -64,7 +68,13 @@ struct SmtpScript {
       return;
     }
     const Step& s = steps[next++];
-    for (const std::string& p : s.pieces) out.push_back(p);
+    if (s.delayMs > 0) {
+      held = s.pieces;
+      heldMs = s.delayMs;
+      waitedMs = 0;
+    } else {
+      for (const std::string& p : s.pieces) out.push_back(p);
+    }
     if (!s.pieces.empty() && s.pieces.back().compare(0, 3, "354") == 0) inData = true;
     if (s.closeAfter) closed = true;
   }
@@ -90,7 +100,13 @@ class ScriptedStream : public net::IStream {
     }
     return true;
   }
-  net::WaitResult WaitReadable(int) override {
+  net::WaitResult WaitReadable(int milliseconds) override {
+    if (s_->out.empty() && !s_->held.empty()) {
+      s_->waitedMs += milliseconds;
+      if (s_->waitedMs < s_->heldMs) return net::WaitResult::Timeout;
+      s_->out.insert(s_->out.end(), s_->held.begin(), s_->held.end());
+      s_->held.clear();
+    }
     return s_->out.empty() && !s_->closed ? net::WaitResult::Timeout : net::WaitResult::Ready;
   }
   int Receive(char* buffer, int size) override {

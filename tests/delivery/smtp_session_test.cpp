@@ -94,7 +94,6 @@ TEST_F(SmtpSession, RefusalAtEveryStepFailsWithTheServersWordsAndQuitsWhenItShou
       {5, "550 no such user\r\n", true, "refused RCPT TO <support@example.test>: 550 no such user"},
       {6, "554 no data\r\n", true, "refused DATA: 554 no data"},
       {7, "552 too big\r\n", true, "refused the message: 552 too big"},
-      {8, "421 closing\r\n", false, "refused QUIT: 421 closing"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.inError);
@@ -105,12 +104,12 @@ TEST_F(SmtpSession, RefusalAtEveryStepFailsWithTheServersWordsAndQuitsWhenItShou
     } else {
       script->steps[c.step].pieces = {c.answer};
       script->steps.resize(c.step + 1);
-      if (c.step < 8) script->steps.push_back({"QUIT", {"221 bye\r\n"}});
+      script->steps.push_back({"QUIT", {"221 bye\r\n"}});
     }
     MailJob job = LoginJob(script);
     EXPECT_FALSE(SendJob(job));
     EXPECT_NE(job.error.find(c.inError), std::string::npos) << job.error;
-    EXPECT_EQ(script->Sent("QUIT"), c.quit || c.step == 8);
+    EXPECT_EQ(script->Sent("QUIT"), c.quit);
     EXPECT_TRUE(script->unexpected.empty());
   }
 }
@@ -191,7 +190,7 @@ TEST_F(SmtpSession, OneAcceptedRecipientIsEnoughAndNoneIsAFailure) {
   EXPECT_NE(job.error.find("RCPT TO <b@example.test>: 550-unknown 550 really"), std::string::npos) << job.error;
 }
 
-TEST_F(SmtpSession, NothingToSayResetsInsteadOfSendingAnEmptyMessage) {
+TEST_F(SmtpSession, NothingToSayResetsAndIsNoDelivery) {
   Steps steps = Dialogue();
   steps[6] = {"RSET", {"250 reset\r\n"}};
   steps.erase(steps.begin() + 7);
@@ -199,9 +198,49 @@ TEST_F(SmtpSession, NothingToSayResetsInsteadOfSendingAnEmptyMessage) {
   MailJob job = LoginJob(script);
   job.subject.clear();
   job.body.clear();
-  EXPECT_TRUE(SendJob(job)) << job.error;
+  // Nothing reached the server: the caller must not take it for sent (and remove the report).
+  EXPECT_FALSE(SendJob(job));
+  EXPECT_NE(job.error.find("nothing to send"), std::string::npos) << job.error;
   EXPECT_FALSE(script->Sent("DATA"));
+  EXPECT_TRUE(script->Sent("QUIT"));
   EXPECT_TRUE(script->unexpected.empty());
+}
+
+TEST_F(SmtpSession, TheServersAnswerToTheMessageIsAwaitedLongAndQuitCannotUndoIt) {
+  // A server that checks the message for two minutes before it answers has it: that is a delivery.
+  Steps steps = Dialogue();
+  steps[7].delayMs = 2 * 60 * 1000;
+  auto script = Script(steps);
+  MailJob job = LoginJob(script);
+  EXPECT_TRUE(SendJob(job)) << job.error;
+  EXPECT_TRUE(script->Sent("QUIT"));
+
+  // The long wait has its end, and the user's cancelling ends it sooner; neither counts as sent.
+  ProcessSwitches().finalReplyWaitMs = 3000;
+  script = Script(steps);
+  job = LoginJob(script);
+  EXPECT_FALSE(SendJob(job));
+  EXPECT_EQ(job.error, "SMTP the message failed: no answer within 3 s");
+  ProcessSwitches().finalReplyWaitMs = Switches{}.finalReplyWaitMs;
+  script = Script(steps);
+  job = LoginJob(script);
+  int asked = 0;
+  job.cancelled = [&] { return script->Sent(".") && ++asked > 4; };
+  EXPECT_FALSE(SendJob(job));
+  EXPECT_EQ(job.error, "SMTP the message failed: the sending was cancelled");
+  EXPECT_LT(script->waitedMs, 5 * 1000);
+
+  // No answer to QUIT, a refusal of QUIT or a connection closed after the message was taken: sent.
+  for (int variant = 0; variant < 3; ++variant) {
+    steps = Dialogue();
+    if (variant == 0) steps[8].pieces = {};
+    if (variant == 1) steps[8].pieces = {"500 what\r\n"};
+    if (variant == 2) steps[7].closeAfter = true;
+    script = Script(steps);
+    job = LoginJob(script);
+    EXPECT_TRUE(SendJob(job)) << variant << ": " << job.error;
+    EXPECT_TRUE(job.error.empty()) << job.error;
+  }
 }
 
 TEST_F(SmtpSession, StartTlsSecuresTheConnectionBeforeAnyCredential) {
